@@ -54,7 +54,7 @@ public:
 
     // The hooks, in slot order. They run on the worker threads, for different
     // connections at the same time, and never for a connection the server has
-    // closed.
+    // closed. The buffer of OnConnectionFailed may be null.
     virtual void OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* buffer) = 0;
     virtual void OnConnectionClosed(const ConnectionPtr& connection, IoBuffer* buffer) = 0;
     virtual void OnConnectionFailed(const ConnectionPtr& connection, IoBuffer* buffer,
@@ -109,7 +109,7 @@ private:
                         const asio::error_code& error);
     void OpenConnection(const ConnectionPtr& connection, IoBuffer* firstData);
     void DropPendingPeer(const ConnectionPtr& connection);
-    void DropSilentPeers();
+    void DropSilentPeers(std::chrono::milliseconds limit);
     static void CloseSocketLocked(Connection& connection);
 
     // Constant after construction.
@@ -122,8 +122,6 @@ private:
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
     std::thread listener_;
     std::vector<std::thread> workers_;
-    std::size_t initialAccepts_ = 10;
-    std::size_t maxOutstandingAccepts_ = 100;
 
     // Set by Start and Stop on the caller's thread.
     bool started_ = false;

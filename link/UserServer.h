@@ -1,0 +1,91 @@
+// The terminal server: registration, heartbeat and data on top of the
+// connection engine, the table of registered terminals and the queue of
+// received messages, and the operations behind the DS functions.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "Dovrik.h"
+#include "IOCPServer.h"
+
+namespace dovrik {
+
+// The last-error texts, GBK bytes (the full-width mark is 0xA3 0xA1).
+inline constexpr char kErrorServerStarted[] = "Server has started!";
+inline constexpr char kErrorBindFailed[] = "Binding socket failed\xA3\xA1";
+inline constexpr char kErrorModemBroken[] = "The connection with modem has broken\xA3\xA1";
+inline constexpr char kErrorSendFailed[] = "Send failed!";
+
+class CUserServer : public CIOCPServer {
+public:
+    static constexpr std::size_t kDefaultQueueLimit = 65000;
+    static constexpr std::size_t kFreeBuffersKept = 200;
+    static constexpr std::size_t kFreeConnectionsKept = 100;
+
+    CUserServer() = default;
+    ~CUserServer() override;
+
+    // The DS operations, with their results.
+    int StartService(std::uint16_t port);
+    void StopService();
+    int GetNextData(_PACKET* packet);
+    int SendData(std::uint32_t deviceId, std::uint16_t length, const std::uint8_t* data);
+    int GetModemCount() const;
+    int GetModemByPosition(std::uint32_t position, ModemInfo* info) const;
+    void CloseConnectionByDeviceId(std::uint32_t deviceId);
+    void CopyLastError(char* buffer, int size) const;
+
+    // A message is dropped when more than this many are waiting.
+    void SetQueueLimit(std::size_t limit);
+    std::size_t QueuedCount() const;
+
+    void OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* buffer) override;
+    void OnConnectionClosed(const ConnectionPtr& connection, IoBuffer* buffer) override;
+    void OnConnectionFailed(const ConnectionPtr& connection, IoBuffer* buffer, int error) override;
+    void OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) override;
+    void OnWriteDone(const ConnectionPtr& connection, IoBuffer* buffer) override;
+    bool CheckFrames(const ConnectionPtr& connection, IoBuffer* buffer) override;
+    virtual void OnSpareHook(std::uint32_t value) = 0;
+
+private:
+    struct TerminalRecord {
+        std::uint64_t socket;  // serial of the connection
+        ModemInfo info;
+    };
+    struct SocketEntry {
+        std::uint32_t deviceId;
+        std::size_t positionHint;  // where the record was last seen
+    };
+
+    void SetLastError(std::string_view text);
+    void Forget(const ConnectionPtr& connection);
+    void ClearTables();
+    // Requires the terminal-list lock. Records only move towards the front,
+    // so the search runs back from the hint first.
+    std::size_t FindTerminal(std::uint32_t deviceId, std::size_t hint) const;
+    // Requires the index lock; takes the terminal-list lock.
+    void RemoveTerminalLocked(std::uint32_t deviceId, std::uint64_t socket);
+
+    // Lock order: indexLock_ before terminalListLock_; queueLock_ alone.
+    mutable std::mutex indexLock_;
+    std::unordered_map<std::uint32_t, ConnectionPtr> idIndex_;     // guarded by indexLock_
+    std::unordered_map<std::uint64_t, SocketEntry> socketIndex_;   // guarded by indexLock_
+
+    mutable std::mutex terminalListLock_;
+    std::vector<TerminalRecord> terminals_;  // guarded by terminalListLock_, registration order
+
+    mutable std::mutex queueLock_;
+    std::deque<_PACKET> queue_;                     // guarded by queueLock_
+    std::size_t queueLimit_ = kDefaultQueueLimit;   // guarded by queueLock_
+
+    mutable std::mutex lastErrorLock_;
+    std::string lastError_;  // guarded by lastErrorLock_
+};
+
+}  // namespace dovrik
