@@ -328,18 +328,21 @@ void CIOCPServer::OnAcceptDone(const asio::error_code& error, tcp::socket socket
     eventSignal_.notify_all();
 }
 
-bool CIOCPServer::PostReceive(const ConnectionPtr& connection) {
+bool CIOCPServer::PostReceive(const ConnectionPtr& connection,
+                              std::optional<std::uint32_t> stillOutstanding) {
     std::lock_guard guard(connection->lock);
     if (connection->closing.load() || !connection->socket.is_open()) return false;
-    // The first message completes the accept and has no receive number.
+    // The first message completes the accept and has no receive number; a
+    // wait that woke without data keeps the number of its receive.
+    const bool numbered = !connection->awaitingFirstData && !stillOutstanding;
     const std::uint32_t sequence =
-        connection->awaitingFirstData ? 0 : connection->nextReceiveSequence;
+        stillOutstanding ? *stillOutstanding : (numbered ? connection->nextReceiveSequence : 0);
     connection->socket.async_wait(
         tcp::socket::wait_read, [this, connection, sequence](const asio::error_code& error) {
             OnReceiveReady(connection, sequence, error);
         });
     ++connection->pendingReceives;
-    if (!connection->awaitingFirstData) ++connection->nextReceiveSequence;
+    if (numbered) ++connection->nextReceiveSequence;
     return true;
 }
 
@@ -375,8 +378,8 @@ void CIOCPServer::OnReceiveReady(const ConnectionPtr& connection, std::uint32_t 
             asio::buffer(buffer->data, static_cast<std::size_t>(buffer->length)), error);
     }
     if (error == asio::error::would_block || error == asio::error::try_again) {
-        buffers_.Release(buffer);  // woken without data: wait again
-        if (!PostReceive(connection)) CloseConnection(connection);
+        buffers_.Release(buffer);  // woken without data: the same receive waits on
+        if (!PostReceive(connection, sequence)) CloseConnection(connection);
         return;
     }
     if (first && (error || received == 0)) {

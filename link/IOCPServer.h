@@ -87,6 +87,7 @@ public:
     std::size_t PendingPeerCount() const;
     std::size_t OpenConnectionCount() const;
     std::size_t OutstandingAccepts() const;
+    std::size_t BuffersInUse() const { return buffers_.InUse(); }
     // Fault drill: makes one worker thread end as if the completion mechanism
     // had failed under it.
     void InjectWorkerFault();
@@ -104,7 +105,8 @@ private:
     void PostAccepts(int count);
     void ArmAcceptEvent();
     void OnAcceptDone(const asio::error_code& error, asio::ip::tcp::socket socket);
-    bool PostReceive(const ConnectionPtr& connection);
+    bool PostReceive(const ConnectionPtr& connection,
+                     std::optional<std::uint32_t> stillOutstanding = std::nullopt);
     void OnReceiveReady(const ConnectionPtr& connection, std::uint32_t sequence,
                         const asio::error_code& error);
     void OpenConnection(const ConnectionPtr& connection, IoBuffer* firstData);

@@ -24,6 +24,7 @@ IoBuffer* BufferPool::Take(int length) {
         buffer = new (std::nothrow) IoBuffer{};
         if (buffer == nullptr) return nullptr;
     }
+    ++inUse_;
     buffer->next = nullptr;
     buffer->data = buffer->area;
     buffer->length = length;
@@ -32,6 +33,7 @@ IoBuffer* BufferPool::Take(int length) {
 
 void BufferPool::Release(IoBuffer* buffer) {
     if (buffer == nullptr) return;
+    --inUse_;
     // Only the bytes a transfer used can hold anything; the rest is still clear.
     const int used = buffer->length > 0 && buffer->length <= IoBuffer::kCapacity ? buffer->length : 0;
     std::memset(buffer->area, 0, static_cast<std::size_t>(used));

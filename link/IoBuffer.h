@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -37,8 +38,11 @@ public:
     void Clear();
     void SetMaxFree(std::size_t maxFree);
     std::size_t FreeCount() const;
+    // Buffers handed out and not yet released.
+    std::size_t InUse() const { return inUse_.load(); }
 
 private:
+    std::atomic<std::size_t> inUse_{0};
     mutable std::mutex lock_;
     IoBuffer* free_ = nullptr;  // guarded by lock_
     std::size_t freeCount_ = 0; // guarded by lock_

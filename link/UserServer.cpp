@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <utility>
 
 #include "LinkProtocol.h"
 
@@ -14,9 +15,13 @@ namespace {
 
 constexpr std::size_t kNotFound = std::numeric_limits<std::size_t>::max();
 
-std::uint32_t Now32() { return static_cast<std::uint32_t>(std::time(nullptr)); }
-
 }  // namespace
+
+std::uint32_t CUserServer::Now() const {
+    return timeSource_ ? timeSource_() : static_cast<std::uint32_t>(std::time(nullptr));
+}
+
+void CUserServer::SetTimeSource(TimeSource source) { timeSource_ = std::move(source); }
 
 CUserServer::~CUserServer() { StopService(); }
 
@@ -159,7 +164,7 @@ void CUserServer::OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* 
     record.info.deviceId = registration->deviceId;
     std::memcpy(record.info.simNumber, registration->simNumber.data(), sizeof record.info.simNumber);
     std::memcpy(record.info.ipAddress, registration->address.data(), sizeof record.info.ipAddress);
-    record.info.loginTime = Now32();
+    record.info.loginTime = Now();
     record.info.lastUpdateTime = record.info.loginTime;
 
     const std::uint32_t id = registration->deviceId;
@@ -204,7 +209,7 @@ void CUserServer::Forget(const ConnectionPtr& connection) {
 
 void CUserServer::OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) {
     std::uint32_t id = 0;
-    const std::uint32_t now = Now32();
+    const std::uint32_t now = Now();
     {
         std::lock_guard guard(indexLock_);
         auto entry = socketIndex_.find(connection->serial);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -40,6 +41,11 @@ public:
     int GetModemByPosition(std::uint32_t position, ModemInfo* info) const;
     void CloseConnectionByDeviceId(std::uint32_t deviceId);
     void CopyLastError(char* buffer, int size) const;
+
+    // The time source for login, update and receive times; set it before
+    // StartService. The default is the system clock, seconds since 1970.
+    using TimeSource = std::function<std::uint32_t()>;
+    void SetTimeSource(TimeSource source);
 
     // A message is dropped when more than this many are waiting.
     void SetQueueLimit(std::size_t limit);
@@ -83,6 +89,10 @@ private:
     mutable std::mutex queueLock_;
     std::deque<_PACKET> queue_;                     // guarded by queueLock_
     std::size_t queueLimit_ = kDefaultQueueLimit;   // guarded by queueLock_
+
+    std::uint32_t Now() const;
+
+    TimeSource timeSource_;  // set before the service starts
 
     mutable std::mutex lastErrorLock_;
     std::string lastError_;  // guarded by lastErrorLock_

@@ -1,0 +1,189 @@
+// The eight DS functions of the shared library, called as a program calls
+// them, against simulated terminals on loopback.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include "Dovrik.h"
+#include "TerminalSimulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using dovrik::sim::TerminalSimulator;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string LastError() {
+    char text[128];
+    std::memset(text, 0x7F, sizeof text);
+    DSGetLastError(text, sizeof text);
+    return text;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+    return TerminalSimulator::WaitUntil(condition, 10s);
+}
+
+// A port nobody listens on right now.
+std::uint16_t FreePort() {
+    asio::io_context io;
+    asio::ip::tcp::acceptor probe(io, {asio::ip::address_v4::loopback(), 0});
+    return probe.local_endpoint().port();
+}
+
+class DsFunctions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        port_ = FreePort();
+        ASSERT_EQ(DSStartService(port_), 1);
+        TerminalSimulator::Options options;
+        options.port = port_;
+        sim_ = std::make_unique<TerminalSimulator>(options);
+    }
+    void TearDown() override {
+        sim_.reset();
+        DSStopService();
+        _PACKET p;
+        while (DSGetNextData(&p, 0)) {
+        }
+    }
+
+    std::size_t Register(std::uint32_t id) {
+        dovrik::sim::TerminalSpec spec;
+        spec.deviceId = id;
+        spec.simNumber = "13800138000";
+        spec.address = {192, 168, 0, 7};
+        const int before = DSGetModemCount();
+        const std::size_t index = sim_->Add(spec);
+        EXPECT_TRUE(Eventually([&] { return DSGetModemCount() == before + 1; }));
+        return index;
+    }
+
+    std::uint16_t port_ = 0;
+    std::unique_ptr<TerminalSimulator> sim_;
+};
+
+TEST(DsLastError, CopiesWithinTheBufferAndAlwaysTerminates) {
+    DSStartService(FreePort());
+    EXPECT_EQ(DSSendData(0x42, 1, reinterpret_cast<const std::uint8_t*>("x")), 0);
+    const std::string full = "The connection with modem has broken\xA3\xA1";
+    EXPECT_EQ(LastError(), full);
+
+    char one[1] = {'z'};
+    DSGetLastError(one, 1);
+    EXPECT_EQ(one[0], '\0');
+
+    char five[5];
+    std::memset(five, 'z', sizeof five);
+    DSGetLastError(five, 5);
+    EXPECT_STREQ(five, "The ");
+
+    DSGetLastError(nullptr, 10);  // refused quietly
+    DSGetLastError(five, 0);
+    DSStopService();
+}
+
+TEST_F(DsFunctions, EmptyQueueAndPositionPastTheEndLeaveBuffersUntouched) {
+    _PACKET packet;
+    std::memset(&packet, 0x5A, sizeof packet);
+    EXPECT_EQ(DSGetNextData(&packet, 0), 0);
+    EXPECT_EQ(packet.deviceId, 0x5A5A5A5Au);
+
+    Register(0x01020304);
+    ModemInfo info;
+    std::memset(&info, 0x5A, sizeof info);
+    EXPECT_EQ(DSGetModemByPosition(1, &info), 0);
+    EXPECT_EQ(info.deviceId, 0x5A5A5A5Au);
+    ASSERT_EQ(DSGetModemByPosition(0, &info), 1);
+    EXPECT_EQ(info.deviceId, 0x01020304u);
+    EXPECT_STREQ(info.simNumber, "13800138000");
+    EXPECT_EQ(info.ipAddress[0], 192);
+    EXPECT_EQ(info.ipAddress[3], 7);
+}
+
+TEST_F(DsFunctions, TakesMessagesOldestFirst) {
+    const std::size_t index = Register(0xCAFE);
+    sim_->SendText(index, "first");
+    ASSERT_TRUE(Eventually([&] { return true; }));
+    _PACKET packet;
+    ASSERT_TRUE(Eventually([&] { return DSGetNextData(&packet, 0) == 1; }));
+    EXPECT_EQ(packet.deviceId, 0xCAFEu);
+    EXPECT_STREQ(reinterpret_cast<const char*>(packet.data), "first");
+    sim_->SendText(index, "second");
+    ASSERT_TRUE(Eventually([&] { return DSGetNextData(&packet, 0) == 1; }));
+    EXPECT_STREQ(reinterpret_cast<const char*>(packet.data), "second");
+    EXPECT_EQ(DSGetNextData(&packet, 0), 0);
+}
+
+TEST_F(DsFunctions, SendReachesTheTerminalEscapedAndCut) {
+    const std::size_t index = Register(0xBEEF);
+    const Bytes line = {'A', 'T', '+', 'S', 'H', 'O', 'W', '\r', 0xFE};
+    ASSERT_EQ(DSSendData(0xBEEF, static_cast<std::uint16_t>(line.size()), line.data()), 1);
+    ASSERT_TRUE(Eventually([&] { return sim_->Received(index) == line; }));
+    EXPECT_EQ(sim_->ReceivedWireBytes(index), line.size() + 1);
+
+    const Bytes big(4097, 0x41);
+    ASSERT_EQ(DSSendData(0xBEEF, 4097, big.data()), 1);
+    ASSERT_TRUE(Eventually([&] { return sim_->ReceivedWireBytes(index) == line.size() + 1 + 4096; }));
+    EXPECT_EQ(DSSendData(0xBEEF, 0, nullptr), 1);
+}
+
+TEST_F(DsFunctions, SendToAVanishedTerminalReportsTheBrokenConnection) {
+    const std::size_t index = Register(0xD00D);
+    sim_->Close(index);
+    ASSERT_TRUE(Eventually([&] { return DSGetModemCount() == 0; }));
+    EXPECT_EQ(DSSendData(0xD00D, 1, reinterpret_cast<const std::uint8_t*>("x")), 0);
+    EXPECT_EQ(LastError(), "The connection with modem has broken\xA3\xA1");
+}
+
+TEST_F(DsFunctions, CloseByIdRemovesTheTerminalAndIgnoresUnknownIds) {
+    const std::size_t index = Register(0x10);
+    Register(0x11);
+    DSCloseConnectionByDeviceID(0x10);
+    EXPECT_EQ(DSGetModemCount(), 1);
+    ModemInfo info;
+    ASSERT_EQ(DSGetModemByPosition(0, &info), 1);
+    EXPECT_EQ(info.deviceId, 0x11u);
+    EXPECT_TRUE(Eventually([&] { return sim_->State(index) == dovrik::sim::TerminalState::Closed; }));
+    DSCloseConnectionByDeviceID(0x12345);
+    EXPECT_EQ(DSGetModemCount(), 1);
+}
+
+TEST_F(DsFunctions, StartTwiceAndOnABusyPortFailWithTheirTexts) {
+    EXPECT_EQ(DSStartService(port_), 0);
+    EXPECT_EQ(LastError(), "Server has started!");
+    DSStopService();
+
+    asio::io_context io;
+    asio::ip::tcp::acceptor holder(io, {asio::ip::address_v4::any(), 0});
+    EXPECT_EQ(DSStartService(holder.local_endpoint().port()), 0);
+    EXPECT_EQ(LastError(), "Binding socket failed\xA3\xA1");
+    EXPECT_EQ(DSStartService(port_), 1);
+}
+
+TEST_F(DsFunctions, StopKeepsQueuedMessagesAndStoppedFunctionsStillAnswer) {
+    const std::size_t index = Register(0x77);
+    sim_->SendText(index, "before stop");
+    _PACKET packet;
+    // Wait for the message to be queued without taking it.
+    ASSERT_TRUE(Eventually([&] {
+        return sim_->TotalSentWireBytes() >= 21 + 11;
+    }));
+    std::this_thread::sleep_for(50ms);
+    DSStopService();
+    DSStopService();
+    EXPECT_EQ(DSGetModemCount(), 0);
+    ModemInfo info;
+    EXPECT_EQ(DSGetModemByPosition(0, &info), 0);
+    EXPECT_EQ(DSSendData(0x77, 1, reinterpret_cast<const std::uint8_t*>("x")), 0);
+    DSCloseConnectionByDeviceID(0x77);
+    ASSERT_EQ(DSGetNextData(&packet, 0), 1);
+    EXPECT_STREQ(reinterpret_cast<const char*>(packet.data), "before stop");
+    EXPECT_EQ(DSStartService(port_), 1);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Simulated field terminals for trying the centre without hardware, and for
+// the tests and benchmarks. Each terminal opens one TCP connection, sends its
+// registration message, may heartbeat at a fixed interval, sends data (link
+// escaped), raw bytes or the status message, and records every byte the
+// centre sends it.
+//
+// Thread safety: every member may be called from any thread. The terminals
+// run on the simulator's own threads.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dovrik::sim {
+
+enum class PowerSource { Mains, Battery };
+
+struct TerminalSpec {
+    std::uint32_t deviceId = 0;
+    std::string simNumber = "13800000000";  // 11 characters; padded with '0' or cut to fit
+    std::array<std::uint8_t, 4> address{10, 0, 0, 1};
+    std::chrono::milliseconds heartbeat{0};  // 0: no heartbeat
+};
+
+// The first message of a connection: ID (little-endian), SIM number, its NUL
+// terminator, the address, and one spare byte (21 bytes).
+std::vector<std::uint8_t> RegistrationMessage(const TerminalSpec& spec);
+
+// The terminal's 19-byte status message: a short control frame from the
+// terminal (command 0x0202) whose first payload byte tells the power source.
+std::vector<std::uint8_t> StatusMessage(std::uint32_t deviceId, PowerSource power);
+
+// Link-escapes plain bytes for the wire (no length limit).
+std::vector<std::uint8_t> EscapeStream(const std::vector<std::uint8_t>& plain);
+
+enum class TerminalState { Connecting, Registered, Closed, Failed };
+
+class TerminalSimulator final {
+public:
+    struct Options {
+        std::string host = "127.0.0.1";
+        std::uint16_t port = 5001;
+        int threads = 1;
+        std::size_t readChunk = 2048;
+    };
+    // Called on a simulator thread with each chunk of raw bytes a terminal receives.
+    using ReceiveHandler =
+        std::function<void(std::size_t index, const std::uint8_t* data, std::size_t count)>;
+    // Called on a simulator thread when a terminal's connection ends.
+    using StateHandler = std::function<void(std::size_t index, TerminalState state)>;
+
+    explicit TerminalSimulator(Options options);
+    ~TerminalSimulator();
+    TerminalSimulator(const TerminalSimulator&) = delete;
+    TerminalSimulator& operator=(const TerminalSimulator&) = delete;
+
+    // Set before the first Add.
+    void SetReceiveHandler(ReceiveHandler handler);
+    void SetStateHandler(StateHandler handler);
+
+    // Starts connecting a terminal; it registers as soon as it is connected.
+    // AddWithFirstMessage sends `firstMessage` instead of the registration.
+    std::size_t Add(const TerminalSpec& spec);
+    std::size_t AddWithFirstMessage(const TerminalSpec& spec,
+                                    std::vector<std::uint8_t> firstMessage);
+    // Connects and sends nothing at all: a silent peer.
+    std::size_t AddSilent();
+    std::size_t Count() const;
+
+    void SendRaw(std::size_t index, std::vector<std::uint8_t> wire);
+    void SendData(std::size_t index, const std::vector<std::uint8_t>& plain);
+    void SendText(std::size_t index, const std::string& text);
+    void SendHeartbeat(std::size_t index);
+    void SendStatus(std::size_t index, PowerSource power);
+    // Orderly close (FIN) and abortive close (RST).
+    void Close(std::size_t index);
+    void Reset(std::size_t index);
+
+    TerminalState State(std::size_t index) const;
+    // Terminals whose registration has been written.
+    std::size_t RegisteredCount() const { return registered_.load(); }
+    // Everything the terminal received so far, un-escaped.
+    std::vector<std::uint8_t> Received(std::size_t index) const;
+    std::size_t ReceivedWireBytes(std::size_t index) const;
+    std::uint64_t TotalReceivedWireBytes() const { return totalReceived_.load(); }
+    std::uint64_t TotalSentWireBytes() const { return totalSent_.load(); }
+
+    // Polls `condition` every millisecond until it holds or `timeout` passes.
+    static bool WaitUntil(const std::function<bool()>& condition,
+                          std::chrono::milliseconds timeout);
+
+private:
+    struct Terminal;
+    struct Impl;
+
+    Terminal& At(std::size_t index) const;
+    std::size_t AddTerminal(const TerminalSpec& spec,
+                            std::optional<std::vector<std::uint8_t>> firstMessage);
+    // These run on the terminal's strand.
+    void Connect(Terminal& t);
+    void Queue(Terminal& t, std::vector<std::uint8_t> bytes);
+    void WriteNext(Terminal& t);
+    void StartRead(Terminal& t);
+    void StartHeartbeat(Terminal& t);
+    void SetState(Terminal& t, TerminalState next);
+
+    std::unique_ptr<Impl> impl_;
+    std::atomic<std::size_t> registered_{0};
+    std::atomic<std::uint64_t> totalReceived_{0};
+    std::atomic<std::uint64_t> totalSent_{0};
+};
+
+}  // namespace dovrik::sim
