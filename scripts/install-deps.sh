@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every system package the project needs to build, test and run.
+# This is the one list of packages; Debian 12 names.
+set -euo pipefail
+
+packages=(
+    g++
+    cmake
+    ninja-build
+    make
+    pkg-config
+    binutils            # nm, for the export check
+    libasio-dev         # standalone Asio
+    googletest          # GoogleTest sources
+    libgtest-dev
+    libgmock-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
