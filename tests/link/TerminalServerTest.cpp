@@ -110,7 +110,7 @@ TEST_F(ServerTest, QueueDropsMessagesBeyondItsLimitYetRefreshes) {
     server_.SetQueueLimit(3);
     const std::size_t index = Register(23);
     for (int i = 0; i < 4; ++i) {
-        sim_->SendText(index, "m" + std::to_string(i));
+        sim_->SendText(index, std::string("m").append(std::to_string(i)));
         ASSERT_TRUE(Eventually([&] { return server_.QueuedCount() == static_cast<std::size_t>(i + 1); }));
     }
     // Four waiting: more than three, so the fifth is dropped.
