@@ -103,7 +103,8 @@ ChildProcess::~ChildProcess() {
 }
 
 void ChildProcess::Send(std::uint64_t word) {
-    if (::write(writeFd_, &word, sizeof word) != sizeof word) throw std::runtime_error("pipe write");
+    if (::write(writeFd_, &word, sizeof word) != sizeof word)
+        throw std::runtime_error("pipe write");
 }
 
 std::uint64_t ChildProcess::Receive() {
@@ -270,7 +271,8 @@ void BareReader::Run() {
                 for (;;) {
                     const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
                     if (c < 0) break;
-                    if (static_cast<std::size_t>(c) >= seen.size()) seen.resize(static_cast<std::size_t>(c) + 1, 0);
+                    if (static_cast<std::size_t>(c) >= seen.size())
+                        seen.resize(static_cast<std::size_t>(c) + 1, 0);
                     seen[static_cast<std::size_t>(c)] = 0;
                     open.push_back(c);
                     epoll_event event{};

@@ -25,7 +25,7 @@ std::uint16_t FreePort();
 // A forked child process, spoken to through two pipes of 64-bit words. Fork
 // it before this process starts any thread.
 class ChildProcess final {
-public:
+  public:
     using Body = std::function<int(ChildProcess& parent)>;
     explicit ChildProcess(const Body& body);
     ~ChildProcess();
@@ -36,7 +36,7 @@ public:
     std::uint64_t Receive();
     int Wait();
 
-private:
+  private:
     int pid_ = -1;
     int readFd_ = -1;
     int writeFd_ = -1;
@@ -45,7 +45,7 @@ private:
 // Raw non-blocking terminals driven by one epoll loop: cheap enough that the
 // load costs the machine as little as possible.
 class LoadTerminals final {
-public:
+  public:
     LoadTerminals(std::uint16_t port, int count, std::uint32_t firstId);
     ~LoadTerminals();
     LoadTerminals(const LoadTerminals&) = delete;
@@ -62,7 +62,7 @@ public:
     std::uint64_t ReadUntil(std::uint64_t bytes, std::chrono::milliseconds timeout);
     void CloseAll();
 
-private:
+  private:
     std::uint16_t port_;
     std::uint32_t firstId_;
     std::vector<int> sockets_;
@@ -73,14 +73,14 @@ private:
 // The least a server can do: accept and read, nothing else. It counts first
 // messages and bytes. One thread, one epoll.
 class BareReader final {
-public:
+  public:
     explicit BareReader(std::uint16_t port);
     ~BareReader();
 
     std::uint64_t FirstMessages() const { return firstMessages_.load(); }
     std::uint64_t Bytes() const { return bytes_.load(); }
 
-private:
+  private:
     void Run();
 
     int listener_ = -1;

@@ -22,8 +22,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--size" && i + 1 < argc) {
             size = std::atoi(argv[++i]);
         } else {
-            std::printf("Usage: bench_fanout [--terminals N] [--rounds R] [--size BYTES]\n"
-                        "Defaults: 1000 terminals, 20 rounds, 100-byte messages.\n");
+            std::printf(
+                "Usage: bench_fanout [--terminals N] [--rounds R] [--size BYTES]\n"
+                "Defaults: 1000 terminals, 20 rounds, 100-byte messages.\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -51,24 +52,28 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) {
         const auto roundStart = std::chrono::steady_clock::now();
         for (int t = 0; t < terminals; ++t) {
-            if (!DSSendData(0x400000u + static_cast<std::uint32_t>(t), static_cast<std::uint16_t>(size),
-                            message.data())) {
+            if (!DSSendData(0x400000u + static_cast<std::uint32_t>(t),
+                            static_cast<std::uint16_t>(size), message.data())) {
                 ++failures;
             }
         }
-        roundMs.push_back(std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - roundStart).count());
+        roundMs.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - roundStart)
+                .count());
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::uint64_t received = child.Receive();
     child.Wait();
     DSStopService();
 
     const double sends = static_cast<double>(terminals) * rounds;
-    std::printf("Send fan-out: %d terminals, %d rounds, %d-byte messages\n", terminals, rounds, size);
-    std::printf("%.0f sends in %.3f s: %.0f sends/s, %.2f us per send; median round %.3f ms\n", sends,
-                seconds, sends / seconds, seconds * 1e6 / sends, bench::Median(roundMs));
+    std::printf("Send fan-out: %d terminals, %d rounds, %d-byte messages\n", terminals, rounds,
+                size);
+    std::printf("%.0f sends in %.3f s: %.0f sends/s, %.2f us per send; median round %.3f ms\n",
+                sends, seconds, sends / seconds, seconds * 1e6 / sends, bench::Median(roundMs));
     std::printf("failed sends: %d; bytes received by the terminals: %llu of %llu\n", failures,
-                static_cast<unsigned long long>(received), static_cast<unsigned long long>(expected));
+                static_cast<unsigned long long>(received),
+                static_cast<unsigned long long>(expected));
     return 0;
 }

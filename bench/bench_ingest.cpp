@@ -24,8 +24,8 @@ using bench::ChildProcess;
 using Clock = std::chrono::steady_clock;
 
 struct Result {
-    double delivered = 0;     // messages per second
-    double cpuPerMessage = 0; // microseconds of this process
+    double delivered = 0;      // messages per second
+    double cpuPerMessage = 0;  // microseconds of this process
     std::uint64_t sent = 0;
 };
 
@@ -51,7 +51,8 @@ void AwaitQuiet(const std::function<std::uint64_t()>& counter) {
     }
 }
 
-Result RunDovrik(ChildProcess& child, int terminals, std::size_t size, int seconds, double& maxWalkMs) {
+Result RunDovrik(ChildProcess& child, int terminals, std::size_t size, int seconds,
+                 double& maxWalkMs) {
     const std::uint16_t port = bench::FreePort();
     Result result;
     if (!DSStartService(port)) return result;
@@ -77,8 +78,10 @@ Result RunDovrik(ChildProcess& child, int terminals, std::size_t size, int secon
         while (running) {
             const auto start = Clock::now();
             const int count = DSGetModemCount();
-            for (int i = 0; i < count; ++i) DSGetModemByPosition(static_cast<std::uint32_t>(i), &info);
-            const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            for (int i = 0; i < count; ++i)
+                DSGetModemByPosition(static_cast<std::uint32_t>(i), &info);
+            const double ms =
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count();
             if (ms > worstWalk) worstWalk = ms;
             std::this_thread::sleep_for(10ms);
         }
@@ -107,7 +110,8 @@ Result RunBare(ChildProcess& child, int terminals, std::size_t size, int seconds
     bench::BareReader reader(port);
     child.Send(port);
     child.Receive();
-    bench::TimeUntil([&] { return reader.FirstMessages() >= static_cast<std::uint64_t>(terminals); }, 60s);
+    bench::TimeUntil(
+        [&] { return reader.FirstMessages() >= static_cast<std::uint64_t>(terminals); }, 60s);
     const double cpuBefore = bench::CpuSeconds();
     child.Send(1);
     result.sent = child.Receive();
@@ -139,10 +143,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--rates" && i + 1 < argc) {
             rates.clear();
             std::stringstream list(argv[++i]);
-            for (std::string item; std::getline(list, item, ',');) rates.push_back(std::atof(item.c_str()));
+            for (std::string item; std::getline(list, item, ',');)
+                rates.push_back(std::atof(item.c_str()));
         } else {
-            std::printf("Usage: bench_ingest [--terminals N] [--size BYTES] [--seconds S] [--rates R1,R2,...]\n"
-                        "Defaults: 1000 terminals, 100-byte messages, 3 s per rate, rates 50000,100000,200000 msg/s.\n");
+            std::printf(
+                "Usage: bench_ingest [--terminals N] [--size BYTES] [--seconds S] [--rates "
+                "R1,R2,...]\n"
+                "Defaults: 1000 terminals, 100-byte messages, 3 s per rate, rates "
+                "50000,100000,200000 msg/s.\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -152,9 +160,8 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<ChildProcess>> loads;
     for (double rate : rates) {
         for (int side = 0; side < 2; ++side) {
-            loads.push_back(std::make_unique<ChildProcess>([=](ChildProcess& p) {
-                return LoadChild(p, terminals, size, rate, seconds);
-            }));
+            loads.push_back(std::make_unique<ChildProcess>(
+                [=](ChildProcess& p) { return LoadChild(p, terminals, size, rate, seconds); }));
         }
     }
 
@@ -166,15 +173,17 @@ int main(int argc, char** argv) {
     for (std::size_t r = 0; r < rates.size(); ++r) {
         const Result bare = RunBare(*loads[2 * r], terminals, size, seconds);
         const Result dovrik = RunDovrik(*loads[2 * r + 1], terminals, size, seconds, maxWalkMs);
-        std::printf("%10.0f | %14.0f %12.2f | %14.0f %12.2f | %7.1f%% %9.1f%%\n", rates[r],
-                    dovrik.delivered, dovrik.cpuPerMessage, bare.delivered, bare.cpuPerMessage,
-                    bare.delivered > 0 ? 100.0 * dovrik.delivered / bare.delivered : 0.0,
-                    dovrik.cpuPerMessage > 0 ? 100.0 * bare.cpuPerMessage / dovrik.cpuPerMessage : 0.0);
+        std::printf(
+            "%10.0f | %14.0f %12.2f | %14.0f %12.2f | %7.1f%% %9.1f%%\n", rates[r],
+            dovrik.delivered, dovrik.cpuPerMessage, bare.delivered, bare.cpuPerMessage,
+            bare.delivered > 0 ? 100.0 * dovrik.delivered / bare.delivered : 0.0,
+            dovrik.cpuPerMessage > 0 ? 100.0 * bare.cpuPerMessage / dovrik.cpuPerMessage : 0.0);
         std::fflush(stdout);
     }
-    std::printf("share: Dovrik's delivered rate over the bare reader's (target >= 70%%)\n"
-                "CPU share: the bare reader's CPU cost per message over Dovrik's\n"
-                "slowest table walk of %d positions during ingest: %.3f ms\n",
-                terminals, maxWalkMs);
+    std::printf(
+        "share: Dovrik's delivered rate over the bare reader's (target >= 70%%)\n"
+        "CPU share: the bare reader's CPU cost per message over Dovrik's\n"
+        "slowest table walk of %d positions during ingest: %.3f ms\n",
+        terminals, maxWalkMs);
     return 0;
 }

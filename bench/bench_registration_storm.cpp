@@ -22,7 +22,7 @@ constexpr std::uint64_t kStop = 0xDEAD;
 int StormChild(ChildProcess& parent, int terminals) {
     const auto port = static_cast<std::uint16_t>(parent.Receive());
     bench::LoadTerminals load(port, terminals, 0x100000);
-    parent.Send(1);  // sockets made, ready
+    parent.Send(1);    // sockets made, ready
     parent.Receive();  // go
     parent.Send(static_cast<std::uint64_t>(load.ConnectAll(60s)));
     parent.Receive();  // stop
@@ -41,8 +41,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--runs" && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
         } else {
-            std::printf("Usage: bench_registration_storm [--terminals N] [--runs R]\n"
-                        "N terminals (default 10000) connect at once, R times (default 3).\n");
+            std::printf(
+                "Usage: bench_registration_storm [--terminals N] [--runs R]\n"
+                "N terminals (default 10000) connect at once, R times (default 3).\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
             child.Receive();
             child.Send(1);
             bareTime = bench::TimeUntil(
-                [&] { return reader.FirstMessages() >= static_cast<std::uint64_t>(terminals); }, 60s);
+                [&] { return reader.FirstMessages() >= static_cast<std::uint64_t>(terminals); },
+                60s);
             child.Receive();
             child.Send(kStop);
             child.Wait();
@@ -102,16 +104,19 @@ int main(int argc, char** argv) {
                 for (int walk = 0; walk < 20; ++walk) {
                     const auto start = std::chrono::steady_clock::now();
                     const int count = DSGetModemCount();
-                    for (int i = 0; i < count; ++i) DSGetModemByPosition(static_cast<std::uint32_t>(i), &info);
+                    for (int i = 0; i < count; ++i)
+                        DSGetModemByPosition(static_cast<std::uint32_t>(i), &info);
                     walkMs.push_back(std::chrono::duration<double, std::milli>(
-                                         std::chrono::steady_clock::now() - start).count());
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
                 }
             }
             child.Send(kStop);
             child.Wait();
             DSStopService();
         }
-        std::printf("run %d: Dovrik %.3f s   bare epoll reader %.3f s\n", r + 1, dovrikTime, bareTime);
+        std::printf("run %d: Dovrik %.3f s   bare epoll reader %.3f s\n", r + 1, dovrikTime,
+                    bareTime);
         std::fflush(stdout);
         dovrikTimes.push_back(dovrikTime < 0 ? 1e9 : dovrikTime);
         bareTimes.push_back(bareTime < 0 ? 1e9 : bareTime);
@@ -119,9 +124,10 @@ int main(int argc, char** argv) {
     std::printf("median: Dovrik %.3f s (target <= 2 s), bare epoll reader %.3f s\n",
                 bench::Median(dovrikTimes), bench::Median(bareTimes));
     if (!walkMs.empty()) {
-        std::printf("table walk of %d positions with DSGetModemByPosition: median %.3f ms, max %.3f ms "
-                    "(target <= 5 ms)\n",
-                    terminals, bench::Median(walkMs), *std::max_element(walkMs.begin(), walkMs.end()));
+        std::printf(
+            "table walk of %d positions with DSGetModemByPosition: median %.3f ms, max %.3f ms "
+            "(target <= 5 ms)\n",
+            terminals, bench::Median(walkMs), *std::max_element(walkMs.begin(), walkMs.end()));
     }
     return 0;
 }

@@ -7,7 +7,9 @@ namespace dovrik {
 ConnectionPool::ConnectionPool(asio::io_context& io, BufferPool& buffers, std::size_t maxFree)
     : io_(io), buffers_(buffers), maxFree_(maxFree) {}
 
-ConnectionPool::~ConnectionPool() { Clear(); }
+ConnectionPool::~ConnectionPool() {
+    Clear();
+}
 
 ConnectionPtr ConnectionPool::Take(asio::ip::tcp::socket&& socket) {
     std::unique_ptr<Connection> record;

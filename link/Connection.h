@@ -33,11 +33,11 @@ struct Connection final {
     std::chrono::steady_clock::time_point acceptedAt{};
 
     std::mutex lock;
-    asio::ip::tcp::socket socket;          // guarded by lock
-    std::atomic<bool> closing{false};      // written under lock; read anywhere
-    int pendingReceives = 0;               // guarded by lock
-    int pendingSends = 0;                  // guarded by lock
-    std::uint32_t nextReceiveSequence = 0; // guarded by lock
+    asio::ip::tcp::socket socket;           // guarded by lock
+    std::atomic<bool> closing{false};       // written under lock; read anywhere
+    int pendingReceives = 0;                // guarded by lock
+    int pendingSends = 0;                   // guarded by lock
+    std::uint32_t nextReceiveSequence = 0;  // guarded by lock
 
     // Touched only by the completion of the connection's one outstanding receive.
     bool awaitingFirstData = true;
@@ -55,7 +55,7 @@ struct Connection final {
 };
 
 class ConnectionPool final {
-public:
+  public:
     ConnectionPool(asio::io_context& io, BufferPool& buffers, std::size_t maxFree);
     ~ConnectionPool();
     ConnectionPool(const ConnectionPool&) = delete;
@@ -68,7 +68,7 @@ public:
     void SetMaxFree(std::size_t maxFree);
     std::size_t FreeCount() const;
 
-private:
+  private:
     void Release(Connection* connection);
 
     asio::io_context& io_;

@@ -16,9 +16,13 @@ dovrik::CTestServer theServer;
 
 extern "C" {
 
-DOVRIK_API int DOVRIK_CALL DSStartService(uint16_t port) { return theServer.StartService(port); }
+DOVRIK_API int DOVRIK_CALL DSStartService(uint16_t port) {
+    return theServer.StartService(port);
+}
 
-DOVRIK_API void DOVRIK_CALL DSStopService(void) { theServer.StopService(); }
+DOVRIK_API void DOVRIK_CALL DSStopService(void) {
+    theServer.StopService();
+}
 
 DOVRIK_API int DOVRIK_CALL DSGetNextData(_PACKET* packet, int /*reserved*/) {
     return theServer.GetNextData(packet);
@@ -28,7 +32,9 @@ DOVRIK_API int DOVRIK_CALL DSSendData(uint32_t deviceId, uint16_t length, const 
     return theServer.SendData(deviceId, length, data);
 }
 
-DOVRIK_API int DOVRIK_CALL DSGetModemCount(void) { return theServer.GetModemCount(); }
+DOVRIK_API int DOVRIK_CALL DSGetModemCount(void) {
+    return theServer.GetModemCount();
+}
 
 DOVRIK_API int DOVRIK_CALL DSGetModemByPosition(uint32_t position, ModemInfo* info) {
     return theServer.GetModemByPosition(position, info);

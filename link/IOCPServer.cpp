@@ -67,7 +67,8 @@ void Guarded(Hook&& hook) {
 template <class Endpoint>
 std::array<std::uint8_t, 16> AddressBytes(const Endpoint& endpoint) {
     std::array<std::uint8_t, 16> bytes{};
-    std::memcpy(bytes.data(), endpoint.data(), std::min<std::size_t>(bytes.size(), endpoint.size()));
+    std::memcpy(bytes.data(), endpoint.data(),
+                std::min<std::size_t>(bytes.size(), endpoint.size()));
     return bytes;
 }
 
@@ -257,8 +258,8 @@ void CIOCPServer::ShutDown() {
     work_.reset();
     {
         std::unique_lock lock(eventLock_);
-        const bool ended = eventSignal_.wait_for(lock, timings_.workerExitWait,
-                                                 [this] { return workersEnded_ >= kWorkerThreads; });
+        const bool ended = eventSignal_.wait_for(
+            lock, timings_.workerExitWait, [this] { return workersEnded_ >= kWorkerThreads; });
         if (!ended) io_.stop();
     }
     for (auto& worker : workers_) worker.join();
@@ -319,13 +320,26 @@ void CIOCPServer::OnAcceptDone(const asio::error_code& error, tcp::socket socket
                 connection->onPendingList = true;
             }
         }
-        if (!admitted || !PostReceive(connection)) DropPendingPeer(connection);
+        SignalRepost();
+        if (admitted) {
+            // A terminal sends its registration right after connecting, so it
+            // has mostly arrived by now: read at once, wait only if it has not.
+            Receive(connection, 0, {});
+        } else {
+            DropPendingPeer(connection);
+        }
+        return;
     }
+    SignalRepost();
+}
+
+void CIOCPServer::SignalRepost() {
+    bool wake = false;
     {
         std::lock_guard guard(eventLock_);
-        ++repostCounter_;
+        wake = repostCounter_++ == 0;  // the listener takes the whole count when it wakes
     }
-    eventSignal_.notify_all();
+    if (wake) eventSignal_.notify_all();
 }
 
 bool CIOCPServer::PostReceive(const ConnectionPtr& connection,
@@ -337,10 +351,10 @@ bool CIOCPServer::PostReceive(const ConnectionPtr& connection,
     const bool numbered = !connection->awaitingFirstData && !stillOutstanding;
     const std::uint32_t sequence =
         stillOutstanding ? *stillOutstanding : (numbered ? connection->nextReceiveSequence : 0);
-    connection->socket.async_wait(
-        tcp::socket::wait_read, [this, connection, sequence](const asio::error_code& error) {
-            OnReceiveReady(connection, sequence, error);
-        });
+    connection->socket.async_wait(tcp::socket::wait_read,
+                                  [this, connection, sequence](const asio::error_code& error) {
+                                      OnReceiveReady(connection, sequence, error);
+                                  });
     ++connection->pendingReceives;
     if (numbered) ++connection->nextReceiveSequence;
     return true;
@@ -353,8 +367,12 @@ void CIOCPServer::OnReceiveReady(const ConnectionPtr& connection, std::uint32_t 
         --connection->pendingReceives;
         if (connection->closing.load()) return;
     }
+    Receive(connection, sequence, waitError);
+}
+
+void CIOCPServer::Receive(const ConnectionPtr& connection, std::uint32_t sequence,
+                          asio::error_code error) {
     const bool first = connection->awaitingFirstData;
-    asio::error_code error = waitError;
     IoBuffer* buffer = nullptr;
     std::size_t received = 0;
     if (!error) {

@@ -42,7 +42,7 @@ inline constexpr char kEngineFailureMessage[] =
     "An Error Occur in IOCP !!! pls close the d2a and reopen again";
 
 class CIOCPServer {
-public:
+  public:
     static constexpr int kWorkerThreads = 4;
     static constexpr int kListenBacklog = 200;
     static constexpr int kFirstReceiveLength = IoBuffer::kCapacity - 64;
@@ -92,10 +92,10 @@ public:
     // had failed under it.
     void InjectWorkerFault();
 
-protected:
+  protected:
     void ShowOperatorMessage(const std::string& text);
 
-private:
+  private:
     struct WorkerFault {};
 
     void ListenerMain();
@@ -109,6 +109,9 @@ private:
                      std::optional<std::uint32_t> stillOutstanding = std::nullopt);
     void OnReceiveReady(const ConnectionPtr& connection, std::uint32_t sequence,
                         const asio::error_code& error);
+    // Reads one message, or waits again if there is none yet.
+    void Receive(const ConnectionPtr& connection, std::uint32_t sequence, asio::error_code error);
+    void SignalRepost();
     void OpenConnection(const ConnectionPtr& connection, IoBuffer* firstData);
     void DropPendingPeer(const ConnectionPtr& connection);
     void DropSilentPeers(std::chrono::milliseconds limit);
@@ -132,12 +135,12 @@ private:
     // The listener's wake-up: accept event, re-post counter, ended workers.
     mutable std::mutex eventLock_;
     std::condition_variable eventSignal_;
-    bool stopFlag_ = false;         // guarded by eventLock_
-    bool acceptEvent_ = false;      // guarded by eventLock_
-    int repostCounter_ = 0;         // guarded by eventLock_
-    int workersEnded_ = 0;          // guarded by eventLock_
-    bool acceptStarved_ = false;    // guarded by eventLock_
-    EngineTimings timings_;         // guarded by eventLock_
+    bool stopFlag_ = false;             // guarded by eventLock_
+    bool acceptEvent_ = false;          // guarded by eventLock_
+    int repostCounter_ = 0;             // guarded by eventLock_
+    int workersEnded_ = 0;              // guarded by eventLock_
+    bool acceptStarved_ = false;        // guarded by eventLock_
+    EngineTimings timings_;             // guarded by eventLock_
     OperatorMessageSink operatorSink_;  // guarded by eventLock_
 
     // Accepted peers that have not sent their first message yet.

@@ -7,7 +7,9 @@ namespace dovrik {
 
 BufferPool::BufferPool(std::size_t maxFree) : maxFree_(maxFree) {}
 
-BufferPool::~BufferPool() { Clear(); }
+BufferPool::~BufferPool() {
+    Clear();
+}
 
 IoBuffer* BufferPool::Take(int length) {
     if (length < 0 || length > IoBuffer::kCapacity) return nullptr;
@@ -35,7 +37,8 @@ void BufferPool::Release(IoBuffer* buffer) {
     if (buffer == nullptr) return;
     --inUse_;
     // Only the bytes a transfer used can hold anything; the rest is still clear.
-    const int used = buffer->length > 0 && buffer->length <= IoBuffer::kCapacity ? buffer->length : 0;
+    const int used =
+        buffer->length > 0 && buffer->length <= IoBuffer::kCapacity ? buffer->length : 0;
     std::memset(buffer->area, 0, static_cast<std::size_t>(used));
     buffer->data = nullptr;
     buffer->length = 0;

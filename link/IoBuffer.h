@@ -2,8 +2,8 @@
 // so that steady traffic allocates nothing.
 #pragma once
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -23,7 +23,7 @@ struct IoBuffer {
 };
 
 class BufferPool final {
-public:
+  public:
     explicit BufferPool(std::size_t maxFree);
     ~BufferPool();
     BufferPool(const BufferPool&) = delete;
@@ -41,12 +41,12 @@ public:
     // Buffers handed out and not yet released.
     std::size_t InUse() const { return inUse_.load(); }
 
-private:
+  private:
     std::atomic<std::size_t> inUse_{0};
     mutable std::mutex lock_;
-    IoBuffer* free_ = nullptr;  // guarded by lock_
-    std::size_t freeCount_ = 0; // guarded by lock_
-    std::size_t maxFree_;       // guarded by lock_
+    IoBuffer* free_ = nullptr;   // guarded by lock_
+    std::size_t freeCount_ = 0;  // guarded by lock_
+    std::size_t maxFree_;        // guarded by lock_
 };
 
 }  // namespace dovrik

@@ -10,7 +10,7 @@
 namespace dovrik {
 
 class ReceiveSequencer final {
-public:
+  public:
     // Hands `completed`, and then every held-back buffer that is next in
     // sequence, to `deliver` in order. `deliver` takes ownership.
     template <class Deliver>
@@ -32,7 +32,7 @@ public:
     void Reset();
     std::uint32_t Expected() const { return expected_.load(); }
 
-private:
+  private:
     void Insert(IoBuffer* buffer);
     IoBuffer* TakeHeadIfExpected();
 

@@ -2,7 +2,9 @@
 
 namespace dovrik {
 
-CTestServer::~CTestServer() { StopService(); }
+CTestServer::~CTestServer() {
+    StopService();
+}
 
 void CTestServer::OnSpareHook(std::uint32_t) {}
 

@@ -6,7 +6,7 @@
 namespace dovrik {
 
 class CTestServer final : public CUserServer {
-public:
+  public:
     CTestServer() = default;
     ~CTestServer() override;
 

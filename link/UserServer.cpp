@@ -21,9 +21,13 @@ std::uint32_t CUserServer::Now() const {
     return timeSource_ ? timeSource_() : static_cast<std::uint32_t>(std::time(nullptr));
 }
 
-void CUserServer::SetTimeSource(TimeSource source) { timeSource_ = std::move(source); }
+void CUserServer::SetTimeSource(TimeSource source) {
+    timeSource_ = std::move(source);
+}
 
-CUserServer::~CUserServer() { StopService(); }
+CUserServer::~CUserServer() {
+    StopService();
+}
 
 int CUserServer::StartService(std::uint16_t port) {
     if (IsStarted()) {
@@ -162,7 +166,8 @@ void CUserServer::OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* 
     }
     TerminalRecord record{connection->serial, ModemInfo{}};
     record.info.deviceId = registration->deviceId;
-    std::memcpy(record.info.simNumber, registration->simNumber.data(), sizeof record.info.simNumber);
+    std::memcpy(record.info.simNumber, registration->simNumber.data(),
+                sizeof record.info.simNumber);
     std::memcpy(record.info.ipAddress, registration->address.data(), sizeof record.info.ipAddress);
     record.info.loginTime = Now();
     record.info.lastUpdateTime = record.info.loginTime;

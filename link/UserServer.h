@@ -24,7 +24,7 @@ inline constexpr char kErrorModemBroken[] = "The connection with modem has broke
 inline constexpr char kErrorSendFailed[] = "Send failed!";
 
 class CUserServer : public CIOCPServer {
-public:
+  public:
     static constexpr std::size_t kDefaultQueueLimit = 65000;
     static constexpr std::size_t kFreeBuffersKept = 200;
     static constexpr std::size_t kFreeConnectionsKept = 100;
@@ -59,7 +59,7 @@ public:
     bool CheckFrames(const ConnectionPtr& connection, IoBuffer* buffer) override;
     virtual void OnSpareHook(std::uint32_t value) = 0;
 
-private:
+  private:
     struct TerminalRecord {
         std::uint64_t socket;  // serial of the connection
         ModemInfo info;
@@ -80,15 +80,15 @@ private:
 
     // Lock order: indexLock_ before terminalListLock_; queueLock_ alone.
     mutable std::mutex indexLock_;
-    std::unordered_map<std::uint32_t, ConnectionPtr> idIndex_;     // guarded by indexLock_
-    std::unordered_map<std::uint64_t, SocketEntry> socketIndex_;   // guarded by indexLock_
+    std::unordered_map<std::uint32_t, ConnectionPtr> idIndex_;    // guarded by indexLock_
+    std::unordered_map<std::uint64_t, SocketEntry> socketIndex_;  // guarded by indexLock_
 
     mutable std::mutex terminalListLock_;
     std::vector<TerminalRecord> terminals_;  // guarded by terminalListLock_, registration order
 
     mutable std::mutex queueLock_;
-    std::deque<_PACKET> queue_;                     // guarded by queueLock_
-    std::size_t queueLimit_ = kDefaultQueueLimit;   // guarded by queueLock_
+    std::deque<_PACKET> queue_;                    // guarded by queueLock_
+    std::size_t queueLimit_ = kDefaultQueueLimit;  // guarded by queueLock_
 
     std::uint32_t Now() const;
 

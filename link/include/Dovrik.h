@@ -54,9 +54,9 @@ typedef struct ModemInfo {
 typedef struct _PACKET {
     uint32_t deviceId;
     uint32_t receiveTime;
-    uint8_t data[4098];   /* un-escaped bytes, at most 4096, then a NUL */
-    uint16_t length;      /* number of data bytes, not counting the NUL */
-    uint8_t valid;        /* always 1 */
+    uint8_t data[4098]; /* un-escaped bytes, at most 4096, then a NUL */
+    uint16_t length;    /* number of data bytes, not counting the NUL */
+    uint8_t valid;      /* always 1 */
     uint8_t reserved[3];
 } _PACKET;
 

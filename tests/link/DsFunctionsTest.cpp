@@ -36,7 +36,7 @@ std::uint16_t FreePort() {
 }
 
 class DsFunctions : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port_ = FreePort();
         ASSERT_EQ(DSStartService(port_), 1);
@@ -128,7 +128,8 @@ TEST_F(DsFunctions, SendReachesTheTerminalEscapedAndCut) {
 
     const Bytes big(4097, 0x41);
     ASSERT_EQ(DSSendData(0xBEEF, 4097, big.data()), 1);
-    ASSERT_TRUE(Eventually([&] { return sim_->ReceivedWireBytes(index) == line.size() + 1 + 4096; }));
+    ASSERT_TRUE(
+        Eventually([&] { return sim_->ReceivedWireBytes(index) == line.size() + 1 + 4096; }));
     EXPECT_EQ(DSSendData(0xBEEF, 0, nullptr), 1);
 }
 
@@ -148,7 +149,8 @@ TEST_F(DsFunctions, CloseByIdRemovesTheTerminalAndIgnoresUnknownIds) {
     ModemInfo info;
     ASSERT_EQ(DSGetModemByPosition(0, &info), 1);
     EXPECT_EQ(info.deviceId, 0x11u);
-    EXPECT_TRUE(Eventually([&] { return sim_->State(index) == dovrik::sim::TerminalState::Closed; }));
+    EXPECT_TRUE(
+        Eventually([&] { return sim_->State(index) == dovrik::sim::TerminalState::Closed; }));
     DSCloseConnectionByDeviceID(0x12345);
     EXPECT_EQ(DSGetModemCount(), 1);
 }
@@ -170,9 +172,7 @@ TEST_F(DsFunctions, StopKeepsQueuedMessagesAndStoppedFunctionsStillAnswer) {
     sim_->SendText(index, "before stop");
     _PACKET packet;
     // Wait for the message to be queued without taking it.
-    ASSERT_TRUE(Eventually([&] {
-        return sim_->TotalSentWireBytes() >= 21 + 11;
-    }));
+    ASSERT_TRUE(Eventually([&] { return sim_->TotalSentWireBytes() >= 21 + 11; }));
     std::this_thread::sleep_for(50ms);
     DSStopService();
     DSStopService();

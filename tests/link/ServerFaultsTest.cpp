@@ -63,7 +63,8 @@ TEST_F(ServerTest, FloodingPeerStaysWithinTheQueueBound) {
     server_.SetQueueLimit(100);
     const std::size_t flooder = Register(61);
     const std::size_t calm = Register(62);
-    for (int i = 0; i < 64; ++i) sim_->SendRaw(flooder, Bytes(128 * 1024, static_cast<std::uint8_t>(i)));
+    for (int i = 0; i < 64; ++i)
+        sim_->SendRaw(flooder, Bytes(128 * 1024, static_cast<std::uint8_t>(i)));
     ASSERT_TRUE(Eventually([&] { return sim_->TotalSentWireBytes() >= 64u * 128 * 1024; }));
     EXPECT_LE(server_.QueuedCount(), 101u);
     // The server still serves everyone else.

@@ -17,7 +17,7 @@
 namespace dovrik::testing {
 
 class CountingServer final : public CUserServer {
-public:
+  public:
     ~CountingServer() override { StopService(); }
 
     void OnConnectionOpened(const ConnectionPtr& c, IoBuffer* b) override {
@@ -53,7 +53,7 @@ inline sim::TerminalSpec Terminal(std::uint32_t id, std::string sim = "139123456
 }
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr std::chrono::seconds kPatience{10};
 
     void SetUp() override {

@@ -48,7 +48,8 @@ TEST_F(ServerTest, MalformedFirstMessagesCloseTheConnectionWithoutRegistering) {
 }
 
 TEST_F(ServerTest, ExactlyTwentyOneBytesRegister) {
-    const std::size_t index = sim_->AddWithFirstMessage(Terminal(7), sim::RegistrationMessage(Terminal(7)));
+    const std::size_t index =
+        sim_->AddWithFirstMessage(Terminal(7), sim::RegistrationMessage(Terminal(7)));
     ASSERT_TRUE(Eventually([&] { return Position(7) == 0; }));
     EXPECT_EQ(sim_->State(index), TerminalState::Registered);
 }
@@ -111,7 +112,8 @@ TEST_F(ServerTest, QueueDropsMessagesBeyondItsLimitYetRefreshes) {
     const std::size_t index = Register(23);
     for (int i = 0; i < 4; ++i) {
         sim_->SendText(index, std::string("m").append(std::to_string(i)));
-        ASSERT_TRUE(Eventually([&] { return server_.QueuedCount() == static_cast<std::size_t>(i + 1); }));
+        ASSERT_TRUE(
+            Eventually([&] { return server_.QueuedCount() == static_cast<std::size_t>(i + 1); }));
     }
     // Four waiting: more than three, so the fifth is dropped.
     now_ += 9;
@@ -217,7 +219,8 @@ TEST_F(ServerTest, DeliversEachTerminalsMessagesInOrderUnderLoad) {
     std::size_t expectedBytes = 0;
     for (int m = 0; m < kMessages; ++m) expectedBytes += (std::to_string(m) + ";").size();
     auto complete = [&] {
-        for (const _PACKET& p : Drain()) got[p.deviceId - 100].append(reinterpret_cast<const char*>(p.data), p.length);
+        for (const _PACKET& p : Drain())
+            got[p.deviceId - 100].append(reinterpret_cast<const char*>(p.data), p.length);
         for (const auto& text : got) {
             if (text.size() < expectedBytes) return false;
         }

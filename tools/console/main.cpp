@@ -68,8 +68,8 @@ void PrintTable(std::map<std::uint32_t, ModemInfo>& known) {
         const auto old = known.find(id);
         if (old == known.end() || old->second.loginTime != entry.loginTime) {
             std::printf("registered %08x  SIM %s  address %u.%u.%u.%u  login %s\n", id,
-                        entry.simNumber, entry.ipAddress[0], entry.ipAddress[1],
-                        entry.ipAddress[2], entry.ipAddress[3], TimeText(entry.loginTime).c_str());
+                        entry.simNumber, entry.ipAddress[0], entry.ipAddress[1], entry.ipAddress[2],
+                        entry.ipAddress[3], TimeText(entry.loginTime).c_str());
         }
     }
     for (const auto& [id, entry] : known) {
@@ -108,12 +108,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--duration" && hasValue) {
             const auto n = dovrik::cli::ParseInteger(argv[++i], 1, 31 * 86400);
             if (!n) {
-                std::fprintf(stderr, "dovrik-console: --duration takes a positive number of seconds\n");
+                std::fprintf(stderr,
+                             "dovrik-console: --duration takes a positive number of seconds\n");
                 return 2;
             }
             duration = static_cast<int>(*n);
         } else {
-            std::fprintf(stderr, "dovrik-console: unknown option %s\nTry 'dovrik-console --help'.\n",
+            std::fprintf(stderr,
+                         "dovrik-console: unknown option %s\nTry 'dovrik-console --help'.\n",
                          arg.c_str());
             return 2;
         }
@@ -151,7 +153,8 @@ int main(int argc, char** argv) {
         if (sim && now >= nextDemoRound) {
             for (int i = 0; i < demo; ++i) {
                 if (demoRound % 2 == 0) {
-                    sim->SendStatus(static_cast<std::size_t>(i), i % 2 ? PowerSource::Battery : PowerSource::Mains);
+                    sim->SendStatus(static_cast<std::size_t>(i),
+                                    i % 2 ? PowerSource::Battery : PowerSource::Mains);
                 } else {
                     sim->SendText(static_cast<std::size_t>(i), "OK\r\n");
                 }

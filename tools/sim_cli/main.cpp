@@ -67,8 +67,8 @@ bool ParseAddress(const std::string& text, std::array<std::uint8_t, 4>& out) {
     char tail;
     if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4) return false;
     if (a > 255 || b > 255 || c > 255 || d > 255) return false;
-    out = {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b),
-           static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(d)};
+    out = {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(c),
+           static_cast<std::uint8_t>(d)};
     return true;
 }
 
@@ -167,7 +167,8 @@ int main(int argc, char** argv) {
         TerminalSpec spec;
         spec.deviceId = ids[i];
         char number[32];
-        std::snprintf(number, sizeof number, "%011llu", (s.firstSim + static_cast<unsigned>(i)) % 100000000000ULL);
+        std::snprintf(number, sizeof number, "%011llu",
+                      (s.firstSim + static_cast<unsigned>(i)) % 100000000000ULL);
         spec.simNumber = number;
         spec.address = s.address;
         spec.address[3] = static_cast<std::uint8_t>(s.address[3] + i);
@@ -177,7 +178,8 @@ int main(int argc, char** argv) {
     std::printf("%d terminal(s) connecting to %s:%u\n", s.count, s.host.c_str(), s.port);
     std::fflush(stdout);
 
-    TerminalSimulator::WaitUntil([&] { return sim.RegisteredCount() == ids.size() || dovrik::cli::StopRequested(); }, 30s);
+    TerminalSimulator::WaitUntil(
+        [&] { return sim.RegisteredCount() == ids.size() || dovrik::cli::StopRequested(); }, 30s);
     std::printf("%zu terminal(s) registered\n", sim.RegisteredCount());
     std::fflush(stdout);
     if (s.status) {

@@ -1,16 +1,18 @@
 #include "CommandLine.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 
 namespace dovrik::cli {
 
 namespace {
 std::atomic<bool> stopRequested{false};
-extern "C" void OnStopSignal(int) { stopRequested = true; }
+extern "C" void OnStopSignal(int) {
+    stopRequested = true;
+}
 }  // namespace
 
 std::optional<long long> ParseInteger(std::string_view text, long long min, long long max,
@@ -57,6 +59,8 @@ void InstallStopSignals() {
     std::signal(SIGTERM, OnStopSignal);
 }
 
-bool StopRequested() { return stopRequested.load(); }
+bool StopRequested() {
+    return stopRequested.load();
+}
 
 }  // namespace dovrik::cli

@@ -6,12 +6,12 @@
 #include <asio/connect.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 #include <asio/write.hpp>
-#include <asio/ip/address.hpp>
 
 #include "LinkProtocol.h"
 
@@ -23,7 +23,8 @@ std::vector<std::uint8_t> RegistrationMessage(const TerminalSpec& spec) {
     std::vector<std::uint8_t> message(kRegistrationMinLength, 0);
     for (int i = 0; i < 4; ++i) message[i] = static_cast<std::uint8_t>(spec.deviceId >> (8 * i));
     for (std::size_t i = 0; i < 11; ++i) {
-        message[4 + i] = static_cast<std::uint8_t>(i < spec.simNumber.size() ? spec.simNumber[i] : '0');
+        message[4 + i] =
+            static_cast<std::uint8_t>(i < spec.simNumber.size() ? spec.simNumber[i] : '0');
     }
     message[15] = 0;
     for (std::size_t i = 0; i < 4; ++i) message[16 + i] = spec.address[i];
@@ -32,13 +33,23 @@ std::vector<std::uint8_t> RegistrationMessage(const TerminalSpec& spec) {
 
 std::vector<std::uint8_t> StatusMessage(std::uint32_t deviceId, PowerSource power) {
     std::vector<std::uint8_t> frame = {
-        0x02, 0x11, 0x01, 0x00, 0x0C,
-        static_cast<std::uint8_t>(deviceId >> 24), static_cast<std::uint8_t>(deviceId >> 16),
-        static_cast<std::uint8_t>(deviceId >> 8), static_cast<std::uint8_t>(deviceId),
-        0x02, 0x02,  // command: the terminal's status
-        0x00, 0x00,  // option length
-        0x00, 0x02,  // payload length
-        static_cast<std::uint8_t>(power == PowerSource::Battery ? 1 : 0), 0x00,
+        0x02,
+        0x11,
+        0x01,
+        0x00,
+        0x0C,
+        static_cast<std::uint8_t>(deviceId >> 24),
+        static_cast<std::uint8_t>(deviceId >> 16),
+        static_cast<std::uint8_t>(deviceId >> 8),
+        static_cast<std::uint8_t>(deviceId),
+        0x02,
+        0x02,  // command: the terminal's status
+        0x00,
+        0x00,  // option length
+        0x00,
+        0x02,  // payload length
+        static_cast<std::uint8_t>(power == PowerSource::Battery ? 1 : 0),
+        0x00,
         0x00,  // checksum, below
         0x03};
     unsigned sum = 0;
@@ -113,7 +124,6 @@ struct TerminalSimulator::Impl {
     std::deque<std::unique_ptr<Terminal>> terminals;  // guarded by lock; never shrinks
 };
 
-
 TerminalSimulator::TerminalSimulator(Options options)
     : impl_(std::make_unique<Impl>(std::move(options))) {
     const int threads = impl_->options.threads > 0 ? impl_->options.threads : 1;
@@ -152,7 +162,9 @@ std::size_t TerminalSimulator::AddWithFirstMessage(const TerminalSpec& spec,
     return AddTerminal(spec, std::move(firstMessage));
 }
 
-std::size_t TerminalSimulator::AddSilent() { return AddTerminal({}, std::nullopt); }
+std::size_t TerminalSimulator::AddSilent() {
+    return AddTerminal({}, std::nullopt);
+}
 
 std::size_t TerminalSimulator::Count() const {
     std::lock_guard guard(impl_->lock);
@@ -273,7 +285,8 @@ void TerminalSimulator::SetState(Terminal& t, TerminalState next) {
 
 void TerminalSimulator::SendRaw(std::size_t index, std::vector<std::uint8_t> wire) {
     Terminal& t = At(index);
-    asio::post(t.strand, [this, &t, wire = std::move(wire)]() mutable { Queue(t, std::move(wire)); });
+    asio::post(t.strand,
+               [this, &t, wire = std::move(wire)]() mutable { Queue(t, std::move(wire)); });
 }
 
 void TerminalSimulator::SendData(std::size_t index, const std::vector<std::uint8_t>& plain) {
@@ -284,7 +297,9 @@ void TerminalSimulator::SendText(std::size_t index, const std::string& text) {
     SendData(index, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
-void TerminalSimulator::SendHeartbeat(std::size_t index) { SendRaw(index, {kHeartbeatByte}); }
+void TerminalSimulator::SendHeartbeat(std::size_t index) {
+    SendRaw(index, {kHeartbeatByte});
+}
 
 void TerminalSimulator::SendStatus(std::size_t index, PowerSource power) {
     SendData(index, StatusMessage(At(index).spec.deviceId, power));

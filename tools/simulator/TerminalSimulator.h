@@ -45,7 +45,7 @@ std::vector<std::uint8_t> EscapeStream(const std::vector<std::uint8_t>& plain);
 enum class TerminalState { Connecting, Registered, Closed, Failed };
 
 class TerminalSimulator final {
-public:
+  public:
     struct Options {
         std::string host = "127.0.0.1";
         std::uint16_t port = 5001;
@@ -98,7 +98,7 @@ public:
     static bool WaitUntil(const std::function<bool()>& condition,
                           std::chrono::milliseconds timeout);
 
-private:
+  private:
     struct Terminal;
     struct Impl;
 
