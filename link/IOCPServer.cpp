@@ -233,19 +233,13 @@ void CIOCPServer::ShutDown() {
         silent.swap(pendingPeers_);
         for (auto& c : silent) c->onPendingList = false;
     }
-    for (auto& c : silent) {
-        std::lock_guard guard(c->lock);
-        CloseSocketLocked(*c);
-        c->closing.store(true);
-    }
+    for (auto& c : silent) MarkClosed(*c);
     silent.clear();
     {
         std::lock_guard guard(connectionListLock_);
         admitting_ = false;
         for (auto& c : connectionList_) {
-            std::lock_guard connectionGuard(c->lock);
-            CloseSocketLocked(*c);
-            c->closing.store(true);
+            MarkClosed(*c);
             c->onConnectionList = false;
         }
         connectionList_.clear();
@@ -474,9 +468,7 @@ void CIOCPServer::DropPendingPeer(const ConnectionPtr& connection) {
             connection->onPendingList = false;
         }
     }
-    std::lock_guard guard(connection->lock);
-    CloseSocketLocked(*connection);
-    connection->closing.store(true);
+    MarkClosed(*connection);
 }
 
 void CIOCPServer::DropSilentPeers(std::chrono::milliseconds limit) {
@@ -490,11 +482,7 @@ void CIOCPServer::DropSilentPeers(std::chrono::milliseconds limit) {
             expired.splice(expired.begin(), pendingPeers_, std::prev(pendingPeers_.end()));
         }
     }
-    for (auto& c : expired) {
-        std::lock_guard guard(c->lock);
-        CloseSocketLocked(*c);
-        c->closing.store(true);
-    }
+    for (auto& c : expired) MarkClosed(*c);
 }
 
 void CIOCPServer::CloseConnection(const ConnectionPtr& connection) {
@@ -505,19 +493,20 @@ void CIOCPServer::CloseConnection(const ConnectionPtr& connection) {
             connection->onConnectionList = false;
         }
     }
-    std::lock_guard guard(connection->lock);
-    CloseSocketLocked(*connection);
-    connection->closing.store(true);
+    MarkClosed(*connection);
 }
 
-void CIOCPServer::CloseSocketLocked(Connection& connection) {
-    if (!connection.socket.is_open()) return;
-    asio::error_code ignored;
-    if (connection.pendingSends > 0) {
-        connection.socket.cancel(ignored);  // the last sender closes it
-    } else {
-        connection.socket.close(ignored);
+void CIOCPServer::MarkClosed(Connection& connection) {
+    std::lock_guard guard(connection.lock);
+    if (connection.socket.is_open()) {
+        asio::error_code ignored;
+        if (connection.pendingSends > 0) {
+            connection.socket.cancel(ignored);  // the last sender closes it
+        } else {
+            connection.socket.close(ignored);
+        }
     }
+    connection.closing.store(true);
 }
 
 bool CIOCPServer::SendBlocking(const ConnectionPtr& connection, const std::uint8_t* data,

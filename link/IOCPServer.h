@@ -115,7 +115,9 @@ class CIOCPServer {
     void OpenConnection(const ConnectionPtr& connection, IoBuffer* firstData);
     void DropPendingPeer(const ConnectionPtr& connection);
     void DropSilentPeers(std::chrono::milliseconds limit);
-    static void CloseSocketLocked(Connection& connection);
+    // Closes the socket at once (or, while a send is under way, when it ends)
+    // and sets `closing`.
+    static void MarkClosed(Connection& connection);
 
     // Constant after construction.
     asio::io_context io_;
