@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     int terminals = 1000;
     std::size_t size = 100;
     int seconds = 3;
-    std::vector<double> rates = {50000, 100000, 200000};
+    std::vector<double> rates = {50000, 200000, 800000};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--terminals" && i + 1 < argc) {
