@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
                 "Usage: bench_ingest [--terminals N] [--size BYTES] [--seconds S] [--rates "
                 "R1,R2,...]\n"
                 "Defaults: 1000 terminals, 100-byte messages, 3 s per rate, rates "
-                "50000,100000,200000 msg/s.\n");
+                "50000,200000,800000 msg/s.\n");
             return arg == "--help" ? 0 : 2;
         }
     }
