@@ -1,0 +1,26 @@
+#include "EngineTiming.h"
+
+#include <ctime>
+#include <thread>
+
+namespace pelmora {
+
+FrameTimestamp LocalTimestampNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return {static_cast<std::uint8_t>((local.tm_year + 1900) & 0xFF),
+            static_cast<std::uint8_t>(local.tm_mon + 1),
+            static_cast<std::uint8_t>(local.tm_mday),
+            static_cast<std::uint8_t>(local.tm_hour),
+            static_cast<std::uint8_t>(local.tm_min),
+            static_cast<std::uint8_t>(local.tm_sec)};
+}
+
+EngineTiming WithDefaults(EngineTiming timing) {
+    if (!timing.sleep) timing.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+    if (!timing.localTime) timing.localTime = LocalTimestampNow;
+    return timing;
+}
+
+}  // namespace pelmora
