@@ -1,0 +1,303 @@
+#include "CommandEngine.h"
+
+#include <cstring>
+
+#include "CommandTexts.h"
+#include "ControlJobs.h"
+#include "SaveSequence.h"
+#include "SettingsParser.h"
+
+namespace pelmora {
+
+namespace {
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return c - 'A' + 10;
+}
+
+int ListKindOf(CommandKind kind) {
+    switch (kind) {
+        case CommandKind::AddAdminNumbers:
+        case CommandKind::ResetAdminNumbers:
+        case CommandKind::DeleteAdminNumbers:
+            return 1;
+        case CommandKind::AddAuthorizeNumbers:
+        case CommandKind::ResetAuthorizeNumbers:
+        case CommandKind::DeleteAuthorizeNumbers:
+            return 2;
+        default:
+            return 3;
+    }
+}
+
+// The status message is a short frame of 19 bytes from the terminal; these
+// bytes identify it (the checksum is not looked at).
+bool IsStatusMessage(const std::uint8_t* p, std::size_t length) {
+    return length >= 19 && p[0] == 0x02 && p[1] == 0x11 && p[2] == 0x01 && p[10] == 0x02 &&
+           p[11] == 0x00 && p[13] == 0x00 && p[14] == 0x02 && p[18] == 0x03;
+}
+
+}  // namespace
+
+bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId) {
+    if (text.size() < 8) return false;
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        if (!IsHexDigit(text[i])) return false;
+        value = value << 4 | static_cast<std::uint32_t>(HexValue(text[i]));
+    }
+    deviceId = value;
+    return true;
+}
+
+CommandEngine::CommandEngine(LinkApi link, IEngineEvents& events, EngineTiming timing)
+    : link_(std::move(link)), events_(events), timing_(WithDefaults(std::move(timing))) {}
+
+CommandEngine::~CommandEngine() {
+    {
+        std::lock_guard guard(queueLock_);
+        stopping_ = true;
+    }
+    stopRequested_ = true;
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+bool CommandEngine::StartWorker() {
+    if (worker_.joinable()) return true;
+    try {
+        worker_ = std::thread([this] { WorkerMain(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool CommandEngine::FindCheckedTerminal(const IDeviceList& devices, std::uint32_t& deviceId) {
+    int row = -1;
+    for (int i = 0; i < devices.RowCount(); ++i) {
+        if (devices.IsChecked(i)) {
+            row = i;
+            break;
+        }
+    }
+    if (row < 0) {
+        Log(text::kNoDeviceChosen);
+        return false;
+    }
+    const std::string idText = devices.IdText(row);
+    std::uint32_t id = 0;
+    if (!ParseDeviceId(idText, id)) {
+        Log(WithText(text::kBadDeviceId, idText));
+        return false;
+    }
+    if (devices.OnlineText(row) != text::kOnline) {
+        Log(WithText(text::kDeviceOffline, idText));
+        return false;
+    }
+    deviceId = id;
+    return true;
+}
+
+bool CommandEngine::SubmitPageCommand(const IDeviceList& devices, CommandKind kind,
+                                      std::string jobText) {
+    std::uint32_t id = 0;
+    if (!FindCheckedTerminal(devices, id)) return false;
+    if (Busy()) {
+        Log(text::kBusy);
+        return false;
+    }
+    auto job = std::make_unique<CommandJob>();
+    job->kind = static_cast<std::int32_t>(kind);
+    job->deviceId = id;
+    job->text = std::move(jobText);
+    const bool queued = EnqueueCommand(std::move(job));
+    if (const JobTexts* texts = TextsFor(kind)) Log(queued ? texts->queued : texts->notQueued);
+    return queued;
+}
+
+bool CommandEngine::EnqueueCommand(std::unique_ptr<CommandJob> job) {
+    if (!job) return false;
+    {
+        std::lock_guard guard(queueLock_);
+        if (!worker_.joinable() || stopping_) return false;  // it would never run
+        queue_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+    return true;
+}
+
+void CommandEngine::WorkerMain() {
+    for (;;) {
+        std::unique_ptr<CommandJob> job;
+        {
+            std::unique_lock lock(queueLock_);
+            if (queue_.empty()) {
+                busy_ = false;
+                // The predicate is checked under the lock, so a job queued on
+                // the way to sleep is never missed.
+                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            }
+            if (stopping_) return;
+            job = std::move(queue_.front());
+            queue_.pop_front();
+            busy_ = true;
+        }
+        ExecuteCommand(*job);
+    }
+}
+
+bool CommandEngine::Pause(std::chrono::milliseconds interval) {
+    if (stopRequested_) return false;
+    if (timing_.sleep) {
+        timing_.sleep(interval);
+    } else {
+        std::unique_lock lock(queueLock_);
+        wake_.wait_for(lock, interval, [this] { return stopping_; });
+    }
+    return !stopRequested_;
+}
+
+bool CommandEngine::SendBytes(std::uint32_t deviceId, const std::uint8_t* data,
+                              std::size_t length) {
+    if (link_.sendData) link_.sendData(deviceId, static_cast<std::uint16_t>(length), data);
+    return true;
+}
+
+bool CommandEngine::SendText(std::uint32_t deviceId, const std::string& line) {
+    return SendBytes(deviceId, reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
+}
+
+bool CommandEngine::WaitForOkOrError(std::uint32_t deviceId) {
+    replies_.Reset(deviceId);
+    for (int poll = 0; poll < timing_.textPolls; ++poll) {
+        if (!Pause(timing_.textPollInterval)) return false;
+        const std::string reply = replies_.Snapshot(deviceId);
+        if (reply.find(text::kError) != std::string::npos) return false;
+        if (reply.find(text::kOk) != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool CommandEngine::WaitForReport(std::uint32_t deviceId, std::string_view first,
+                                  std::string_view second) {
+    replies_.Reset(deviceId);
+    for (int poll = 0; poll < timing_.textPolls; ++poll) {
+        if (!Pause(timing_.textPollInterval)) return false;
+        const std::string reply = replies_.Snapshot(deviceId);
+        std::size_t at = 0;
+        if (!first.empty()) {
+            at = reply.find(first);
+            if (at == std::string::npos) continue;
+        }
+        if (second.empty() || reply.find(second, at) != std::string::npos) return true;
+    }
+    return false;
+}
+
+void CommandEngine::PostWorkerLog(std::string line) {
+    if (stopRequested_) return;  // the window may be going away
+    events_.PostLog(std::move(line));
+}
+
+void CommandEngine::ExecuteCommand(const CommandJob& job) {
+    const int kind = job.kind;
+    if (kind < 0 || kind > 23 || kind == 8 || kind == 9 || (kind >= 13 && kind <= 17)) return;
+    switch (static_cast<CommandKind>(kind)) {
+        case CommandKind::ReadSettings:
+            ReadSettings(job);
+            return;
+        case CommandKind::SaveSettings:
+            if (RunSaveSequence(*this, job.deviceId)) PostWorkerLog(text::kSaveDone);
+            return;
+        case CommandKind::PlayMp3:
+        case CommandKind::StopMp3:
+        case CommandKind::SendPlayContent:
+        case CommandKind::SendUpgradeParams:
+        case CommandKind::ReadVersion:
+        case CommandKind::RestartDevice:
+            RunControlJob(*this, job);
+            return;
+        default:
+            RunNumberListJob(job);
+            return;
+    }
+}
+
+void CommandEngine::ReadSettings(const CommandJob& job) {
+    SendText(job.deviceId, text::kReadSettingsLine);
+    if (!WaitForReport(job.deviceId, text::kAccessPointLabel, text::kOk)) {
+        PostWorkerLog(text::kSettingsTimeout);
+        return;
+    }
+    const std::string reply = replies_.Snapshot(job.deviceId);
+    const auto at = reply.find(text::kAccessPointLabel);
+    const std::string_view report =
+        at == std::string::npos ? std::string_view() : std::string_view(reply).substr(at);
+    {
+        std::lock_guard guard(settingsLock_);
+        ParseSettingsReport(report, settings_);
+    }
+    // The pages are refilled even when the parse stopped early: they show
+    // what was read.
+    events_.SettingsArrived();
+}
+
+void CommandEngine::RunNumberListJob(const CommandJob& job) {
+    const auto kind = static_cast<CommandKind>(job.kind);
+    const ListTexts* texts = ListTextsFor(kind);
+    if (texts == nullptr) return;
+    SendText(job.deviceId, job.text);
+    const bool ok = WaitForOkOrError(job.deviceId);
+    if (stopRequested_) return;
+    const bool isAdd = kind == CommandKind::AddAdminNumbers ||
+                       kind == CommandKind::AddAuthorizeNumbers ||
+                       kind == CommandKind::AddBackupNumbers;
+    const bool isReset = kind == CommandKind::ResetAdminNumbers ||
+                         kind == CommandKind::ResetAuthorizeNumbers ||
+                         kind == CommandKind::ResetBackupNumbers;
+    if (!ok) {
+        PostWorkerLog(job.text);
+        PostWorkerLog(texts->failure);
+        return;
+    }
+    ListChangeNotice notice;
+    notice.listKind = ListKindOf(kind);
+    if (!isReset) notice.commandText = job.text;
+    if (isAdd) {
+        events_.NumbersAdded(std::move(notice));
+    } else if (isReset) {
+        events_.NumberListReset(std::move(notice));
+        PostWorkerLog(texts->success);
+    } else {
+        events_.NumbersDeleted(std::move(notice));
+        PostWorkerLog(job.text);
+        PostWorkerLog(texts->success);
+    }
+}
+
+void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* data,
+                                 std::size_t length, IDeviceList& devices) {
+    // Empty messages and full 4096-byte ones are neither logged nor kept.
+    if (data == nullptr || length == 0 || length >= 4096) return;
+    // The data is logged as text: up to its first NUL.
+    const std::size_t textLength = ::strnlen(reinterpret_cast<const char*>(data), length);
+    Log(DeviceIdText(deviceId) + ":" + std::string(reinterpret_cast<const char*>(data), textLength));
+    if (IsStatusMessage(data, length)) {
+        const int row = devices.FindRow(DeviceIdText(deviceId));
+        if (row >= 0) {
+            devices.SetPowerText(row, (data[15] & 1) ? text::kBatteryPower : text::kMainsPower);
+            const auto answer = PackFrame(deviceId, kStatusAnswer, {});
+            SendBytes(deviceId, answer.data(), answer.size());
+        }
+    }
+    replies_.Append(deviceId, data, length);
+}
+
+}  // namespace pelmora

@@ -1,0 +1,124 @@
+// The command channel: pages queue jobs for one terminal, one worker thread
+// runs them in order, sends each command and waits for the terminal's answer
+// in its reply buffer, and reports back through IEngineEvents.
+//
+// Threads: the window thread calls the page side (FindCheckedTerminal,
+// SubmitPageCommand, EnqueueCommand, Busy, IntakePacket and the settings
+// accessors); the worker runs everything else. Lock order: the settings lock
+// may be held while the reply-buffer lock is taken, never the reverse; the
+// queue lock is never combined with either.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "CommandJob.h"
+#include "EngineTiming.h"
+#include "EngineUi.h"
+#include "LinkApi.h"
+#include "ReplyBuffers.h"
+#include "SettingsRecord.h"
+
+namespace pelmora {
+
+// Reads the first eight characters as hexadecimal digits ("0001e240" is
+// 123456); false when there are fewer or any is not a hex digit.
+bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId);
+
+class CommandEngine {
+public:
+    CommandEngine(LinkApi link, IEngineEvents& events, EngineTiming timing = {});
+    // Stops the worker: a job in progress ends at its next poll, unlogged.
+    ~CommandEngine();
+    CommandEngine(const CommandEngine&) = delete;
+    CommandEngine& operator=(const CommandEngine&) = delete;
+
+    // The window's parts the jobs need; set before StartWorker. A job whose
+    // part is missing ends with its failure line.
+    void SetSettingsGrid(ISettingsGrid* grid) { grid_ = grid; }
+    void SetPrompt(IPrompt* prompt) { prompt_ = prompt; }
+    void SetVersionView(IVersionView* view) { versionView_ = view; }
+    void SetUpgradeForm(IUpgradeForm* form) { upgradeForm_ = form; }
+
+    // Starts the worker thread; false (with nothing running) if it cannot.
+    bool StartWorker();
+
+    // --- window thread ---
+    // The first ticked row's terminal, if its ID parses and it is online;
+    // otherwise logs why and returns false.
+    bool FindCheckedTerminal(const IDeviceList& devices, std::uint32_t& deviceId);
+    // The page calling contract: choose the terminal, refuse while busy,
+    // queue, and log the command's queued or not-queued line.
+    bool SubmitPageCommand(const IDeviceList& devices, CommandKind kind, std::string text = {});
+    // Appends the job and wakes the worker; false without a worker.
+    bool EnqueueCommand(std::unique_ptr<CommandJob> job);
+    bool Busy() const { return busy_.load(); }
+    // A received message: logged, answered when it is a status message, and
+    // appended to the terminal's reply buffer.
+    void IntakePacket(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length,
+                      IDeviceList& devices);
+
+    // The settings record, to be read under its lock (the pages' fill).
+    std::unique_lock<std::mutex> LockSettings() { return std::unique_lock(settingsLock_); }
+    const AlarmSettings& Settings() const { return settings_; }  // with LockSettings held
+    AlarmSettings& MutableSettings() { return settings_; }       // with LockSettings held
+    ReplyBuffers& Replies() { return replies_; }
+    void Log(std::string line) { events_.PostLog(std::move(line)); }
+
+    // --- worker thread ---
+    // Sends a command line as it stands; the link's result is not looked at.
+    bool SendText(std::uint32_t deviceId, const std::string& text);
+    bool SendBytes(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length);
+    // Polls the reply once per text interval: "ERROR" is false, "OK" true,
+    // no answer within the polls false.
+    bool WaitForOkOrError(std::uint32_t deviceId);
+    // Polls until `first` is in the reply and `second` at or after it.
+    bool WaitForReport(std::uint32_t deviceId, std::string_view first, std::string_view second);
+    void PostWorkerLog(std::string line);
+    void ExecuteCommand(const CommandJob& job);
+    // Sleeps one poll interval; false once the engine is stopping.
+    bool Pause(std::chrono::milliseconds interval);
+
+    const EngineTiming& Timing() const { return timing_; }
+    ISettingsGrid* Grid() const { return grid_; }
+    IPrompt* Prompt() const { return prompt_; }
+    IVersionView* VersionView() const { return versionView_; }
+    IUpgradeForm* UpgradeFormSource() const { return upgradeForm_; }
+    std::mutex& SettingsLock() { return settingsLock_; }
+
+private:
+    void WorkerMain();
+    void ReadSettings(const CommandJob& job);
+    void RunNumberListJob(const CommandJob& job);
+
+    // Constant after construction.
+    LinkApi link_;
+    IEngineEvents& events_;
+    EngineTiming timing_;
+    ISettingsGrid* grid_ = nullptr;
+    IPrompt* prompt_ = nullptr;
+    IVersionView* versionView_ = nullptr;
+    IUpgradeForm* upgradeForm_ = nullptr;
+
+    std::mutex settingsLock_;
+    AlarmSettings settings_;  // guarded by settingsLock_
+
+    ReplyBuffers replies_;  // has its own lock
+
+    std::mutex queueLock_;
+    std::condition_variable wake_;
+    std::deque<std::unique_ptr<CommandJob>> queue_;  // guarded by queueLock_
+    bool stopping_ = false;                          // guarded by queueLock_
+    std::atomic<bool> stopRequested_{false};         // read by the worker between polls
+    std::atomic<bool> busy_{false};                  // written by the worker only
+    std::thread worker_;
+};
+
+}  // namespace pelmora

@@ -1,0 +1,101 @@
+// The vocabulary of the engine: every command line it sends and every line it
+// logs. The texts are GBK (their source file is compiled to GBK).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "CommandJob.h"
+
+namespace pelmora {
+
+// One settings command: its printf-style line and its two log lines.
+struct SettingCommand {
+    const char* format;  // "%s" or "%d" once, ends in "\r"
+    const char* success;
+    const char* failure;
+};
+
+namespace cmd {
+// Preset texts.
+extern const SettingCommand kText1, kText2, kText3;
+// Alarm priorities.
+extern const SettingCommand kPhonePriority, kSmsPriority, kGprsPriority, kMicPriority,
+    kInterPhonePriority, kFmPriority, kMp3Priority, kLocalAlarmPriority, kLineInPriority;
+// Play counts.
+extern const SettingCommand kSmsPlayNumber, kGprsPlayNumber, kLocalAlarmPlayNumber;
+// GPRS centre and modem.
+extern const SettingCommand kTotalServers, kServerIp, kServerPort, kSecondaryServerIp,
+    kSecondaryServerPort, kDnsServer, kSecondDnsServer, kDebugLevel, kReturnToMain, kModemId,
+    kModemPhone, kRetryTimes, kDialWait, kApn, kPppUser, kPppPassword, kCenterCall, kSmsCenter,
+    kHeartbeat;
+// Other alarm-unit settings.
+extern const SettingCommand kSmsResponse, kSmsBackup, kSmsStateTime, kFmFreq, kFmSnr, kFmVoice,
+    kFmReceiveEnable, kMp3PlayMode, kMp3Volume, kTtsVoice, kTtsLevel, kTtsSpeed, kTtsTone,
+    kMcuFunction, kInterPhoneOpen;
+}  // namespace cmd
+
+// Formats a command line with one argument.
+std::string FormatCommand(const char* format, const std::string& text);
+std::string FormatCommand(const char* format, long long number);
+
+namespace text {
+extern const char* const kReadSettingsLine;   // "AT+SHOW\r"
+extern const char* const kCommitConfig;       // the remote-configuration commit, no "\r"
+extern const char* const kAccessPointLabel;   // where a report's modem section starts
+extern const char* const kOk;
+extern const char* const kError;
+extern const char* const kSmsCenterDefault;   // "默认"
+extern const char* const kOnline;             // "在线"
+extern const char* const kOffline;            // "离线"
+extern const char* const kMainsPower;         // "主电"
+extern const char* const kBatteryPower;       // "备电"
+extern const char* const kYes;                // "是"
+extern const char* const kNo;                 // "否"
+extern const char* const kSingleRepeat;       // "单曲循环"
+extern const char* const kAllRepeat;          // "全部循环"
+extern const char* const kSingle;             // "单曲"
+extern const char* const kFemaleVoice;        // "女声"
+
+// Log lines of the channel and the pages' contract.
+extern const char* const kNoDeviceChosen;     // "设备ID为空，选择设备"
+extern const char* const kBadDeviceId;        // "注意!设备%s的id号错误,将不进行发送!"
+extern const char* const kDeviceOffline;      // "注意!设备%s离线,将不进行发送!"
+extern const char* const kBusy;               // "上个操作未完成，请稍后再试\r\n"
+extern const char* const kSettingsTimeout;    // "参数加载超时..."
+extern const char* const kSaveDone;           // "参数保存完毕..."
+extern const char* const kTextTooLong;        // "设置内容失败,数据长度太长...."
+extern const char* const kPlayCountRange;     // "播放次数参数范围应该是0到65535之间...."
+extern const char* const kModemIdLength;
+extern const char* const kModemIdHex;
+extern const char* const kSimLength;
+extern const char* const kSmsCenterChars;
+extern const char* const kHeartbeatRange;
+extern const char* const kFmFreqDigits;
+}  // namespace text
+
+// The lines of one engine command: logged by the page after queueing, and by
+// the worker when the job ends.
+struct JobTexts {
+    const char* queued;
+    const char* notQueued;
+    const char* success;
+    const char* refused;
+    const char* timedOut;
+};
+// Null for kinds without their own lines (the number lists log their own).
+const JobTexts* TextsFor(CommandKind kind);
+
+// The failure and success lines of the number-list kinds.
+struct ListTexts {
+    const char* success;
+    const char* failure;
+};
+const ListTexts* ListTextsFor(CommandKind kind);
+
+// "%08x:%s" and "%8.8x" forms of a device ID.
+std::string DeviceIdText(std::uint32_t deviceId);
+// Replaces the single "%s" of a log line.
+std::string WithText(const char* line, const std::string& text);
+
+}  // namespace pelmora
