@@ -174,8 +174,15 @@ bool CommandEngine::SendText(std::uint32_t deviceId, const std::string& line) {
     return SendBytes(deviceId, reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
 }
 
-bool CommandEngine::WaitForOkOrError(std::uint32_t deviceId) {
+bool CommandEngine::SendAndAwaitOk(std::uint32_t deviceId, const std::string& line) {
+    // Cleared before the line goes out, so an answer that comes back at once
+    // is not wiped with the old bytes.
     replies_.Reset(deviceId);
+    SendText(deviceId, line);
+    return WaitForOkOrError(deviceId);
+}
+
+bool CommandEngine::WaitForOkOrError(std::uint32_t deviceId) {
     for (int poll = 0; poll < timing_.textPolls; ++poll) {
         if (!Pause(timing_.textPollInterval)) return false;
         const std::string reply = replies_.Snapshot(deviceId);
@@ -187,7 +194,6 @@ bool CommandEngine::WaitForOkOrError(std::uint32_t deviceId) {
 
 bool CommandEngine::WaitForReport(std::uint32_t deviceId, std::string_view first,
                                   std::string_view second) {
-    replies_.Reset(deviceId);
     for (int poll = 0; poll < timing_.textPolls; ++poll) {
         if (!Pause(timing_.textPollInterval)) return false;
         const std::string reply = replies_.Snapshot(deviceId);
@@ -231,6 +237,7 @@ void CommandEngine::ExecuteCommand(const CommandJob& job) {
 }
 
 void CommandEngine::ReadSettings(const CommandJob& job) {
+    replies_.Reset(job.deviceId);
     SendText(job.deviceId, text::kReadSettingsLine);
     if (!WaitForReport(job.deviceId, text::kAccessPointLabel, text::kOk)) {
         PostWorkerLog(text::kSettingsTimeout);
@@ -253,8 +260,7 @@ void CommandEngine::RunNumberListJob(const CommandJob& job) {
     const auto kind = static_cast<CommandKind>(job.kind);
     const ListTexts* texts = ListTextsFor(kind);
     if (texts == nullptr) return;
-    SendText(job.deviceId, job.text);
-    const bool ok = WaitForOkOrError(job.deviceId);
+    const bool ok = SendAndAwaitOk(job.deviceId, job.text);
     if (stopRequested_) return;
     const bool isAdd = kind == CommandKind::AddAdminNumbers ||
                        kind == CommandKind::AddAuthorizeNumbers ||

@@ -76,8 +76,11 @@ public:
     // Sends a command line as it stands; the link's result is not looked at.
     bool SendText(std::uint32_t deviceId, const std::string& text);
     bool SendBytes(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length);
+    // Clears the terminal's reply, sends the line and waits for OK or ERROR.
+    bool SendAndAwaitOk(std::uint32_t deviceId, const std::string& line);
     // Polls the reply once per text interval: "ERROR" is false, "OK" true,
-    // no answer within the polls false.
+    // no answer within the polls false. The caller clears the reply before
+    // it sends.
     bool WaitForOkOrError(std::uint32_t deviceId);
     // Polls until `first` is in the reply and `second` at or after it.
     bool WaitForReport(std::uint32_t deviceId, std::string_view first, std::string_view second);

@@ -33,8 +33,8 @@ bool ResultZeroOrTwo(int result) { return result == 0 || result == 2; }
 // answer code decides the job.
 Outcome SendAndAwait(CommandEngine& engine, std::uint32_t deviceId, const Request& request,
                      const std::vector<std::uint8_t>& frame, CCmdDataObj* answerOut) {
+    engine.Replies().Reset(deviceId);  // before sending: a quick answer must not be wiped
     engine.SendBytes(deviceId, frame.data(), frame.size());
-    engine.Replies().Reset(deviceId);
     FrameStream stream;
     for (int poll = 0; poll < engine.Timing().framePolls; ++poll) {
         if (!engine.Pause(engine.Timing().framePollInterval)) return Outcome::Stopped;

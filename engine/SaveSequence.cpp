@@ -34,8 +34,7 @@ public:
 
     // Sends `line` and logs its outcome; true when the terminal said OK.
     bool Send(const SettingCommand& command, const std::string& line) {
-        engine_.SendText(deviceId_, line);
-        const bool ok = engine_.WaitForOkOrError(deviceId_);
+        const bool ok = engine_.SendAndAwaitOk(deviceId_, line);
         const char* outcome = ok ? command.success : command.failure;
         if (commandFirst_) {
             engine_.PostWorkerLog(line);
@@ -114,8 +113,7 @@ bool StepPresetTexts(CommandEngine& engine, std::uint32_t deviceId) {
         if (texts[i] == recorded) continue;
         // The lock is taken only to record the value, never across the wait.
         const std::string line = FormatCommand(commands[i]->format, texts[i]);
-        engine.SendText(deviceId, line);
-        const bool ok = engine.WaitForOkOrError(deviceId);
+        const bool ok = engine.SendAndAwaitOk(deviceId, line);
         engine.PostWorkerLog(ok ? commands[i]->success : commands[i]->failure);
         engine.PostWorkerLog(texts[i]);
         if (!ok) return false;
