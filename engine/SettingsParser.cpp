@@ -1,7 +1,6 @@
 #include "SettingsParser.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -13,8 +12,8 @@ constexpr std::string_view kLineEnd = "\r\n";
 
 // A number-list piece this long or longer fails the list.
 constexpr std::size_t kListPieceLimit = 100;
-// A third server address longer than this fails the modem section: the
-// record the terminal reports it from holds no more.
+// A third server address longer than this fails the modem section: such a
+// line is not an address, and what follows it cannot be trusted either.
 constexpr std::size_t kServer3IpLimit = 32;
 
 enum class Found { kNo, kUnterminated, kYes };

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <climits>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>

@@ -1,0 +1,213 @@
+// The command channel: choosing the terminal, the page contract, the queue
+// and its worker, the text waits, number-list jobs and the packet intake.
+#include <atomic>
+
+#include "CommandTexts.h"
+#include "EngineFixture.h"
+
+namespace pelmora::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+FakeDevices::Row Online(const std::string& id, bool checked) {
+    return {checked, id, G("在线"), G("未知")};
+}
+
+TEST(DeviceId, ParsesEightHexDigitsAndIgnoresTheRest) {
+    std::uint32_t id = 0;
+    EXPECT_TRUE(ParseDeviceId("0001e240", id));
+    EXPECT_EQ(id, 123456u);
+    EXPECT_TRUE(ParseDeviceId("ABCDEF01xyz", id));
+    EXPECT_EQ(id, 0xABCDEF01u);
+    EXPECT_FALSE(ParseDeviceId("0001e24", id));
+    EXPECT_FALSE(ParseDeviceId("0001e24g", id));
+    EXPECT_FALSE(ParseDeviceId("", id));
+}
+
+TEST_F(EngineTest, ChoosesTheFirstTickedOnlineRowOrSaysWhyNot) {
+    FakeDevices devices;
+    std::uint32_t id = 0;
+    EXPECT_FALSE(engine_->FindCheckedTerminal(devices, id));
+    EXPECT_EQ(Log().back(), G("设备ID为空，选择设备"));
+
+    devices.rows = {Online("0000000a", false), Online("0000000b", true), {true, "zz", "", ""}};
+    EXPECT_TRUE(engine_->FindCheckedTerminal(devices, id));
+    EXPECT_EQ(id, 0x0Bu);
+
+    devices.rows[1].online = G("离线");
+    EXPECT_FALSE(engine_->FindCheckedTerminal(devices, id));
+    EXPECT_EQ(Log().back(), G("注意!设备0000000b离线,将不进行发送!"));
+
+    devices.rows[1].id = "0000000x";
+    EXPECT_FALSE(engine_->FindCheckedTerminal(devices, id));
+    EXPECT_EQ(Log().back(), G("注意!设备0000000x的id号错误,将不进行发送!"));
+}
+
+TEST_F(EngineTest, PageContractRefusesWithoutWorkerAndWhileBusy) {
+    FakeDevices devices;
+    devices.rows = {Online("0001e240", true)};
+    // No worker yet: the job would never run.
+    EXPECT_FALSE(engine_->SubmitPageCommand(devices, CommandKind::StopMp3));
+    EXPECT_EQ(Log().back(), G("设置停止播放mp3失败"));
+
+    // A terminal that never answers keeps the worker busy until the engine
+    // is destroyed.
+    EngineTiming slow;
+    slow.sleep = [](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); };
+    slow.framePolls = 1'000'000;
+    Build(slow);
+    ASSERT_TRUE(engine_->StartWorker());
+    EXPECT_TRUE(engine_->SubmitPageCommand(devices, CommandKind::StopMp3));
+    EXPECT_EQ(Log().back(), G("设置停止播放mp3,清等待..."));
+    ASSERT_TRUE(Eventually([&] { return engine_->Busy(); }));
+    EXPECT_FALSE(engine_->SubmitPageCommand(devices, CommandKind::ReadVersion));
+    EXPECT_EQ(Log().back(), G("上个操作未完成，请稍后再试\r\n"));
+    const auto start = std::chrono::steady_clock::now();
+    engine_.reset();  // stops the worker in the middle of its wait
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(EngineTest, WorkerRunsEveryJobInOrderWithoutLosingAWakeUp) {
+    ASSERT_TRUE(engine_->StartWorker());
+    AnswerText("OK\r\n");
+    constexpr int kJobs = 300;
+    std::thread producer([&] {
+        for (int i = 0; i < kJobs; ++i) {
+            auto job = std::make_unique<CommandJob>();
+            job->kind = static_cast<std::int32_t>(CommandKind::ResetBackupNumbers);
+            job->deviceId = static_cast<std::uint32_t>(i);
+            job->text = "AT+LRMSETBKNO=\r";
+            EXPECT_TRUE(engine_->EnqueueCommand(std::move(job)));
+            if (i % 7 == 0) std::this_thread::sleep_for(50us);  // let the worker fall asleep now and then
+        }
+    });
+    producer.join();
+    ASSERT_TRUE(Eventually([&] { return Sent().size() == kJobs; }));
+    ASSERT_TRUE(Eventually([&] { return !engine_->Busy(); }));
+    EXPECT_EQ(Log().size(), static_cast<std::size_t>(kJobs));
+}
+
+TEST_F(EngineTest, MeaninglessKindsAreDroppedUnrun) {
+    for (int kind : {-1, 8, 9, 13, 17, 24, 1000}) {
+        CommandJob job;
+        job.kind = kind;
+        job.deviceId = kId;
+        engine_->ExecuteCommand(job);
+    }
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(EngineTest, ErrorWinsOverOkAndBothAreFoundAnywhere) {
+    AnswerText("OK\r\nERROR\r\n");
+    EXPECT_FALSE(engine_->SendAndAwaitOk(kId, "AT+X=1\r"));
+    AnswerText(std::string("\0\0BOOKED", 8));
+    EXPECT_TRUE(engine_->SendAndAwaitOk(kId, "AT+X=1\r"));
+    AnswerText("");
+    EXPECT_FALSE(engine_->SendAndAwaitOk(kId, "AT+X=1\r"));  // silent: all polls pass
+}
+
+TEST_F(EngineTest, ReportWaitNeedsOkAfterTheModemSection) {
+    AnswerText("OK\r\nAccess Point Name: cmnet\r\n");
+    Run(CommandKind::ReadSettings);
+    EXPECT_EQ(SentLines(), std::vector<std::string>{"AT+SHOW\r"});
+    EXPECT_EQ(Log(), std::vector<std::string>{G("参数加载超时...")});
+    EXPECT_EQ(events_.settingsArrived, 0);
+
+    AnswerText("junk\r\nAccess Point Name: cmnet\r\nAlarm admin NO:  1\r\nOK\r\n");
+    Run(CommandKind::ReadSettings);
+    EXPECT_EQ(events_.settingsArrived, 1);  // announced even though the parse stopped early
+    const auto lock = engine_->LockSettings();
+    EXPECT_EQ(engine_->Settings().adminNumbers[0], "1");
+    EXPECT_EQ(engine_->Settings().dtu.apn, "");  // the modem section comes last and was not reached
+}
+
+TEST_F(EngineTest, NumberListJobsNotifyAndLogInTheirOrder) {
+    AnswerText("OK\r\n");
+    Run(CommandKind::AddAdminNumbers, "AT+LRMADDADMINNO=138,139\r");
+    ASSERT_EQ(events_.notices.size(), 1u);
+    EXPECT_EQ(events_.notices[0].what, "added");
+    EXPECT_EQ(events_.notices[0].notice.listKind, 1);
+    EXPECT_EQ(events_.notices[0].notice.commandText, "AT+LRMADDADMINNO=138,139\r");
+    EXPECT_TRUE(Log().empty());
+
+    Run(CommandKind::ResetBackupNumbers, "AT+LRMSETBKNO=\r");
+    EXPECT_EQ(events_.notices[1].what, "reset");
+    EXPECT_EQ(events_.notices[1].notice.listKind, 3);
+    EXPECT_TRUE(events_.notices[1].notice.commandText.empty());
+    EXPECT_EQ(Log(), std::vector<std::string>{G("重置备份号码成功")});
+
+    events_.ClearLog();
+    Run(CommandKind::DeleteAuthorizeNumbers, "AT+LRMDELLRMNO=138\r");
+    EXPECT_EQ(events_.notices[2].what, "deleted");
+    EXPECT_EQ(events_.notices[2].notice.listKind, 2);
+    EXPECT_EQ(Log(), (std::vector<std::string>{"AT+LRMDELLRMNO=138\r", G("授权号码删除成功")}));
+
+    events_.ClearLog();
+    AnswerText("ERROR\r\n");
+    Run(CommandKind::AddAdminNumbers, "AT+LRMADDADMINNO=1\r");
+    EXPECT_EQ(Log(), (std::vector<std::string>{"AT+LRMADDADMINNO=1\r", G("管理号码添加失败")}));
+    EXPECT_EQ(events_.notices.size(), 3u);
+}
+
+TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
+    FakeDevices devices;
+    devices.rows = {Online("0001e240", false)};
+    const Bytes status = {0x02, 0x11, 0x01, 0x00, 0x0C, 0x00, 0x01, 0xE2, 0x40, 0x02,
+                          0x02, 0x00, 0x00, 0x00, 0x02, 0x01, 0x00, 0x00, 0x03};
+    engine_->IntakePacket(kId, status.data(), status.size(), devices);
+    EXPECT_EQ(devices.rows[0].power, G("备电"));
+    ASSERT_EQ(Sent().size(), 1u);
+    EXPECT_EQ(Sent()[0], PackFrame(kId, kStatusAnswer, {}));
+    EXPECT_EQ(Sent()[0].size(), 17u);
+    EXPECT_EQ(engine_->Replies().Length(kId), 19u);
+    EXPECT_EQ(Log().back().substr(0, 10), "0001e240:\x02");
+
+    // Without a row: logged and kept, not answered.
+    engine_->IntakePacket(7, status.data(), status.size(), devices);
+    EXPECT_EQ(Sent().size(), 1u);
+
+    const std::string text = "OK\r\n";
+    engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), devices);
+    EXPECT_EQ(Log().back(), "0001e240:OK\r\n");
+
+    // Empty and full-size messages are skipped entirely.
+    const Bytes full(4096, 'A');
+    const std::size_t logged = Log().size();
+    engine_->IntakePacket(kId, full.data(), full.size(), devices);
+    engine_->IntakePacket(kId, full.data(), 0, devices);
+    EXPECT_EQ(Log().size(), logged);
+}
+
+TEST(ReplyBuffer, CutsTheOldestHalfWhenFull) {
+    ReplyBuffers replies;
+    const std::vector<std::uint8_t> first(8000, 'a');
+    std::vector<std::uint8_t> second(300, 'b');
+    replies.Append(1, first.data(), first.size());
+    replies.Append(1, second.data(), second.size());
+    EXPECT_EQ(replies.Length(1), 4204u);
+    const auto bytes = replies.Take(1);
+    EXPECT_EQ(bytes[3903], 'a');
+    EXPECT_EQ(bytes[3904], 'b');
+    EXPECT_EQ(replies.Length(1), 0u);
+
+    const std::uint8_t withNul[] = {'O', 0, 'K'};
+    replies.Append(2, withNul, 3);
+    EXPECT_EQ(replies.Snapshot(2), "O K");
+    EXPECT_EQ(replies.Snapshot(99), "");
+}
+
+TEST(GbkText, ChineseTextsTravelAsGbkAndUnrepresentableTextIsRefused) {
+    EXPECT_EQ(std::string(text::kSmsCenterDefault), std::string("\xC4\xAC\xC8\xCF"));
+    EXPECT_EQ(G("预置内容：请注意防汛！"), Utf8ToGbk("预置内容：请注意防汛！").value());
+    EXPECT_EQ(FormatCommand(cmd::kText1.format, G("请注意")), "AT+LRMSETTXT1=" + G("请注意") + "\r");
+    EXPECT_EQ(G("请注意").size(), 6u);
+    EXPECT_FALSE(Utf8ToGbk("emoji \xF0\x9F\x98\x80"));
+    EXPECT_FALSE(Utf8ToGbk("\xFF broken"));
+    EXPECT_EQ(GbkToUtf8(G("主电")).value(), "主电");
+    EXPECT_EQ(GbkToUtf8Lossy("A\x81"), "A\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace pelmora::testing
