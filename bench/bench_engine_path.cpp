@@ -28,7 +28,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 class QuietEvents final : public pelmora::IEngineEvents {
-public:
+  public:
     void PostLog(std::string) override {}
     void SettingsArrived() override {}
     void NumbersAdded(pelmora::ListChangeNotice) override {}
@@ -37,7 +37,7 @@ public:
 };
 
 class NoDevices final : public pelmora::IDeviceList {
-public:
+  public:
     int RowCount() const override { return 0; }
     bool IsChecked(int) const override { return false; }
     std::string IdText(int) const override { return {}; }
@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
     std::thread drain([&] {
         _PACKET packet;
         while (draining) {
-            while (DSGetNextData(&packet, 0)) engine.IntakePacket(packet.deviceId, packet.data, packet.length, devices);
+            while (DSGetNextData(&packet, 0))
+                engine.IntakePacket(packet.deviceId, packet.data, packet.length, devices);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });

@@ -19,7 +19,9 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
     p[3] = static_cast<std::uint8_t>(v);
 }
 
-std::uint32_t Get16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0]) << 8 | p[1]; }
+std::uint32_t Get16(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 8 | p[1];
+}
 
 std::uint32_t Get32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -38,7 +40,9 @@ constexpr std::uint8_t kEnd = 0x03;
 
 }  // namespace
 
-void CCmdDataObj::Reset() { *this = CCmdDataObj(); }
+void CCmdDataObj::Reset() {
+    *this = CCmdDataObj();
+}
 
 void CCmdDataObj::SetFields(std::uint32_t id, std::uint16_t code, std::int32_t count,
                             std::int32_t index, const FrameTimestamp& stamp,
@@ -103,7 +107,8 @@ int CCmdDataObj::UnpackHeader(const std::uint8_t* bytes, std::size_t count) {
 }
 
 int CCmdDataObj::UnpackVersion(const std::uint8_t* bytes, std::size_t count) {
-    if (bytes == nullptr || count < kShortOverhead + kVersionPayload || bytes[14] != kVersionPayload) {
+    if (bytes == nullptr || count < kShortOverhead + kVersionPayload ||
+        bytes[14] != kVersionPayload) {
         return -1;
     }
     if (!ReadHeader(bytes, count)) return -1;

@@ -41,7 +41,7 @@ enum FrameCommand : std::uint16_t {
 using FrameTimestamp = std::array<std::uint8_t, 6>;  // year % 256, month, day, h, m, s
 
 class CCmdDataObj {
-public:
+  public:
     static constexpr std::size_t kPayloadCapacity = 2048;
     static constexpr std::size_t kMaxPackedPayload = 1451;
     static constexpr std::size_t kShortOverhead = 17;
@@ -82,7 +82,7 @@ public:
     FrameTimestamp timestamp{};
     std::int32_t payloadLength = 0;
 
-private:
+  private:
     bool ReadHeader(const std::uint8_t* bytes, std::size_t count);
 };
 
@@ -97,8 +97,9 @@ std::vector<std::uint8_t> PackFrame(std::uint32_t deviceId, std::uint16_t comman
 // of it has arrived; bytes that cannot start a frame are skipped; a frame with
 // a wrong checksum or end byte is dropped.
 class FrameStream {
-public:
-    static constexpr std::size_t kMaxFrame = CCmdDataObj::kLongOverhead + CCmdDataObj::kPayloadCapacity;
+  public:
+    static constexpr std::size_t kMaxFrame =
+        CCmdDataObj::kLongOverhead + CCmdDataObj::kPayloadCapacity;
 
     void Append(const std::uint8_t* bytes, std::size_t count);
     // The next whole, well-formed frame, if one has arrived.
@@ -106,7 +107,7 @@ public:
     std::size_t Pending() const { return buffer_.size(); }
     void Clear() { buffer_.clear(); }
 
-private:
+  private:
     std::vector<std::uint8_t> buffer_;
 };
 

@@ -72,7 +72,7 @@ CommandEngine::~CommandEngine() {
 bool CommandEngine::StartWorker() {
     if (worker_.joinable()) return true;
     try {
-        worker_ = std::thread([this] { WorkerMain(); });
+        worker_ = std::thread([this] { CommandWorker(); });
     } catch (const std::system_error&) {
         return false;
     }
@@ -133,7 +133,7 @@ bool CommandEngine::EnqueueCommand(std::unique_ptr<CommandJob> job) {
     return true;
 }
 
-void CommandEngine::WorkerMain() {
+void CommandEngine::CommandWorker() {
     for (;;) {
         std::unique_ptr<CommandJob> job;
         {
@@ -294,7 +294,8 @@ void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* dat
     if (data == nullptr || length == 0 || length >= 4096) return;
     // The data is logged as text: up to its first NUL.
     const std::size_t textLength = ::strnlen(reinterpret_cast<const char*>(data), length);
-    Log(DeviceIdText(deviceId) + ":" + std::string(reinterpret_cast<const char*>(data), textLength));
+    Log(DeviceIdText(deviceId) + ":" +
+        std::string(reinterpret_cast<const char*>(data), textLength));
     if (IsStatusMessage(data, length)) {
         const int row = devices.FindRow(DeviceIdText(deviceId));
         if (row >= 0) {

@@ -33,7 +33,7 @@ namespace pelmora {
 bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId);
 
 class CommandEngine {
-public:
+  public:
     CommandEngine(LinkApi link, IEngineEvents& events, EngineTiming timing = {});
     // Stops the worker: a job in progress ends at its next poll, unlogged.
     ~CommandEngine();
@@ -96,8 +96,8 @@ public:
     IUpgradeForm* UpgradeFormSource() const { return upgradeForm_; }
     std::mutex& SettingsLock() { return settingsLock_; }
 
-private:
-    void WorkerMain();
+  private:
+    void CommandWorker();
     void ReadSettings(const CommandJob& job);
     void RunNumberListJob(const CommandJob& job);
 

@@ -33,11 +33,13 @@ const SettingCommand kLocalAlarmPlayNumber{"AT+LRMLCLLRMPLYNUM=%d\r", "设置本
 const SettingCommand kTotalServers{"at+svrcnt=%s\r", "设置主中心数目成功", "设置主中心数目失败"};
 const SettingCommand kServerIp{"at+ipad=%s\r", "设置主中心IP成功", "设置主中心IP失败"};
 const SettingCommand kServerPort{"at+port=%s\r", "设置主中心端口成功", "设置主中心端口失败"};
-const SettingCommand kSecondaryServerIp{"at+ipsec=%s\r", "设置备份中心IP成功", "设置备份中心IP失败"};
+const SettingCommand kSecondaryServerIp{"at+ipsec=%s\r", "设置备份中心IP成功",
+                                        "设置备份中心IP失败"};
 const SettingCommand kSecondaryServerPort{"at+ptsec=%s\r", "设置备份中心端口成功",
                                           "设置备份中心端口失败"};
 const SettingCommand kDnsServer{"at+dnssvr=%s\r", "设置主中心DNS成功", "设置主中心DNS失败"};
-const SettingCommand kSecondDnsServer{"at+dnssv2=%s\r", "设置备份中心DNS成功", "设置备份中心DNS失败"};
+const SettingCommand kSecondDnsServer{"at+dnssv2=%s\r", "设置备份中心DNS成功",
+                                      "设置备份中心DNS失败"};
 const SettingCommand kDebugLevel{"at+debug=%s\r", "设置调试等级成功", "设置调试等级失败"};
 const SettingCommand kReturnToMain{"at+retmain=%d\r", "设置返回主中心参数成功",
                                    "设置返回主中心参数失败"};
@@ -91,6 +93,7 @@ const char* const kSingleRepeat = "单曲循环";
 const char* const kAllRepeat = "全部循环";
 const char* const kSingle = "单曲";
 const char* const kFemaleVoice = "女声";
+const char* const kMaleVoice = "男声";
 
 const char* const kNoDeviceChosen = "设备ID为空，选择设备";
 const char* const kBadDeviceId = "注意!设备%s的id号错误,将不进行发送!";
@@ -141,30 +144,49 @@ const ListTexts kDeleteBackup{"备份号码删除成功", "备份号码删除失
 
 const JobTexts* TextsFor(CommandKind kind) {
     switch (kind) {
-        case CommandKind::ReadSettings: return &kReadSettingsTexts;
-        case CommandKind::SaveSettings: return &kSaveSettingsTexts;
-        case CommandKind::PlayMp3: return &kPlayMp3Texts;
-        case CommandKind::StopMp3: return &kStopMp3Texts;
-        case CommandKind::SendPlayContent: return &kPlayContentTexts;
-        case CommandKind::SendUpgradeParams: return &kUpgradeTexts;
-        case CommandKind::ReadVersion: return &kVersionTexts;
-        case CommandKind::RestartDevice: return &kRestartTexts;
-        default: return nullptr;
+        case CommandKind::ReadSettings:
+            return &kReadSettingsTexts;
+        case CommandKind::SaveSettings:
+            return &kSaveSettingsTexts;
+        case CommandKind::PlayMp3:
+            return &kPlayMp3Texts;
+        case CommandKind::StopMp3:
+            return &kStopMp3Texts;
+        case CommandKind::SendPlayContent:
+            return &kPlayContentTexts;
+        case CommandKind::SendUpgradeParams:
+            return &kUpgradeTexts;
+        case CommandKind::ReadVersion:
+            return &kVersionTexts;
+        case CommandKind::RestartDevice:
+            return &kRestartTexts;
+        default:
+            return nullptr;
     }
 }
 
 const ListTexts* ListTextsFor(CommandKind kind) {
     switch (kind) {
-        case CommandKind::AddAdminNumbers: return &kAddAdmin;
-        case CommandKind::AddAuthorizeNumbers: return &kAddAuthorize;
-        case CommandKind::AddBackupNumbers: return &kAddBackup;
-        case CommandKind::ResetAdminNumbers: return &kResetAdmin;
-        case CommandKind::ResetAuthorizeNumbers: return &kResetAuthorize;
-        case CommandKind::ResetBackupNumbers: return &kResetBackup;
-        case CommandKind::DeleteAdminNumbers: return &kDeleteAdmin;
-        case CommandKind::DeleteAuthorizeNumbers: return &kDeleteAuthorize;
-        case CommandKind::DeleteBackupNumbers: return &kDeleteBackup;
-        default: return nullptr;
+        case CommandKind::AddAdminNumbers:
+            return &kAddAdmin;
+        case CommandKind::AddAuthorizeNumbers:
+            return &kAddAuthorize;
+        case CommandKind::AddBackupNumbers:
+            return &kAddBackup;
+        case CommandKind::ResetAdminNumbers:
+            return &kResetAdmin;
+        case CommandKind::ResetAuthorizeNumbers:
+            return &kResetAuthorize;
+        case CommandKind::ResetBackupNumbers:
+            return &kResetBackup;
+        case CommandKind::DeleteAdminNumbers:
+            return &kDeleteAdmin;
+        case CommandKind::DeleteAuthorizeNumbers:
+            return &kDeleteAuthorize;
+        case CommandKind::DeleteBackupNumbers:
+            return &kDeleteBackup;
+        default:
+            return nullptr;
     }
 }
 
@@ -189,6 +211,8 @@ std::string DeviceIdText(std::uint32_t deviceId) {
     return text;
 }
 
-std::string WithText(const char* line, const std::string& value) { return FormatCommand(line, value); }
+std::string WithText(const char* line, const std::string& value) {
+    return FormatCommand(line, value);
+}
 
 }  // namespace pelmora

@@ -40,32 +40,33 @@ std::string FormatCommand(const char* format, const std::string& text);
 std::string FormatCommand(const char* format, long long number);
 
 namespace text {
-extern const char* const kReadSettingsLine;   // "AT+SHOW\r"
-extern const char* const kCommitConfig;       // the remote-configuration commit, no "\r"
-extern const char* const kAccessPointLabel;   // where a report's modem section starts
+extern const char* const kReadSettingsLine;  // "AT+SHOW\r"
+extern const char* const kCommitConfig;      // the remote-configuration commit, no "\r"
+extern const char* const kAccessPointLabel;  // where a report's modem section starts
 extern const char* const kOk;
 extern const char* const kError;
-extern const char* const kSmsCenterDefault;   // "默认"
-extern const char* const kOnline;             // "在线"
-extern const char* const kOffline;            // "离线"
-extern const char* const kMainsPower;         // "主电"
-extern const char* const kBatteryPower;       // "备电"
-extern const char* const kYes;                // "是"
-extern const char* const kNo;                 // "否"
-extern const char* const kSingleRepeat;       // "单曲循环"
-extern const char* const kAllRepeat;          // "全部循环"
-extern const char* const kSingle;             // "单曲"
-extern const char* const kFemaleVoice;        // "女声"
+extern const char* const kSmsCenterDefault;  // "默认"
+extern const char* const kOnline;            // "在线"
+extern const char* const kOffline;           // "离线"
+extern const char* const kMainsPower;        // "主电"
+extern const char* const kBatteryPower;      // "备电"
+extern const char* const kYes;               // "是"
+extern const char* const kNo;                // "否"
+extern const char* const kSingleRepeat;      // "单曲循环"
+extern const char* const kAllRepeat;         // "全部循环"
+extern const char* const kSingle;            // "单曲"
+extern const char* const kFemaleVoice;       // "女声"
+extern const char* const kMaleVoice;         // "男声"
 
 // Log lines of the channel and the pages' contract.
-extern const char* const kNoDeviceChosen;     // "设备ID为空，选择设备"
-extern const char* const kBadDeviceId;        // "注意!设备%s的id号错误,将不进行发送!"
-extern const char* const kDeviceOffline;      // "注意!设备%s离线,将不进行发送!"
-extern const char* const kBusy;               // "上个操作未完成，请稍后再试\r\n"
-extern const char* const kSettingsTimeout;    // "参数加载超时..."
-extern const char* const kSaveDone;           // "参数保存完毕..."
-extern const char* const kTextTooLong;        // "设置内容失败,数据长度太长...."
-extern const char* const kPlayCountRange;     // "播放次数参数范围应该是0到65535之间...."
+extern const char* const kNoDeviceChosen;   // "设备ID为空，选择设备"
+extern const char* const kBadDeviceId;      // "注意!设备%s的id号错误,将不进行发送!"
+extern const char* const kDeviceOffline;    // "注意!设备%s离线,将不进行发送!"
+extern const char* const kBusy;             // "上个操作未完成，请稍后再试\r\n"
+extern const char* const kSettingsTimeout;  // "参数加载超时..."
+extern const char* const kSaveDone;         // "参数保存完毕..."
+extern const char* const kTextTooLong;      // "设置内容失败,数据长度太长...."
+extern const char* const kPlayCountRange;  // "播放次数参数范围应该是0到65535之间...."
 extern const char* const kModemIdLength;
 extern const char* const kModemIdHex;
 extern const char* const kSimLength;

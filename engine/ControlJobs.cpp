@@ -24,8 +24,12 @@ struct Request {
     bool (*refusal)(int result);  // null: no answer is a refusal
 };
 
-bool ResultZero(int result) { return result == 0; }
-bool ResultZeroOrTwo(int result) { return result == 0 || result == 2; }
+bool ResultZero(int result) {
+    return result == 0;
+}
+bool ResultZeroOrTwo(int result) {
+    return result == 0 || result == 2;
+}
 
 // Sends one frame and waits for its answer. The reply buffer is read as a
 // stream: an answer split over two receives, or arriving together with a
@@ -77,10 +81,17 @@ std::vector<std::uint8_t> Frame(std::uint32_t deviceId, std::uint16_t command,
 
 void LogOutcome(CommandEngine& engine, const JobTexts& texts, Outcome outcome) {
     switch (outcome) {
-        case Outcome::Answered: engine.PostWorkerLog(texts.success); break;
-        case Outcome::Refused: engine.PostWorkerLog(texts.refused); break;
-        case Outcome::TimedOut: engine.PostWorkerLog(texts.timedOut); break;
-        case Outcome::Stopped: break;
+        case Outcome::Answered:
+            engine.PostWorkerLog(texts.success);
+            break;
+        case Outcome::Refused:
+            engine.PostWorkerLog(texts.refused);
+            break;
+        case Outcome::TimedOut:
+            engine.PostWorkerLog(texts.timedOut);
+            break;
+        case Outcome::Stopped:
+            break;
     }
 }
 
@@ -97,10 +108,11 @@ void PlayContent(CommandEngine& engine, const CommandJob& job, const FrameTimest
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(job.text.data());
     const std::size_t total = job.text.size();
     if (total < kPlayContentPiece) {
-        LogOutcome(engine, texts,
-                   SendAndAwait(engine, job.deviceId, request,
-                                Frame(job.deviceId, request.command, bytes, total, 1, 0, stamp, kCapacity),
-                                nullptr));
+        LogOutcome(
+            engine, texts,
+            SendAndAwait(engine, job.deviceId, request,
+                         Frame(job.deviceId, request.command, bytes, total, 1, 0, stamp, kCapacity),
+                         nullptr));
         return;
     }
     // Longer texts go in 1024-byte pieces. The broadcast counts as done only
@@ -111,11 +123,12 @@ void PlayContent(CommandEngine& engine, const CommandJob& job, const FrameTimest
     for (std::size_t i = 0; i < pieces; ++i) {
         const std::size_t offset = i * kPlayContentPiece;
         const std::size_t length = std::min(kPlayContentPiece, total - offset);
-        const Outcome outcome = SendAndAwait(
-            engine, job.deviceId, request,
-            Frame(job.deviceId, request.command, bytes + offset, length,
-                  static_cast<std::int32_t>(pieces), static_cast<std::int32_t>(i + 1), stamp, kCapacity),
-            nullptr);
+        const Outcome outcome =
+            SendAndAwait(engine, job.deviceId, request,
+                         Frame(job.deviceId, request.command, bytes + offset, length,
+                               static_cast<std::int32_t>(pieces), static_cast<std::int32_t>(i + 1),
+                               stamp, kCapacity),
+                         nullptr);
         if (outcome == Outcome::Stopped) return;
         if (outcome != Outcome::Answered) {
             engine.PostWorkerLog(texts.refused);
@@ -140,9 +153,10 @@ std::optional<std::array<std::uint8_t, kUpgradePayloadSize>> BuildUpgradePayload
     std::memset(p.data() + 44, ' ', kPortField);
     std::memset(p.data() + 50, ' ', kVersionField);
     const auto index = [](int i) { return static_cast<unsigned>(i) & 0xFFu; };
-    const unsigned mode =
-        ((((index(form.fileFormat) * 2) | index(form.downloadTime)) * 2 | index(form.parameterMode)) * 16) |
-        index(form.downloadContent);
+    const unsigned mode = ((((index(form.fileFormat) * 2) | index(form.downloadTime)) * 2 |
+                            index(form.parameterMode)) *
+                           16) |
+                          index(form.downloadContent);
     p[0] = static_cast<std::uint8_t>(mode);
     p[1] = static_cast<std::uint8_t>(index(form.protocol));
     p[2] = 1;
@@ -168,23 +182,26 @@ void RunControlJob(CommandEngine& engine, const CommandJob& job) {
             const Request r{kPlayMp3Request, kPlayMp3Answer, Unpack::Result, ResultZero};
             const std::size_t length = std::min<std::size_t>(5, job.text.size());
             const auto* title = reinterpret_cast<const std::uint8_t*>(job.text.data());
-            LogOutcome(engine, texts,
-                       SendAndAwait(engine, id, r, Frame(id, r.command, title, length, 1, 0, stamp, kCapacity),
-                                    nullptr));
+            LogOutcome(
+                engine, texts,
+                SendAndAwait(engine, id, r,
+                             Frame(id, r.command, title, length, 1, 0, stamp, kCapacity), nullptr));
             return;
         }
         case CommandKind::StopMp3: {
             const Request r{kStopMp3Request, kStopMp3Answer, Unpack::Result, ResultZero};
-            LogOutcome(engine, texts,
-                       SendAndAwait(engine, id, r, Frame(id, r.command, nullptr, 0, 1, 0, stamp, kCapacity),
-                                    nullptr));
+            LogOutcome(
+                engine, texts,
+                SendAndAwait(engine, id, r,
+                             Frame(id, r.command, nullptr, 0, 1, 0, stamp, kCapacity), nullptr));
             return;
         }
         case CommandKind::RestartDevice: {
             const Request r{kRestartRequest, kRestartAnswer, Unpack::Header, nullptr};
-            LogOutcome(engine, texts,
-                       SendAndAwait(engine, id, r, Frame(id, r.command, nullptr, 0, 1, 0, stamp, kCapacity),
-                                    nullptr));
+            LogOutcome(
+                engine, texts,
+                SendAndAwait(engine, id, r,
+                             Frame(id, r.command, nullptr, 0, 1, 0, stamp, kCapacity), nullptr));
             return;
         }
         case CommandKind::ReadVersion: {
@@ -201,16 +218,18 @@ void RunControlJob(CommandEngine& engine, const CommandJob& job) {
         }
         case CommandKind::SendUpgradeParams: {
             const Request r{kUpgradeRequest, kUpgradeAnswer, Unpack::Result, ResultZeroOrTwo};
-            const auto payload = engine.UpgradeFormSource() != nullptr
-                                     ? BuildUpgradePayload(engine.UpgradeFormSource()->ReadUpgradeForm())
-                                     : std::nullopt;
+            const auto payload =
+                engine.UpgradeFormSource() != nullptr
+                    ? BuildUpgradePayload(engine.UpgradeFormSource()->ReadUpgradeForm())
+                    : std::nullopt;
             if (!payload) {
                 engine.PostWorkerLog(texts.notQueued);  // nothing is sent
                 return;
             }
             LogOutcome(engine, texts,
                        SendAndAwait(engine, id, r,
-                                    Frame(id, r.command, payload->data(), payload->size(), 1, 0, stamp, kCapacity),
+                                    Frame(id, r.command, payload->data(), payload->size(), 1, 0,
+                                          stamp, kCapacity),
                                     nullptr));
             return;
         }

@@ -18,7 +18,8 @@ FrameTimestamp LocalTimestampNow() {
 }
 
 EngineTiming WithDefaults(EngineTiming timing) {
-    if (!timing.sleep) timing.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+    if (!timing.sleep)
+        timing.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
     if (!timing.localTime) timing.localTime = LocalTimestampNow;
     return timing;
 }

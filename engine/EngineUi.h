@@ -13,7 +13,7 @@ namespace pelmora {
 // the window thread too). The window posts them to itself; nothing here may
 // block on the window thread.
 class IEngineEvents {
-public:
+  public:
     virtual ~IEngineEvents() = default;
     virtual void PostLog(std::string line) = 0;
     virtual void SettingsArrived() = 0;
@@ -24,7 +24,7 @@ public:
 
 // The device list as the engine sees it. Window thread only.
 class IDeviceList {
-public:
+  public:
     virtual ~IDeviceList() = default;
     virtual int RowCount() const = 0;
     virtual bool IsChecked(int row) const = 0;
@@ -39,7 +39,7 @@ public:
 // thread (the window answers through a blocking call; the engine never holds
 // the settings lock while it asks).
 class ISettingsGrid {
-public:
+  public:
     virtual ~ISettingsGrid() = default;
     virtual std::string CellText(int row, int column) = 0;
 };
@@ -47,14 +47,14 @@ public:
 // A modal message box with an OK button, shown for the worker; returns when
 // the operator has closed it.
 class IPrompt {
-public:
+  public:
     virtual ~IPrompt() = default;
     virtual void ShowMessage(const std::string& text) = 0;
 };
 
 // The version boxes of the MP3 page.
 class IVersionView {
-public:
+  public:
     virtual ~IVersionView() = default;
     virtual void ShowVersions(const std::string& software, const std::string& boot) = 0;
 };
@@ -73,7 +73,7 @@ struct UpgradeForm {
 };
 
 class IUpgradeForm {
-public:
+  public:
     virtual ~IUpgradeForm() = default;
     virtual UpgradeForm ReadUpgradeForm() = 0;
 };

@@ -42,9 +42,13 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
 
 }  // namespace
 
-std::optional<std::string> Utf8ToGbk(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8); }
+std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
+    return Convert("GBK", "UTF-8", utf8);
+}
 
-std::optional<std::string> GbkToUtf8(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk); }
+std::optional<std::string> GbkToUtf8(std::string_view gbk) {
+    return Convert("UTF-8", "GBK", gbk);
+}
 
 std::string GbkToUtf8Lossy(std::string_view gbk) {
     return Convert("UTF-8", "GBK", gbk, "\xEF\xBF\xBD").value_or(std::string());

@@ -12,7 +12,9 @@ namespace {
 constexpr int kLeft = 1;
 constexpr int kRight = 3;
 
-std::string YesNoText(bool yes) { return yes ? text::kYes : text::kNo; }
+std::string YesNoText(bool yes) {
+    return yes ? text::kYes : text::kNo;
+}
 
 std::string FrequencyText(const std::string& hundredths) {
     char text[64];
@@ -24,8 +26,12 @@ std::string FrequencyText(const std::string& hundredths) {
 
 std::vector<GridCellUpdate> GridCellsFromSettings(const AlarmSettings& s) {
     std::vector<GridCellUpdate> cells;
-    auto left = [&](int row, std::optional<std::string> text) { cells.push_back({row, kLeft, std::move(text)}); };
-    auto right = [&](int row, std::string text) { cells.push_back({row, kRight, std::move(text)}); };
+    auto left = [&](int row, std::optional<std::string> text) {
+        cells.push_back({row, kLeft, std::move(text)});
+    };
+    auto right = [&](int row, std::string text) {
+        cells.push_back({row, kRight, std::move(text)});
+    };
 
     left(1, s.text1);
     left(2, s.text2);
@@ -50,21 +56,36 @@ std::vector<GridCellUpdate> GridCellsFromSettings(const AlarmSettings& s) {
     left(24, s.fmVoice);
     left(25, YesNoText(s.fmReceiveEnable == "1"));
     switch (CellInteger(s.mp3PlayMode)) {
-        case 0: left(26, std::string(text::kSingle)); break;
-        case 1: left(26, std::string(text::kSingleRepeat)); break;
-        case 2: left(26, std::string(text::kAllRepeat)); break;
-        default: left(26, std::nullopt); break;  // an unknown mode leaves the cell as it was
+        case 0:
+            left(26, std::string(text::kSingle));
+            break;
+        case 1:
+            left(26, std::string(text::kSingleRepeat));
+            break;
+        case 2:
+            left(26, std::string(text::kAllRepeat));
+            break;
+        default:
+            left(26, std::nullopt);
+            break;  // an unknown mode leaves the cell as it was
     }
     left(27, s.mp3PlayVoice);
-    left(28, CellInteger(s.ttsPlayMode) == 0 ? std::string(text::kFemaleVoice) : std::string("男声"));
+    left(28, CellInteger(s.ttsPlayMode) == 0 ? std::string(text::kFemaleVoice)
+                                             : std::string(text::kMaleVoice));
     left(29, s.ttsPlayLevel);
     left(30, s.ttsPlaySpeed);
     left(31, s.ttsPlayTone);
     left(32, YesNoText(s.mcuWorkFunction == "1"));
     switch (CellInteger(s.interPhoneOpen)) {
-        case 1: left(33, YesNoText(true)); break;
-        case 2: cells.push_back({33, kLeft, std::nullopt, true}); break;  // no module to switch
-        default: left(33, YesNoText(false)); break;
+        case 1:
+            left(33, YesNoText(true));
+            break;
+        case 2:
+            cells.push_back({33, kLeft, std::nullopt, true});
+            break;  // no module to switch
+        default:
+            left(33, YesNoText(false));
+            break;
     }
 
     const DtuSettings& d = s.dtu;

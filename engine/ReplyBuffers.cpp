@@ -14,7 +14,8 @@ void ReplyBuffers::Append(std::uint32_t deviceId, const std::uint8_t* data, std:
     auto& buffer = buffers_[deviceId];
     if (buffer.capacity() < kCapacity) buffer.reserve(kCapacity);
     if (buffer.size() + count > kCapacity) {
-        const std::size_t drop = std::min(buffer.size(), std::max(kCut, buffer.size() + count - kCapacity));
+        const std::size_t drop =
+            std::min(buffer.size(), std::max(kCut, buffer.size() + count - kCapacity));
         buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(drop));
     }
     buffer.insert(buffer.end(), data, data + count);

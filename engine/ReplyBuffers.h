@@ -12,7 +12,7 @@
 namespace pelmora {
 
 class ReplyBuffers {
-public:
+  public:
     static constexpr std::size_t kCapacity = 8192;
     static constexpr std::size_t kCut = 4096;
 
@@ -26,7 +26,7 @@ public:
     std::vector<std::uint8_t> Take(std::uint32_t deviceId);
     std::size_t Length(std::uint32_t deviceId) const;
 
-private:
+  private:
     mutable std::mutex lock_;
     std::map<std::uint32_t, std::vector<std::uint8_t>> buffers_;  // guarded by lock_
 };

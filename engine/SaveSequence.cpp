@@ -23,7 +23,7 @@ constexpr std::size_t kServerAddressMax = 100;
 
 // One step's work: send a line, wait for its answer, log in the step's order.
 class Step {
-public:
+  public:
     // commandFirst: the GPRS step logs the command line before the outcome.
     Step(CommandEngine& engine, std::uint32_t deviceId, bool commandFirst)
         : engine_(engine), deviceId_(deviceId), commandFirst_(commandFirst) {}
@@ -76,13 +76,15 @@ public:
         if (engine_.Prompt() != nullptr) engine_.Prompt()->ShowMessage(message);
     }
 
-private:
+  private:
     CommandEngine& engine_;
     std::uint32_t deviceId_;
     bool commandFirst_;
 };
 
-long long YesNo(const std::string& cell) { return cell == text::kYes ? 1 : 0; }
+long long YesNo(const std::string& cell) {
+    return cell == text::kYes ? 1 : 0;
+}
 
 bool IsHexText(const std::string& text) {
     for (char c : text) {
@@ -220,8 +222,9 @@ bool StepModem(CommandEngine& engine, std::uint32_t deviceId) {
     // The SMS centre is compared as it stands; a differing text that names
     // the default is sent, and recorded, as the empty value.
     if (smsCenter != d.smsCenter) {
-        const std::string value =
-            smsCenter.find(text::kSmsCenterDefault) != std::string::npos ? std::string() : smsCenter;
+        const std::string value = smsCenter.find(text::kSmsCenterDefault) != std::string::npos
+                                      ? std::string()
+                                      : smsCenter;
         if (!step.Send(cmd::kSmsCenter, FormatCommand(cmd::kSmsCenter.format, value))) return false;
         d.smsCenter = value;
     }

@@ -11,10 +11,10 @@
 namespace pelmora {
 
 inline constexpr std::size_t kNumberListSize = 255;
-inline constexpr std::size_t kNumberEntryLimit = 32;   // characters an entry holds
-inline constexpr std::size_t kPresetTextLimit = 400;   // bytes of text1..text3
-inline constexpr std::size_t kAlarmValueLimit = 99;    // optional alarm texts
-inline constexpr std::size_t kModemValueLimit = 99;    // modem texts are cut to this
+inline constexpr std::size_t kNumberEntryLimit = 32;      // characters an entry holds
+inline constexpr std::size_t kPresetTextLimit = 400;      // bytes of text1..text3
+inline constexpr std::size_t kAlarmValueLimit = 99;       // optional alarm texts
+inline constexpr std::size_t kModemValueLimit = 99;       // modem texts are cut to this
 inline constexpr std::size_t kModemLongValueLimit = 255;  // the four 256-byte modem fields
 
 using NumberList = std::array<std::string, kNumberListSize>;

@@ -68,7 +68,8 @@ TEST(ControlFrame, UnpacksResultsOnlyFromWholeCheckedFrames) {
     EXPECT_EQ(frame.UnpackHeader(answer.data(), answer.size()), 1);
 
     const Bytes refusal = PackFrame(1, kPlayMp3Answer, {0xFF});
-    EXPECT_EQ(frame.UnpackResult(refusal.data(), refusal.size()), -1) << "0xFF is -1 as a signed byte";
+    EXPECT_EQ(frame.UnpackResult(refusal.data(), refusal.size()), -1)
+        << "0xFF is -1 as a signed byte";
 
     const Bytes seventeen = PackFrame(1, kRestartAnswer, {});
     EXPECT_EQ(frame.UnpackHeader(seventeen.data(), 17), 1);
@@ -77,7 +78,8 @@ TEST(ControlFrame, UnpacksResultsOnlyFromWholeCheckedFrames) {
     answer[answer.size() - 2] ^= 0x01;
     EXPECT_EQ(frame.UnpackResult(answer.data(), answer.size()), -1);
     const std::string text = "OK\r\n";
-    EXPECT_EQ(frame.UnpackResult(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), -1);
+    EXPECT_EQ(frame.UnpackResult(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+              -1);
 }
 
 TEST(ControlFrame, VersionAnswerNeedsEightyPayloadBytes) {

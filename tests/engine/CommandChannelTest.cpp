@@ -79,7 +79,8 @@ TEST_F(EngineTest, WorkerRunsEveryJobInOrderWithoutLosingAWakeUp) {
             job->deviceId = static_cast<std::uint32_t>(i);
             job->text = "AT+LRMSETBKNO=\r";
             EXPECT_TRUE(engine_->EnqueueCommand(std::move(job)));
-            if (i % 7 == 0) std::this_thread::sleep_for(50us);  // let the worker fall asleep now and then
+            if (i % 7 == 0)
+                std::this_thread::sleep_for(50us);  // let the worker fall asleep now and then
         }
     });
     producer.join();
@@ -169,7 +170,8 @@ TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
     EXPECT_EQ(Sent().size(), 1u);
 
     const std::string text = "OK\r\n";
-    engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), devices);
+    engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                          devices);
     EXPECT_EQ(Log().back(), "0001e240:OK\r\n");
 
     // Empty and full-size messages are skipped entirely.
@@ -201,7 +203,8 @@ TEST(ReplyBuffer, CutsTheOldestHalfWhenFull) {
 TEST(GbkText, ChineseTextsTravelAsGbkAndUnrepresentableTextIsRefused) {
     EXPECT_EQ(std::string(text::kSmsCenterDefault), std::string("\xC4\xAC\xC8\xCF"));
     EXPECT_EQ(G("预置内容：请注意防汛！"), Utf8ToGbk("预置内容：请注意防汛！").value());
-    EXPECT_EQ(FormatCommand(cmd::kText1.format, G("请注意")), "AT+LRMSETTXT1=" + G("请注意") + "\r");
+    EXPECT_EQ(FormatCommand(cmd::kText1.format, G("请注意")),
+              "AT+LRMSETTXT1=" + G("请注意") + "\r");
     EXPECT_EQ(G("请注意").size(), 6u);
     EXPECT_FALSE(Utf8ToGbk("emoji \xF0\x9F\x98\x80"));
     EXPECT_FALSE(Utf8ToGbk("\xFF broken"));

@@ -11,7 +11,7 @@ namespace pelmora::testing {
 namespace {
 
 class ControlTest : public EngineTest {
-protected:
+  protected:
     // The terminal answers each request with these bytes (built per request).
     void AnswerFrames(std::function<Bytes(const CCmdDataObj& request)> build) {
         Answer([build](std::uint32_t, const Bytes& sent) {
@@ -31,7 +31,7 @@ protected:
 };
 
 class RecordingVersionView final : public IVersionView {
-public:
+  public:
     void ShowVersions(const std::string& s, const std::string& b) override {
         software = s;
         boot = b;
@@ -41,7 +41,7 @@ public:
 };
 
 class FixedUpgradeForm final : public IUpgradeForm {
-public:
+  public:
     UpgradeForm ReadUpgradeForm() override { return form; }
     UpgradeForm form;
 };
@@ -55,10 +55,25 @@ TEST_F(ControlTest, EachJobSendsItsFrameAndLogsItsOutcome) {
         std::string success, refusal;
     };
     const std::vector<Case> cases = {
-        {CommandKind::PlayMp3, "00010", kPlayMp3Request, {'0', '0', '0', '1', '0'}, "设置播放mp3成功", "设置播放Mp3失败"},
-        {CommandKind::StopMp3, "", kStopMp3Request, {}, "设置停止播放mp3成功", "设置停止播放Mp3失败"},
+        {CommandKind::PlayMp3,
+         "00010",
+         kPlayMp3Request,
+         {'0', '0', '0', '1', '0'},
+         "设置播放mp3成功",
+         "设置播放Mp3失败"},
+        {CommandKind::StopMp3,
+         "",
+         kStopMp3Request,
+         {},
+         "设置停止播放mp3成功",
+         "设置停止播放Mp3失败"},
         {CommandKind::RestartDevice, "", kRestartRequest, {}, "设备重启成功", "设备重启成功"},
-        {CommandKind::SendPlayContent, "ABCD", kPlayContentRequest, {'A', 'B', 'C', 'D'}, "设置播放内容成功", "设置播放内容失败"},
+        {CommandKind::SendPlayContent,
+         "ABCD",
+         kPlayContentRequest,
+         {'A', 'B', 'C', 'D'},
+         "设置播放内容成功",
+         "设置播放内容失败"},
     };
     for (const Case& c : cases) {
         events_.ClearLog();
@@ -93,7 +108,8 @@ TEST_F(ControlTest, OnlyTheAwaitedAnswerDecidesTheJob) {
         const Bytes other = PackFrame(kId + 1, kStopMp3Answer, {0});
         const Bytes wrongCode = PackFrame(kId, kPlayMp3Answer, {0});
         const Bytes answer = PackFrame(kId, kStopMp3Answer, {1});
-        for (const Bytes* b : {&other, &wrongCode, &answer}) all.insert(all.end(), b->begin(), b->end());
+        for (const Bytes* b : {&other, &wrongCode, &answer})
+            all.insert(all.end(), b->begin(), b->end());
         return all;
     });
     Run(CommandKind::StopMp3);
@@ -108,7 +124,8 @@ TEST_F(ControlTest, AnswerSplitOverTwoReceivesIsFound) {
     AnswerFrames([answer](const CCmdDataObj&) { return answer; });
     EngineTiming timing;
     timing.sleep = [this, tail](std::chrono::milliseconds) {
-        if (engine_ && engine_->Replies().Length(kId) == 9) engine_->Replies().Append(kId, tail.data(), tail.size());
+        if (engine_ && engine_->Replies().Length(kId) == 9)
+            engine_->Replies().Append(kId, tail.data(), tail.size());
     };
     Build(timing);
     AnswerFrames([answer](const CCmdDataObj&) { return answer; });
@@ -135,7 +152,8 @@ TEST_F(ControlTest, VersionAnswerFillsTheBoxes) {
     const std::string software = "V1.2";
     std::copy(software.begin(), software.end(), payload.begin());
     std::fill(payload.begin() + 40, payload.end(), 'B');
-    AnswerFrames([payload](const CCmdDataObj& r) { return PackFrame(r.deviceId, kVersionAnswer, payload); });
+    AnswerFrames(
+        [payload](const CCmdDataObj& r) { return PackFrame(r.deviceId, kVersionAnswer, payload); });
     Run(CommandKind::ReadVersion);
     EXPECT_EQ(Log(), std::vector<std::string>{G("读取版本成功")});
     EXPECT_EQ(view.software, "V1.2");
@@ -144,7 +162,8 @@ TEST_F(ControlTest, VersionAnswerFillsTheBoxes) {
 
     // A short version answer is not one: the boxes keep their texts.
     view.software = "kept";
-    AnswerFrames([](const CCmdDataObj& r) { return PackFrame(r.deviceId, kVersionAnswer, Bytes(79, 'x')); });
+    AnswerFrames(
+        [](const CCmdDataObj& r) { return PackFrame(r.deviceId, kVersionAnswer, Bytes(79, 'x')); });
     Run(CommandKind::ReadVersion);
     EXPECT_EQ(Log().back(), G("读取版本失败"));
     EXPECT_EQ(view.software, "kept");
@@ -170,7 +189,8 @@ TEST_F(ControlTest, LongContentGoesInPiecesAndSucceedsOnlyIfAllAreTaken) {
     events_.ClearLog();
     int piece = 0;
     AnswerFrames([&piece](const CCmdDataObj& r) {
-        return PackFrame(r.deviceId, kPlayContentAnswer, {static_cast<std::uint8_t>(++piece == 2 ? 0 : 1)});
+        return PackFrame(r.deviceId, kPlayContentAnswer,
+                         {static_cast<std::uint8_t>(++piece == 2 ? 0 : 1)});
     });
     Run(CommandKind::SendPlayContent, content);
     EXPECT_EQ(Log(), (std::vector<std::string>{G("设置播放内容失败"), G("设置播放内容失败")}));

@@ -21,7 +21,9 @@
 
 namespace pelmora::testing {
 
-inline std::string G(const std::string& utf8) { return Utf8ToGbk(utf8).value(); }
+inline std::string G(const std::string& utf8) {
+    return Utf8ToGbk(utf8).value();
+}
 
 inline bool Eventually(const std::function<bool()>& condition,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
@@ -34,7 +36,7 @@ inline bool Eventually(const std::function<bool()>& condition,
 }
 
 class FakeEvents final : public IEngineEvents {
-public:
+  public:
     void PostLog(std::string line) override {
         std::lock_guard guard(lock);
         log.push_back(std::move(line));
@@ -65,7 +67,7 @@ public:
     std::vector<Entry> notices;
     int settingsArrived = 0;
 
-private:
+  private:
     void Notice(const char* what, ListChangeNotice n) {
         std::lock_guard guard(lock);
         notices.push_back({what, std::move(n)});
@@ -73,7 +75,7 @@ private:
 };
 
 class FakeDevices final : public IDeviceList {
-public:
+  public:
     struct Row {
         bool checked;
         std::string id;
@@ -97,7 +99,7 @@ public:
 
 // Cells by (row, column); an unset cell reads empty.
 class FakeGrid final : public ISettingsGrid {
-public:
+  public:
     std::string CellText(int row, int column) override {
         std::lock_guard guard(lock);
         return cells[{row, column}];
@@ -111,7 +113,7 @@ public:
 };
 
 class FakePrompt final : public IPrompt {
-public:
+  public:
     void ShowMessage(const std::string& text) override {
         std::lock_guard guard(lock);
         shown.push_back(text);
@@ -128,7 +130,7 @@ public:
 // and answers through `answer`, whose result lands in the reply buffer as the
 // packet intake would put it there.
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     using Bytes = std::vector<std::uint8_t>;
     static constexpr std::uint32_t kId = 0x0001E240;
 
@@ -137,8 +139,10 @@ protected:
 
     void Build(EngineTiming timing = {}) {
         engine_.reset();
-        if (!timing.sleep) timing.sleep = [](std::chrono::milliseconds) { std::this_thread::yield(); };
-        if (!timing.localTime) timing.localTime = [] { return FrameTimestamp{0xEA, 12, 8, 9, 30, 0}; };
+        if (!timing.sleep)
+            timing.sleep = [](std::chrono::milliseconds) { std::this_thread::yield(); };
+        if (!timing.localTime)
+            timing.localTime = [] { return FrameTimestamp{0xEA, 12, 8, 9, 30, 0}; };
         LinkApi link;
         link.sendData = [this](std::uint32_t id, std::uint16_t length, const std::uint8_t* data) {
             Bytes message(data, data + length);
@@ -189,7 +193,7 @@ protected:
     FakePrompt prompt_;
     std::unique_ptr<CommandEngine> engine_;
 
-private:
+  private:
     std::mutex lock_;
     std::vector<Bytes> sent_;
     std::function<Bytes(std::uint32_t, const Bytes&)> answer_;

@@ -63,7 +63,7 @@ AlarmSettings Recorded() {
 }
 
 class SaveTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         {
@@ -100,17 +100,17 @@ TEST_F(SaveTest, UnchangedGridSendsNothing) {
 }
 
 TEST_F(SaveTest, SendsEachChangedValueInStepOrderAndRecordsIt) {
-    Left(3, G("第三段"));                 // text three
-    Left(13, "2");                        // MP3 priority
-    Left(5, "10");                        // phone priority (sent before MP3)
-    Left(16, "7");                        // GPRS play count
-    Right(2, "192.168.1.10");             // main centre address
-    Right(10, G("否"));                   // return to main centre
-    Right(20, G("默认"));                 // SMS centre: sent empty
-    Left(22, "88.7");                     // unchanged after conversion: 8870
-    Left(26, G("全部循环"));              // MP3 play mode
-    Left(27, "25");                       // MP3 volume
-    Left(33, G("是"));                    // intercom module on
+    Left(3, G("第三段"));      // text three
+    Left(13, "2");             // MP3 priority
+    Left(5, "10");             // phone priority (sent before MP3)
+    Left(16, "7");             // GPRS play count
+    Right(2, "192.168.1.10");  // main centre address
+    Right(10, G("否"));        // return to main centre
+    Right(20, G("默认"));      // SMS centre: sent empty
+    Left(22, "88.7");          // unchanged after conversion: 8870
+    Left(26, G("全部循环"));   // MP3 play mode
+    Left(27, "25");            // MP3 volume
+    Left(33, G("是"));         // intercom module on
     Run(CommandKind::SaveSettings);
 
     EXPECT_EQ(SentLines(), (std::vector<std::string>{
@@ -126,16 +126,26 @@ TEST_F(SaveTest, SendsEachChangedValueInStepOrderAndRecordsIt) {
                                "AT+LRMSETINPHNOPEN=1\r",
                            }));
     EXPECT_EQ(Log(), (std::vector<std::string>{
-                         G("设置内容三成功"), G("第三段"),
-                         G("设置电话等级成功"), "AT+LRMPHNPRIO=10\r",
-                         G("设置MP3等级成功"), "AT+LRMMP3PRIO=2\r",
-                         G("设置GPRS播放次数成功"), "AT+LRMGPRSPLYNUM=7\r",
-                         "at+ipad=192.168.1.10\r", G("设置主中心IP成功"),
-                         "at+retmain=0\r", G("设置返回主中心参数成功"),
-                         "at+smsc=\r", G("设置短信中心号码成功"),
-                         G("设置mp3播放模式成功"), "AT+LRMMP3PLYMODE=2\r",
-                         G("设置mp3播放音量成功"), "AT+LRMMP3LVL=25\r",
-                         G("设置是否开启对讲机模块成功"), "AT+LRMSETINPHNOPEN=1\r",
+                         G("设置内容三成功"),
+                         G("第三段"),
+                         G("设置电话等级成功"),
+                         "AT+LRMPHNPRIO=10\r",
+                         G("设置MP3等级成功"),
+                         "AT+LRMMP3PRIO=2\r",
+                         G("设置GPRS播放次数成功"),
+                         "AT+LRMGPRSPLYNUM=7\r",
+                         "at+ipad=192.168.1.10\r",
+                         G("设置主中心IP成功"),
+                         "at+retmain=0\r",
+                         G("设置返回主中心参数成功"),
+                         "at+smsc=\r",
+                         G("设置短信中心号码成功"),
+                         G("设置mp3播放模式成功"),
+                         "AT+LRMMP3PLYMODE=2\r",
+                         G("设置mp3播放音量成功"),
+                         "AT+LRMMP3LVL=25\r",
+                         G("设置是否开启对讲机模块成功"),
+                         "AT+LRMSETINPHNOPEN=1\r",
                          G("参数保存完毕..."),
                      }));
     const AlarmSettings s = Settings();
