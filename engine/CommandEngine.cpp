@@ -133,6 +133,12 @@ bool CommandEngine::EnqueueCommand(std::unique_ptr<CommandJob> job) {
     return true;
 }
 
+bool CommandEngine::Idle() {
+    // busy_ changes under the queue lock together with the queue itself.
+    std::lock_guard guard(queueLock_);
+    return queue_.empty() && !busy_;
+}
+
 void CommandEngine::CommandWorker() {
     for (;;) {
         std::unique_ptr<CommandJob> job;

@@ -60,6 +60,8 @@ class CommandEngine {
     // Appends the job and wakes the worker; false without a worker.
     bool EnqueueCommand(std::unique_ptr<CommandJob> job);
     bool Busy() const { return busy_.load(); }
+    // No job queued and none running.
+    bool Idle();
     // A received message: logged, answered when it is a status message, and
     // appended to the terminal's reply buffer.
     void IntakePacket(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length,
