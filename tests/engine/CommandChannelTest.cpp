@@ -85,7 +85,7 @@ TEST_F(EngineTest, WorkerRunsEveryJobInOrderWithoutLosingAWakeUp) {
     });
     producer.join();
     ASSERT_TRUE(Eventually([&] { return Sent().size() == kJobs; }));
-    ASSERT_TRUE(Eventually([&] { return !engine_->Busy(); }));
+    ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
     EXPECT_EQ(Log().size(), static_cast<std::size_t>(kJobs));
 }
 

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <optional>
+#include <utility>
 
 #include <asio/connect.hpp>
 #include <asio/executor_work_guard.hpp>
@@ -74,7 +75,11 @@ std::vector<std::uint8_t> EscapeStream(const std::vector<std::uint8_t>& plain) {
 
 struct TerminalSimulator::Terminal {
     Terminal(asio::io_context& io, std::size_t readChunk)
-        : strand(asio::make_strand(io)), socket(strand), timer(strand), chunk(readChunk) {}
+        : strand(asio::make_strand(io)),
+          socket(strand),
+          timer(strand),
+          actionTimer(strand),
+          chunk(readChunk) {}
 
     std::size_t index = 0;
     TerminalSpec spec;
@@ -84,15 +89,24 @@ struct TerminalSimulator::Terminal {
     asio::strand<asio::io_context::executor_type> strand;
     tcp::socket socket;
     asio::steady_timer timer;
+    asio::steady_timer actionTimer;  // the wait before an answer, or before reconnecting
     std::deque<std::vector<std::uint8_t>> outgoing;
     bool connected = false;
     bool writing = false;
     bool registering = false;
     std::vector<std::uint8_t> chunk;
+    std::deque<TerminalAction> actions;
+    bool acting = false;               // an action waits for its delay or for the writes
+    std::function<void()> afterDrain;  // runs once everything queued is written
+    bool stopped = false;              // closed for good: a restart does not reconnect
+    // Counts the connections, so that completions of an earlier one are ignored.
+    std::uint64_t generation = 0;
 
     mutable std::mutex lock;
     std::vector<std::uint8_t> received;               // guarded by lock, raw wire bytes
     TerminalState state = TerminalState::Connecting;  // guarded by lock
+    std::size_t registrations = 0;                    // guarded by lock
+    std::shared_ptr<StatefulTerminal> stateful;       // guarded by lock; none: only records
 };
 
 struct TerminalSimulator::Impl {
@@ -134,9 +148,9 @@ TerminalSimulator::~TerminalSimulator() {
     {
         std::lock_guard guard(impl_->lock);
         for (auto& t : impl_->terminals) {
-            asio::post(t->strand, [terminal = t.get()] {
+            asio::post(t->strand, [this, terminal = t.get()] {
+                Stop(*terminal);
                 asio::error_code ignored;
-                terminal->timer.cancel();
                 terminal->socket.close(ignored);
             });
         }
@@ -192,22 +206,24 @@ std::size_t TerminalSimulator::AddTerminal(const TerminalSpec& spec,
 }
 
 void TerminalSimulator::Connect(Terminal& t) {
-    t.socket.async_connect(impl_->endpoint, [this, &t](const asio::error_code& error) {
-        if (error) {
-            SetState(t, TerminalState::Failed);
-            return;
-        }
-        asio::error_code ignored;
-        t.socket.set_option(tcp::no_delay(true), ignored);
-        t.connected = true;
-        if (t.firstMessage) {
-            t.outgoing.push_front(std::move(*t.firstMessage));
-            t.registering = true;
-        }
-        WriteNext(t);
-        StartRead(t);
-        StartHeartbeat(t);
-    });
+    t.socket.async_connect(impl_->endpoint,
+                           [this, &t, generation = t.generation](const asio::error_code& error) {
+                               if (generation != t.generation) return;
+                               if (error) {
+                                   SetState(t, TerminalState::Failed);
+                                   return;
+                               }
+                               asio::error_code ignored;
+                               t.socket.set_option(tcp::no_delay(true), ignored);
+                               t.connected = true;
+                               if (t.firstMessage) {
+                                   t.outgoing.push_front(std::move(*t.firstMessage));
+                                   t.registering = true;
+                               }
+                               WriteNext(t);
+                               StartRead(t);
+                               StartHeartbeat(t);
+                           });
 }
 
 void TerminalSimulator::Queue(Terminal& t, std::vector<std::uint8_t> bytes) {
@@ -218,38 +234,48 @@ void TerminalSimulator::Queue(Terminal& t, std::vector<std::uint8_t> bytes) {
 void TerminalSimulator::WriteNext(Terminal& t) {
     if (t.outgoing.empty() || !t.socket.is_open()) {
         t.writing = false;
+        if (t.afterDrain) std::exchange(t.afterDrain, nullptr)();
         return;
     }
     t.writing = true;
-    asio::async_write(t.socket, asio::buffer(t.outgoing.front()),
-                      [this, &t](const asio::error_code& error, std::size_t written) {
-                          totalSent_ += written;
-                          t.outgoing.pop_front();
-                          if (t.registering && !error) {
-                              t.registering = false;
-                              SetState(t, TerminalState::Registered);
-                              ++registered_;
-                          }
-                          if (error) {
-                              t.outgoing.clear();
-                              t.writing = false;
-                              return;
-                          }
-                          WriteNext(t);
-                      });
+    asio::async_write(
+        t.socket, asio::buffer(t.outgoing.front()),
+        [this, &t, generation = t.generation](const asio::error_code& error, std::size_t written) {
+            if (generation != t.generation) return;
+            totalSent_ += written;
+            t.outgoing.pop_front();
+            if (t.registering && !error) {
+                t.registering = false;
+                SetState(t, TerminalState::Registered);
+                std::lock_guard guard(t.lock);
+                if (t.registrations++ == 0) ++registered_;
+            }
+            if (error) t.outgoing.clear();
+            WriteNext(t);
+        });
 }
 
 void TerminalSimulator::StartRead(Terminal& t) {
     t.socket.async_read_some(
-        asio::buffer(t.chunk), [this, &t](const asio::error_code& error, std::size_t count) {
+        asio::buffer(t.chunk),
+        [this, &t, generation = t.generation](const asio::error_code& error, std::size_t count) {
+            if (generation != t.generation) return;
             if (count > 0) {
+                std::shared_ptr<StatefulTerminal> stateful;
                 {
                     std::lock_guard guard(t.lock);
                     t.received.insert(t.received.end(), t.chunk.begin(),
                                       t.chunk.begin() + static_cast<long>(count));
+                    stateful = t.stateful;
                 }
                 totalReceived_ += count;
                 if (impl_->onReceive) impl_->onReceive(t.index, t.chunk.data(), count);
+                if (stateful) {
+                    for (auto& action : stateful->Receive(t.chunk.data(), count)) {
+                        t.actions.push_back(std::move(action));
+                    }
+                    RunActions(t);
+                }
             }
             if (error) {
                 asio::error_code ignored;
@@ -265,8 +291,8 @@ void TerminalSimulator::StartRead(Terminal& t) {
 void TerminalSimulator::StartHeartbeat(Terminal& t) {
     if (t.spec.heartbeat.count() <= 0) return;
     t.timer.expires_after(t.spec.heartbeat);
-    t.timer.async_wait([this, &t](const asio::error_code& error) {
-        if (error || !t.socket.is_open()) return;
+    t.timer.async_wait([this, &t, generation = t.generation](const asio::error_code& error) {
+        if (error || generation != t.generation || !t.socket.is_open()) return;
         Queue(t, {kHeartbeatByte});
         StartHeartbeat(t);
     });
@@ -281,6 +307,134 @@ void TerminalSimulator::SetState(Terminal& t, TerminalState next) {
     if (impl_->onState && (next == TerminalState::Closed || next == TerminalState::Failed)) {
         impl_->onState(t.index, next);
     }
+}
+
+void TerminalSimulator::RunActions(Terminal& t) {
+    while (!t.acting && !t.actions.empty()) {
+        TerminalAction& next = t.actions.front();
+        if (next.delay.count() > 0) {
+            t.acting = true;
+            t.actionTimer.expires_after(next.delay);
+            next.delay = {};
+            t.actionTimer.async_wait(
+                [this, &t, generation = t.generation](const asio::error_code& error) {
+                    if (generation != t.generation) return;
+                    t.acting = false;
+                    if (!error) RunActions(t);
+                });
+            return;
+        }
+        TerminalAction action = std::move(next);
+        t.actions.pop_front();
+        Perform(t, std::move(action));
+    }
+}
+
+void TerminalSimulator::Perform(Terminal& t, TerminalAction action) {
+    if (action.kind == TerminalAction::Kind::Write) {
+        Queue(t, EscapeStream(action.bytes));
+        return;
+    }
+    // The answer to the restart request goes out before the connection ends.
+    if (t.writing || (!t.outgoing.empty() && t.socket.is_open())) {
+        t.acting = true;
+        t.afterDrain = [this, &t, offline = action.reconnectAfter] { Restart(t, offline); };
+        return;
+    }
+    Restart(t, action.reconnectAfter);
+}
+
+void TerminalSimulator::Restart(Terminal& t, std::chrono::milliseconds offline) {
+    ++t.generation;
+    asio::error_code ignored;
+    t.timer.cancel();
+    t.actionTimer.cancel();
+    t.actions.clear();
+    t.acting = false;
+    t.afterDrain = nullptr;
+    t.outgoing.clear();
+    t.writing = false;
+    t.connected = false;
+    t.registering = false;
+    t.socket.shutdown(tcp::socket::shutdown_both, ignored);
+    t.socket.close(ignored);
+    SetState(t, TerminalState::Closed);
+    std::shared_ptr<StatefulTerminal> stateful;
+    {
+        std::lock_guard guard(t.lock);
+        stateful = t.stateful;
+    }
+    if (stateful) stateful->ResetStream();
+
+    t.actionTimer.expires_after(offline);
+    t.actionTimer.async_wait([this, &t, generation = t.generation](const asio::error_code& error) {
+        if (error || t.stopped || generation != t.generation) return;
+        {
+            std::lock_guard guard(t.lock);
+            t.state = TerminalState::Connecting;
+        }
+        t.firstMessage = RegistrationMessage(t.spec);
+        Connect(t);
+    });
+}
+
+void TerminalSimulator::Stop(Terminal& t) {
+    t.stopped = true;
+    t.timer.cancel();
+    t.actionTimer.cancel();
+    t.actions.clear();
+    t.afterDrain = nullptr;
+}
+
+void TerminalSimulator::MakeStateful(std::size_t index, TerminalScript script,
+                                     pelmora::AlarmSettings settings) {
+    Terminal& t = At(index);
+    auto stateful =
+        std::make_shared<StatefulTerminal>(t.spec.deviceId, std::move(script), std::move(settings));
+    std::lock_guard guard(t.lock);
+    t.stateful = std::move(stateful);
+}
+
+std::shared_ptr<StatefulTerminal> TerminalSimulator::StatefulAt(std::size_t index) const {
+    Terminal& t = At(index);
+    std::lock_guard guard(t.lock);
+    return t.stateful;
+}
+
+void TerminalSimulator::SetScript(std::size_t index, TerminalScript script) {
+    if (const auto stateful = StatefulAt(index)) stateful->SetScript(std::move(script));
+}
+
+pelmora::AlarmSettings TerminalSimulator::Settings(std::size_t index) const {
+    const auto stateful = StatefulAt(index);
+    return stateful ? stateful->Settings() : pelmora::AlarmSettings{};
+}
+
+std::vector<std::vector<std::uint8_t>> TerminalSimulator::Messages(std::size_t index) const {
+    std::vector<std::vector<std::uint8_t>> messages;
+    if (const auto stateful = StatefulAt(index)) {
+        for (auto& message : stateful->Messages()) messages.push_back(std::move(message.bytes));
+    }
+    return messages;
+}
+
+std::vector<std::string> TerminalSimulator::CommandLines(std::size_t index) const {
+    std::vector<std::string> lines;
+    if (const auto stateful = StatefulAt(index)) {
+        for (const auto& message : stateful->Messages()) {
+            if (message.kind != ReceivedMessage::Kind::Text) continue;
+            std::string line(message.bytes.begin(), message.bytes.end());
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            lines.push_back(std::move(line));
+        }
+    }
+    return lines;
+}
+
+std::size_t TerminalSimulator::Registrations(std::size_t index) const {
+    Terminal& t = At(index);
+    std::lock_guard guard(t.lock);
+    return t.registrations;
 }
 
 void TerminalSimulator::SendRaw(std::size_t index, std::vector<std::uint8_t> wire) {
@@ -308,8 +462,8 @@ void TerminalSimulator::SendStatus(std::size_t index, PowerSource power) {
 void TerminalSimulator::Close(std::size_t index) {
     Terminal& t = At(index);
     asio::post(t.strand, [this, &t] {
+        Stop(t);
         asio::error_code ignored;
-        t.timer.cancel();
         t.socket.shutdown(tcp::socket::shutdown_both, ignored);
         t.socket.close(ignored);
         SetState(t, TerminalState::Closed);
@@ -319,8 +473,8 @@ void TerminalSimulator::Close(std::size_t index) {
 void TerminalSimulator::Reset(std::size_t index) {
     Terminal& t = At(index);
     asio::post(t.strand, [this, &t] {
+        Stop(t);
         asio::error_code ignored;
-        t.timer.cancel();
         t.socket.set_option(asio::socket_base::linger(true, 0), ignored);
         t.socket.close(ignored);
         SetState(t, TerminalState::Closed);

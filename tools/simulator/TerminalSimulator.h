@@ -2,7 +2,8 @@
 // the tests and benchmarks. Each terminal opens one TCP connection, sends its
 // registration message, may heartbeat at a fixed interval, sends data (link
 // escaped), raw bytes or the status message, and records every byte the
-// centre sends it.
+// centre sends it. A stateful terminal also answers the centre as a real one
+// does: see StatefulTerminal.h.
 //
 // Thread safety: every member may be called from any thread. The terminals
 // run on the simulator's own threads.
@@ -19,6 +20,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "SettingsReport.h"
+#include "StatefulTerminal.h"
 
 namespace dovrik::sim {
 
@@ -76,6 +80,21 @@ class TerminalSimulator final {
     std::size_t AddSilent();
     std::size_t Count() const;
 
+    // Makes the terminal keep settings and answer command lines and control
+    // frames. Call it before the centre sends anything: bytes that arrived
+    // earlier go unanswered.
+    void MakeStateful(std::size_t index, TerminalScript script = {},
+                      pelmora::AlarmSettings settings = DefaultTerminalSettings());
+    // Ignored for a terminal that is not stateful.
+    void SetScript(std::size_t index, TerminalScript script);
+    // A terminal that is not stateful has an empty record and no messages.
+    pelmora::AlarmSettings Settings(std::size_t index) const;
+    // Every command line (with its "\r"), commit line and frame received,
+    // un-escaped, in order of arrival, over all its connections.
+    std::vector<std::vector<std::uint8_t>> Messages(std::size_t index) const;
+    // The text messages only, without the "\r".
+    std::vector<std::string> CommandLines(std::size_t index) const;
+
     void SendRaw(std::size_t index, std::vector<std::uint8_t> wire);
     void SendData(std::size_t index, const std::vector<std::uint8_t>& plain);
     void SendText(std::size_t index, const std::string& text);
@@ -88,6 +107,8 @@ class TerminalSimulator final {
     TerminalState State(std::size_t index) const;
     // Terminals whose registration has been written.
     std::size_t RegisteredCount() const { return registered_.load(); }
+    // How often this terminal has registered: a restart registers again.
+    std::size_t Registrations(std::size_t index) const;
     // Everything the terminal received so far, un-escaped.
     std::vector<std::uint8_t> Received(std::size_t index) const;
     std::size_t ReceivedWireBytes(std::size_t index) const;
@@ -103,6 +124,7 @@ class TerminalSimulator final {
     struct Impl;
 
     Terminal& At(std::size_t index) const;
+    std::shared_ptr<StatefulTerminal> StatefulAt(std::size_t index) const;
     std::size_t AddTerminal(const TerminalSpec& spec,
                             std::optional<std::vector<std::uint8_t>> firstMessage);
     // These run on the terminal's strand.
@@ -112,6 +134,12 @@ class TerminalSimulator final {
     void StartRead(Terminal& t);
     void StartHeartbeat(Terminal& t);
     void SetState(Terminal& t, TerminalState next);
+    // A stateful terminal's answers, one after the other.
+    void RunActions(Terminal& t);
+    void Perform(Terminal& t, TerminalAction action);
+    void Restart(Terminal& t, std::chrono::milliseconds offline);
+    // Ends the connection for good: no restart brings it back.
+    void Stop(Terminal& t);
 
     std::unique_ptr<Impl> impl_;
     std::atomic<std::size_t> registered_{0};
