@@ -300,6 +300,9 @@ void CIOCPServer::OnAcceptDone(const asio::error_code& error, tcp::socket socket
     }
     asio::error_code ignored;
     socket.set_option(asio::socket_base::linger(true, 0), ignored);
+    // Each send is one whole message: it goes out at once instead of waiting
+    // behind the acknowledgement of the previous one.
+    socket.set_option(tcp::no_delay(true), ignored);
     socket.non_blocking(true, ignored);
     if (ConnectionPtr connection = connections_.Take(std::move(socket))) {
         connection->serial = nextSerial_.fetch_add(1);

@@ -224,9 +224,9 @@ class StatefulTerminalTest : public testing::ServerTest {
     Bytes Next(std::size_t count = 1) {
         Bytes bytes;
         while (bytes.size() < count) {
-            const Bytes piece = DataOf(NextPacket());
-            if (piece.empty()) break;
-            bytes.insert(bytes.end(), piece.begin(), piece.end());
+            const _PACKET packet = NextPacket();
+            if (packet.length == 0) break;
+            bytes.insert(bytes.end(), packet.data, packet.data + packet.length);
         }
         return bytes;
     }
