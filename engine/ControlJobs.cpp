@@ -172,70 +172,56 @@ void RunControlJob(CommandEngine& engine, const CommandJob& job) {
     const auto kind = static_cast<CommandKind>(job.kind);
     const JobTexts& texts = *TextsFor(kind);
     const FrameTimestamp stamp = engine.Timing().localTime();
-    constexpr std::size_t kCapacity = 512;
-    const std::uint32_t id = job.deviceId;
+    if (kind == CommandKind::SendPlayContent) {
+        PlayContent(engine, job, stamp);
+        return;
+    }
+    Request request{};
+    std::vector<std::uint8_t> payload;
     switch (kind) {
-        case CommandKind::SendPlayContent:
-            PlayContent(engine, job, stamp);
-            return;
-        case CommandKind::PlayMp3: {
-            const Request r{kPlayMp3Request, kPlayMp3Answer, Unpack::Result, ResultZero};
-            const std::size_t length = std::min<std::size_t>(5, job.text.size());
-            const auto* title = reinterpret_cast<const std::uint8_t*>(job.text.data());
-            LogOutcome(
-                engine, texts,
-                SendAndAwait(engine, id, r,
-                             Frame(id, r.command, title, length, 1, 0, stamp, kCapacity), nullptr));
-            return;
-        }
-        case CommandKind::StopMp3: {
-            const Request r{kStopMp3Request, kStopMp3Answer, Unpack::Result, ResultZero};
-            LogOutcome(
-                engine, texts,
-                SendAndAwait(engine, id, r,
-                             Frame(id, r.command, nullptr, 0, 1, 0, stamp, kCapacity), nullptr));
-            return;
-        }
-        case CommandKind::RestartDevice: {
-            const Request r{kRestartRequest, kRestartAnswer, Unpack::Header, nullptr};
-            LogOutcome(
-                engine, texts,
-                SendAndAwait(engine, id, r,
-                             Frame(id, r.command, nullptr, 0, 1, 0, stamp, kCapacity), nullptr));
-            return;
-        }
-        case CommandKind::ReadVersion: {
-            const Request r{kVersionRequest, kVersionAnswer, Unpack::Version, nullptr};
-            CCmdDataObj answer;
-            const Outcome outcome = SendAndAwait(
-                engine, id, r, Frame(id, r.command, nullptr, 0, 1, 0, stamp, kCapacity), &answer);
-            if (outcome == Outcome::Answered && engine.VersionView() != nullptr) {
-                engine.VersionView()->ShowVersions(FieldText(answer.payload.data(), 40),
-                                                   FieldText(answer.payload.data() + 40, 40));
-            }
-            LogOutcome(engine, texts, outcome);
-            return;
-        }
+        case CommandKind::PlayMp3:
+            request = {kPlayMp3Request, kPlayMp3Answer, Unpack::Result, ResultZero};
+            payload.assign(
+                job.text.begin(),
+                job.text.begin() + static_cast<long>(std::min<std::size_t>(5, job.text.size())));
+            break;
+        case CommandKind::StopMp3:
+            request = {kStopMp3Request, kStopMp3Answer, Unpack::Result, ResultZero};
+            break;
+        case CommandKind::RestartDevice:
+            request = {kRestartRequest, kRestartAnswer, Unpack::Header, nullptr};
+            break;
+        case CommandKind::ReadVersion:
+            request = {kVersionRequest, kVersionAnswer, Unpack::Version, nullptr};
+            break;
         case CommandKind::SendUpgradeParams: {
-            const Request r{kUpgradeRequest, kUpgradeAnswer, Unpack::Result, ResultZeroOrTwo};
-            const auto payload =
-                engine.UpgradeFormSource() != nullptr
-                    ? BuildUpgradePayload(engine.UpgradeFormSource()->ReadUpgradeForm())
-                    : std::nullopt;
-            if (!payload) {
+            request = {kUpgradeRequest, kUpgradeAnswer, Unpack::Result, ResultZeroOrTwo};
+            IUpgradeForm* page = engine.UpgradeFormSource();
+            const auto block =
+                page != nullptr ? BuildUpgradePayload(page->ReadUpgradeForm()) : std::nullopt;
+            if (!block) {
                 engine.PostWorkerLog(texts.notQueued);  // nothing is sent
                 return;
             }
-            LogOutcome(engine, texts,
-                       SendAndAwait(engine, id, r,
-                                    Frame(id, r.command, payload->data(), payload->size(), 1, 0,
-                                          stamp, kCapacity),
-                                    nullptr));
-            return;
+            payload.assign(block->begin(), block->end());
+            break;
         }
         default:
             return;
     }
+    constexpr std::size_t kCapacity = 512;
+    const std::uint32_t id = job.deviceId;
+    CCmdDataObj answer;
+    const Outcome outcome = SendAndAwait(
+        engine, id, request,
+        Frame(id, request.command, payload.data(), payload.size(), 1, 0, stamp, kCapacity),
+        &answer);
+    if (kind == CommandKind::ReadVersion && outcome == Outcome::Answered &&
+        engine.VersionView() != nullptr) {
+        engine.VersionView()->ShowVersions(FieldText(answer.payload.data(), 40),
+                                           FieldText(answer.payload.data() + 40, 40));
+    }
+    LogOutcome(engine, texts, outcome);
 }
 
 }  // namespace pelmora

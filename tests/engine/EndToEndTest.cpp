@@ -8,6 +8,7 @@
 #include "Dovrik.h"
 #include "EngineFixture.h"
 #include "GridFill.h"
+#include "LoopbackPort.h"
 #include "SaveSequence.h"
 #include "SettingsReport.h"
 #include "TerminalSimulator.h"
@@ -22,14 +23,10 @@ using dovrik::sim::TerminalSimulator;
 
 constexpr std::uint32_t kTerminal = 0x0001E240;
 
-std::uint16_t FreePort() {
-    asio::io_context io;
-    asio::ip::tcp::acceptor probe(io, {asio::ip::address_v4::loopback(), 0});
-    return probe.local_endpoint().port();
-}
+using testsupport::FreePort;
 
 class EndToEnd : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port_ = FreePort();
         ASSERT_EQ(DSStartService(port_), 1);
@@ -127,7 +124,8 @@ TEST_F(EndToEnd, ReportSplitOverManyWritesStillParses) {
     sim_->SetScript(terminal_, script);
     Submit(CommandKind::ReadSettings);
     auto lock = engine_->LockSettings();
-    EXPECT_EQ(engine_->Settings().dtu.heartbeatPollTime, sim_->Settings(terminal_).dtu.heartbeatPollTime);
+    EXPECT_EQ(engine_->Settings().dtu.heartbeatPollTime,
+              sim_->Settings(terminal_).dtu.heartbeatPollTime);
     EXPECT_EQ(engine_->Settings().backupNumbers, sim_->Settings(terminal_).backupNumbers);
 }
 

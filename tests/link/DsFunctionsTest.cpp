@@ -9,6 +9,7 @@
 #include <asio/ip/tcp.hpp>
 
 #include "Dovrik.h"
+#include "LoopbackPort.h"
 #include "TerminalSimulator.h"
 
 namespace {
@@ -28,12 +29,7 @@ bool Eventually(const std::function<bool()>& condition) {
     return TerminalSimulator::WaitUntil(condition, 10s);
 }
 
-// A port nobody listens on right now.
-std::uint16_t FreePort() {
-    asio::io_context io;
-    asio::ip::tcp::acceptor probe(io, {asio::ip::address_v4::loopback(), 0});
-    return probe.local_endpoint().port();
-}
+using testsupport::FreePort;
 
 class DsFunctions : public ::testing::Test {
   protected:
