@@ -40,6 +40,9 @@ Options:
   --status KIND        send the status message once registered:
                        mains or battery
   --duration SEC       stop after SEC seconds (default: until Ctrl+C)
+  --stateful           answer the centre as a real terminal does: settings
+                       report, settings and number-list commands, control
+                       frames (play, stop, version, upgrade, restart)
   --quiet              do not print what the terminals receive
   --help               show this text
 
@@ -60,6 +63,7 @@ struct Settings {
     std::optional<PowerSource> status;
     int duration = 0;
     bool quiet = false;
+    bool stateful = false;
 };
 
 bool ParseAddress(const std::string& text, std::array<std::uint8_t, 4>& out) {
@@ -90,6 +94,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--quiet") {
             s.quiet = true;
+            continue;
+        }
+        if (arg == "--stateful") {
+            s.stateful = true;
             continue;
         }
         if (i + 1 >= argc) return Fail("option " + arg + " needs a value");
@@ -173,7 +181,8 @@ int main(int argc, char** argv) {
         spec.address = s.address;
         spec.address[3] = static_cast<std::uint8_t>(s.address[3] + i);
         spec.heartbeat = std::chrono::seconds(s.heartbeat);
-        sim.Add(spec);
+        const std::size_t index = sim.Add(spec);
+        if (s.stateful) sim.MakeStateful(index);
     }
     std::printf("%d terminal(s) connecting to %s:%u\n", s.count, s.host.c_str(), s.port);
     std::fflush(stdout);
