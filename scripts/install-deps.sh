@@ -14,6 +14,13 @@ packages=(
     googletest          # GoogleTest sources
     libgtest-dev
     libgmock-dev
+    qt6-base-dev        # Qt 6 Core, Gui, Widgets, Test
+    qt6-base-dev-tools  # moc, rcc, uic
+    qt6-svg-dev         # the SVG icons
+    libgl-dev
+    xvfb                # the screenshot script
+    xauth
+    fonts-wqy-microhei  # Chinese text on screen
 )
 
 missing=()
