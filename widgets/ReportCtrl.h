@@ -1,1 +1,116 @@
+// The sortable report list of the device list and the number pages: rows of
+// column texts, optional check boxes in column 0, optional grid lines and a
+// header whose clicks sort the rows.
+//
+// Rows are addressed by their index in list order; every call takes any index
+// and answers out-of-range ones with an empty or false result. Each row keeps
+// a copy of its column texts (its row data), and sorting reads that copy, so a
+// caller that changes a cell through the base class's item calls refreshes it
+// with UpdateRowData. Interface thread only.
 #pragma once
+
+#include <QHeaderView>
+#include <QStringList>
+#include <QTreeWidget>
+#include <QVariant>
+
+#include <functional>
+
+namespace pelmora {
+
+// Draws the sort column's section with a small raised triangle pointing up
+// (ascending) or down (descending); the other sections are drawn as usual.
+class CReportHeaderCtrl final : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit CReportHeaderCtrl(QWidget* parent = nullptr);
+
+    // -1 draws no triangle.
+    void SetSortState(int column, bool ascending);
+    int SortColumn() const { return sortColumn_; }
+    bool SortAscending() const { return sortAscending_; }
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+
+private:
+    void DrawSortTriangle(QPainter* painter, const QRect& area) const;
+
+    int sortColumn_ = -1;
+    bool sortAscending_ = true;
+};
+
+class CReportCtrl final : public QTreeWidget {
+    Q_OBJECT
+public:
+    // Turns a cell text into the bytes that byte-wise comparisons use. UTF-8
+    // by default; the program passes its 8-bit code page so that texts sort
+    // in the order the system's own strings have.
+    using ByteForm = std::function<QByteArray(const QString&)>;
+
+    explicit CReportCtrl(QWidget* parent = nullptr);
+
+    // Appends a left-aligned column; returns its index.
+    int AddColumn(const QString& title, int width);
+
+    // Existing rows gain a cleared box, or lose theirs with its state.
+    void SetCheckBoxes(bool on);
+    bool CheckBoxes() const { return checkBoxes_; }
+    void SetGridLines(bool on);
+    bool GridLines() const { return gridLines_; }
+
+    // Inserts a row before `index` (an index past the end appends) with one
+    // text per column, missing ones empty, surplus ones dropped. Returns the
+    // row's index, or -1 for a negative index.
+    int InsertRow(int index, const QStringList& texts);
+    // Re-reads the row's cell texts into its row data.
+    bool UpdateRowData(int row);
+    bool DeleteRow(int row);
+    // Returns the number of rows there were.
+    int DeleteAllRows();
+
+    int RowCount() const;
+    QString Text(int row, int column) const;
+    // Sets the cell and the row data alike.
+    bool SetText(int row, int column, const QString& text);
+    QStringList RowData(int row) const;
+    // Without check boxes every row reads unchecked and cannot be checked.
+    bool IsChecked(int row) const;
+    bool SetChecked(int row, bool checked);
+    // One value of the caller's per row; it moves with its row when sorting.
+    bool SetItemData(int row, const QVariant& data);
+    QVariant ItemData(int row) const;
+
+    // What a click on the column's header does: the same column again turns
+    // the direction round, another column starts ascending; an invalid column
+    // sorts nothing. Stable: equal rows keep their order.
+    void SortByColumn(int column);
+    int SortColumn() const { return sortColumn_; }
+    bool SortAscending() const { return sortAscending_; }
+    CReportHeaderCtrl* ReportHeader() const { return header_; }
+
+    void SetByteForm(ByteForm form);
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
+
+private:
+    class Row;
+
+    // Null when out of range, or when the row was added through the base
+    // class and so has no row data.
+    Row* RowAt(int row) const;
+    void ForgetSortKeys();
+
+    CReportHeaderCtrl* header_;
+    int sortColumn_ = -1;
+    bool sortAscending_ = true;
+    bool checkBoxes_ = false;
+    bool gridLines_ = false;
+    ByteForm byteForm_;
+};
+
+}  // namespace pelmora

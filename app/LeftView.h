@@ -1,0 +1,83 @@
+// The left pane: three buttons that choose the page of the lower right pane
+// (the configuration button also commits the configuration to the terminal)
+// and the log, where every part of the program reports what it did. Other
+// parts never touch the log box: they post a LogLineEvent from any thread.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+#include "AuditLog.h"
+#include "LinkApi.h"
+
+class QEvent;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QResizeEvent;
+
+namespace pelmora {
+
+class IDeviceList;
+
+class CLeftView final : public QWidget {
+    Q_OBJECT
+
+  public:
+    enum class Page { Configuration, Control, DataSend };
+    Q_ENUM(Page)
+
+    // Asked before the commit; true for Yes.
+    using Confirm = std::function<bool(const QString& text, const QString& caption)>;
+
+    static constexpr int kPaneWidth = 200;
+    static constexpr int kLogTop = 240;
+    // Past this many characters the log starts over with its newest line.
+    static constexpr int kLogLimit = 30000;
+
+    // `devices` must outlive the pane; `link` carries the commit.
+    CLeftView(IDeviceList& devices, LinkApi link, QWidget* parent = nullptr);
+
+    // The append rule for callers on the window thread; posted lines take
+    // the same path. Every line also goes to the audit file.
+    void AppendLog(const QString& line);
+    void ClearLog();
+    // The whole log, its lines separated by "\r\n".
+    QString LogText() const;
+
+    void SetConfirm(Confirm confirm);
+    AuditLog& Audit() { return audit_; }
+
+  signals:
+    void PageRequested(pelmora::CLeftView::Page page);
+
+  protected:
+    bool event(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+  private:
+    void ShowPageIfSelected(Page page);
+    void CommitConfiguration();
+    // The number of checked rows when every one is usable, else 0 (logged).
+    int CheckSelectedDevice();
+    void AppendToBox(const QString& line);
+    void LogGbk(const std::string& gbkLine);
+
+    IDeviceList& devices_;
+    LinkApi link_;
+    Confirm confirm_;
+    AuditLog audit_;
+
+    QGroupBox* buttonFrame_;
+    QPushButton* dataSendButton_;
+    QPushButton* controlButton_;
+    QPushButton* configButton_;
+    QLabel* logLabel_;
+    QPlainTextEdit* logBox_;
+};
+
+}  // namespace pelmora

@@ -1,0 +1,279 @@
+#include "MainFrame.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QResizeEvent>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolBar>
+
+#include <ctime>
+#include <vector>
+
+#include "CommandJob.h"
+#include "DeviceView.h"
+#include "Dovrik.h"
+#include "LeftView.h"
+#include "LogRelay.h"
+#include "MySplitterWnd.h"
+#include "PelmoraView.h"
+#include "ServerSettingDialog.h"
+#include "ServiceSettings.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr int kLeftPaneWidth = 200;
+constexpr int kDevicePaneHeight = 200;
+constexpr int kStatusPane1Width = 200;
+constexpr char kApplicationTitle[] = "Pelmora";
+constexpr char kVersionSuffix[] = "V1.2";
+
+}  // namespace
+
+QString CMainFrame::Title() { return QString::fromLatin1(kApplicationTitle) + kVersionSuffix; }
+
+CMainFrame::CMainFrame(Options options, QWidget* parent)
+    : QMainWindow(parent), options_(std::move(options)), settings_(*options_.settings) {
+    if (!options_.now) options_.now = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+    if (!options_.inform) {
+        options_.inform = [this](const QString& text, const QString& caption) {
+            QMessageBox::information(this, caption, text);
+        };
+    }
+    if (!options_.confirm) {
+        options_.confirm = [this](const QString& text, const QString& caption) {
+            QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Yes | QMessageBox::No, this);
+            return box.exec() == QMessageBox::Yes;
+        };
+    }
+    log_ = std::make_unique<LogRelay>([this](const QStringList& lines) {
+        if (leftView_ != nullptr) {
+            for (const QString& line : lines) leftView_->AppendLog(line);
+        }
+    });
+    setWindowTitle(Title());
+    setWindowIcon(QIcon(":/icons/pelmora.svg"));
+    BuildPanes();
+    BuildMenu();
+    BuildToolBar();
+    BuildStatusBar();
+    UpdateCommandStates();
+
+    connect(&refreshTimer_, &QTimer::timeout, this, &CMainFrame::Refresh);
+    connect(&drainTimer_, &QTimer::timeout, this, [this] {
+        // While messages keep waiting the next tick comes soon; each tick
+        // does a bounded amount of work, so the window stays responsive.
+        const bool backlog = DrainTick();
+        const auto interval = backlog ? options_.backlogInterval : options_.drainInterval;
+        if (drainTimer_.interval() != interval.count()) drainTimer_.setInterval(static_cast<int>(interval.count()));
+    });
+    resize(1440, 900);
+    commandView_->InitialUpdate();
+}
+
+CMainFrame::~CMainFrame() {
+    refreshTimer_.stop();
+    drainTimer_.stop();
+    if (running_) DSStopService();
+}
+
+void CMainFrame::BuildPanes() {
+    outer_ = new CMySplitterWnd(Qt::Horizontal, this);
+    leftView_ = nullptr;
+    deviceView_ = new CDeviceView;
+    LinkApi link = DovrikLink();
+    leftView_ = new CLeftView(*deviceView_, link, outer_);
+    inner_ = new QSplitter(Qt::Vertical, outer_);
+    inner_->addWidget(deviceView_);
+    commandView_ = new CPelmoraView(*log_, link, options_.engineTiming, inner_);
+    inner_->addWidget(commandView_);
+    outer_->addWidget(leftView_);
+    outer_->addWidget(inner_);
+    outer_->setSizes({kLeftPaneWidth, 1240});
+    outer_->setStretchFactor(0, 0);
+    outer_->setStretchFactor(1, 1);
+    inner_->setSizes({kDevicePaneHeight, 640});
+    inner_->setStretchFactor(0, 0);
+    inner_->setStretchFactor(1, 1);
+    leftView_->setFixedWidth(kLeftPaneWidth);
+    setCentralWidget(outer_);
+    connect(leftView_, &CLeftView::PageRequested, this, [this](CLeftView::Page page) {
+        switch (page) {
+            case CLeftView::Page::Configuration: commandView_->ShowPage(CPelmoraView::Page::Configuration); break;
+            case CLeftView::Page::Control: commandView_->ShowPage(CPelmoraView::Page::Control); break;
+            case CLeftView::Page::DataSend: commandView_->ShowPage(CPelmoraView::Page::DataSend); break;
+        }
+    });
+}
+
+void CMainFrame::BuildMenu() {
+    auto add = [this](QMenu* menu, Command id, const QString& text, void (CMainFrame::*slot)()) {
+        QAction* action = menu->addAction(text);
+        if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
+        actions_[id] = action;
+        return action;
+    };
+    QMenu* service = menuBar()->addMenu(QStringLiteral("服务控制(&F)"));
+    add(service, kStartService, QStringLiteral("启动服务(&S)"), &CMainFrame::StartService);
+    add(service, kStopService, QStringLiteral("停止服务(&T)"), &CMainFrame::StopService);
+    add(service, kClearLog, QStringLiteral("清除日志(&C)"), &CMainFrame::ClearLog);
+    QAction* exit = service->addAction(QStringLiteral("退出(&X)"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    actions_[kExit] = exit;
+
+    QMenu* devices = menuBar()->addMenu(QStringLiteral("设备管理(&E)"));
+    devices->addSeparator();
+    add(devices, kAddDevice, QStringLiteral("添加设备"), nullptr)->setEnabled(false);
+    add(devices, kDeleteDevice, QStringLiteral("删除设备"), nullptr)->setEnabled(false);
+    devices->addSeparator();
+    add(devices, kRestartDevice, QStringLiteral("设备重启"), &CMainFrame::RestartDevice);
+
+    QMenu* system = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
+    add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings);
+}
+
+void CMainFrame::BuildToolBar() {
+    QToolBar* bar = addToolBar(QStringLiteral("工具栏"));
+    bar->setObjectName("mainToolBar");
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setIconSize(QSize(22, 22));
+    struct Slot {
+        Command id;
+        const char* icon;
+        QString text;
+    };
+    const Slot toolSlots[] = {
+        {kStartService, ":/icons/start.svg", QStringLiteral("启动服务")},
+        {kStopService, ":/icons/stop.svg", QStringLiteral("停止服务")},
+        {kServiceSettings, ":/icons/settings.svg", QStringLiteral("服务设置")},
+        {kRestartDevice, ":/icons/restart.svg", QStringLiteral("设备重启")},
+        {kClearLog, ":/icons/clearlog.svg", QStringLiteral("清除日志")},
+    };
+    for (const Slot& slot : toolSlots) {
+        if (slot.id == kRestartDevice) bar->addSeparator();
+        QAction* action = actions_.at(slot.id);
+        // The tool bar shows the short text; the menu keeps its mnemonic.
+        auto* button = new QAction(QIcon(slot.icon), slot.text, bar);
+        button->setToolTip(slot.text);
+        connect(button, &QAction::triggered, action, &QAction::trigger);
+        connect(action, &QAction::enabledChanged, button, &QAction::setEnabled);
+        button->setEnabled(action->isEnabled());
+        button->setObjectName(QString("tool%1").arg(static_cast<int>(slot.id)));
+        bar->addAction(button);
+        action->setIcon(QIcon(slot.icon));
+    }
+}
+
+void CMainFrame::BuildStatusBar() {
+    statusPane0_ = new QLabel(" ");
+    statusPane1_ = new QLabel(QString::fromLatin1(kApplicationTitle));
+    statusBar()->addWidget(statusPane0_);
+    statusBar()->addWidget(statusPane1_, 1);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (statusPane0_ != nullptr) statusPane0_->setFixedWidth(std::max(0, event->size().width() - kStatusPane1Width));
+}
+
+QAction* CMainFrame::Action(Command command) const {
+    const auto it = actions_.find(command);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::UpdateCommandStates() {
+    actions_.at(kStartService)->setEnabled(!running_);
+    actions_.at(kStopService)->setEnabled(running_);
+}
+
+void CMainFrame::LogLine(const QString& line) { log_->PostText(line); }
+
+void CMainFrame::StartService() {
+    if (running_) return;
+    if (!DSStartService(static_cast<std::uint16_t>(settings_.port))) {
+        LogLine(QStringLiteral("启动接收线程失败,关闭数据中心服务\r\n"));
+        return;
+    }
+    LogLine(QStringLiteral("服务启动,侦听端口为%1\r\n").arg(settings_.port));
+    refreshTimer_.start(settings_.pollSeconds * 1000);
+    running_ = true;
+    drainTimer_.start(static_cast<int>(options_.drainInterval.count()));
+    UpdateCommandStates();
+}
+
+void CMainFrame::StopService() {
+    refreshTimer_.stop();
+    // The drain timer goes on: messages received before the stop still reach the log.
+    DSStopService();
+    LogLine(QStringLiteral("停止数据中心服务成功!"));
+    running_ = false;
+    deviceView_->RemoveAllRows();
+    UpdateCommandStates();
+    if (options_.stopPause.count() > 0) QThread::msleep(static_cast<unsigned long>(options_.stopPause.count()));
+}
+
+void CMainFrame::OpenSettings() {
+    if (running_) {
+        options_.inform(QStringLiteral("请先停止服务后再设置!"), QStringLiteral("提示"));
+        return;
+    }
+    CServerSetting dialog(settings_.port, settings_.pollSeconds, settings_.offlineSeconds, this);
+    connect(&dialog, &CServerSetting::Refused, this,
+            [this](const QString& message) { options_.inform(message, QStringLiteral("提示")); });
+    if (dialog.exec() != QDialog::Accepted) return;
+    settings_.port = dialog.Port();
+    settings_.StorePort(dialog.Port());
+    settings_.pollSeconds = dialog.PollSeconds();
+    settings_.offlineSeconds = dialog.OfflineSeconds();
+}
+
+void CMainFrame::ClearLog() { leftView_->ClearLog(); }
+
+void CMainFrame::RestartDevice() {
+    if (!running_) {
+        options_.inform(QStringLiteral("服务未启动!"), QStringLiteral("提示"));
+        return;
+    }
+    if (!options_.confirm(QStringLiteral("确认对选择的设备进行重启吗?"), QStringLiteral("YES"))) return;
+    commandView_->Engine().SubmitPageCommand(*deviceView_, CommandKind::RestartDevice);
+}
+
+void CMainFrame::Refresh() {
+    const int count = DSGetModemCount();
+    const std::int64_t now = options_.now();
+    std::vector<ModemInfo> online;
+    online.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    for (int position = 0; position < count; ++position) {
+        ModemInfo info{};
+        if (!DSGetModemByPosition(static_cast<std::uint32_t>(position), &info)) continue;
+        // Signed: a clock set back counts as recent.
+        if (now - static_cast<std::int64_t>(info.lastUpdateTime) >= settings_.offlineSeconds) {
+            DSCloseConnectionByDeviceID(info.deviceId);
+        } else {
+            online.push_back(info);
+        }
+    }
+    deviceView_->Refresh(online);
+}
+
+bool CMainFrame::DrainTick() {
+    QElapsedTimer clock;
+    clock.start();
+    CommandEngine& engine = commandView_->Engine();
+    _PACKET packet;
+    int taken = 0;
+    while (DSGetNextData(&packet, 0)) {
+        engine.IntakePacket(packet.deviceId, packet.data, packet.length, *deviceView_);
+        if (++taken % 32 == 0 && clock.elapsed() >= options_.drainBudget.count()) return true;
+    }
+    return false;
+}
+
+}  // namespace pelmora

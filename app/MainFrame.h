@@ -1,0 +1,113 @@
+// The main window: menu, tool bar, status bar and the three panes, and the
+// terminal service it starts and stops, with its two timers: the refresh,
+// which mirrors the library's terminal table into the device list and drops
+// terminals that stayed silent, and the drain, which takes every received
+// message to the command engine's intake.
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "EngineTiming.h"
+#include "LinkApi.h"
+
+class QAction;
+class QLabel;
+class QSplitter;
+
+namespace pelmora {
+
+class CMySplitterWnd;
+class CDeviceView;
+class CLeftView;
+class CPelmoraView;
+class LogRelay;
+class ServiceSettings;
+
+class CMainFrame final : public QMainWindow {
+    Q_OBJECT
+public:
+    enum Command {
+        kStartService = 32773,
+        kStopService = 32774,
+        kAddDevice = 32776,
+        kDeleteDevice = 32778,
+        kServiceSettings = 32780,
+        kRestartDevice = 32781,
+        kClearLog = 32782,
+        kExit = 57665,
+    };
+
+    struct Options {
+        ServiceSettings* settings = nullptr;  // required
+        EngineTiming engineTiming;
+        // Seconds since 1970, for the silence test of the refresh.
+        std::function<std::int64_t()> now;
+        std::chrono::milliseconds drainInterval{300};
+        std::chrono::milliseconds backlogInterval{5};  // while messages keep waiting
+        std::chrono::milliseconds drainBudget{20};     // work per drain tick
+        std::chrono::milliseconds stopPause{300};
+        // Message boxes, replaceable for tests: information, and Yes/No.
+        std::function<void(const QString& text, const QString& caption)> inform;
+        std::function<bool(const QString& text, const QString& caption)> confirm;
+    };
+
+    explicit CMainFrame(Options options, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    static QString Title();
+
+    // The commands.
+    void StartService();
+    void StopService();
+    void OpenSettings();
+    void ClearLog();
+    void RestartDevice();
+
+    bool Running() const { return running_; }
+    // One refresh; one drain tick (true when messages are still waiting).
+    void Refresh();
+    bool DrainTick();
+
+    QAction* Action(Command command) const;
+    CLeftView* LeftView() const { return leftView_; }
+    CDeviceView* DeviceView() const { return deviceView_; }
+    CPelmoraView* CommandView() const { return commandView_; }
+    QTimer& RefreshTimer() { return refreshTimer_; }
+    QTimer& DrainTimer() { return drainTimer_; }
+    LogRelay& Log() { return *log_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildMenu();
+    void BuildToolBar();
+    void BuildStatusBar();
+    void BuildPanes();
+    void UpdateCommandStates();
+    void LogLine(const QString& line);
+
+    Options options_;
+    ServiceSettings& settings_;
+    std::unique_ptr<LogRelay> log_;
+    bool running_ = false;
+    QTimer refreshTimer_;
+    QTimer drainTimer_;
+    CMySplitterWnd* outer_ = nullptr;
+    QSplitter* inner_ = nullptr;
+    CLeftView* leftView_ = nullptr;
+    CDeviceView* deviceView_ = nullptr;
+    CPelmoraView* commandView_ = nullptr;
+    QLabel* statusPane0_ = nullptr;
+    QLabel* statusPane1_ = nullptr;
+    std::map<int, QAction*> actions_;
+};
+
+}  // namespace pelmora

@@ -1,0 +1,57 @@
+// The lower right pane: it owns the command engine and shows one of the three
+// command pages at a time. It is the engine's window: results come back
+// here as posted events and are handed on.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+#include "CommandEngine.h"
+#include "EngineUi.h"
+
+namespace pelmora {
+
+class LogRelay;
+
+class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt {
+    Q_OBJECT
+public:
+    enum class Page { Configuration = 0, Control = 1, DataSend = 2 };
+
+    CPelmoraView(LogRelay& log, LinkApi link, EngineTiming timing = {}, QWidget* parent = nullptr);
+    ~CPelmoraView() override;
+
+    // Starts the command worker; false (after telling the operator) if it cannot.
+    bool InitialUpdate();
+    void ShowPage(Page page);
+    Page VisiblePage() const { return visible_; }
+    QWidget* PageWidget(Page page) const { return pages_[static_cast<int>(page)]; }
+    CommandEngine& Engine() { return *engine_; }
+
+    // IEngineEvents: from the worker or the window thread.
+    void PostLog(std::string line) override;
+    void SettingsArrived() override;
+    void NumbersAdded(ListChangeNotice notice) override;
+    void NumbersDeleted(ListChangeNotice notice) override;
+    void NumberListReset(ListChangeNotice notice) override;
+
+    // IPrompt: shown on the window thread; the worker waits for the operator.
+    void ShowMessage(const std::string& gbkText) override;
+
+signals:
+    void SettingsFilled();
+    void NumberListChanged(int what, int listKind, QString commandText);
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    LogRelay& log_;
+    std::array<QWidget*, 3> pages_{};
+    Page visible_ = Page::Configuration;
+    std::unique_ptr<CommandEngine> engine_;
+};
+
+}  // namespace pelmora

@@ -1,0 +1,271 @@
+// The main window and its service: command states, the settings and their
+// store, and the refresh and drain against the real library with simulated
+// terminals (the clock of the silence test is injected).
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <atomic>
+#include <thread>
+
+#include "CmdDataObj.h"
+#include "DeviceView.h"
+#include "Dovrik.h"
+#include "LeftView.h"
+#include "LogRelay.h"
+#include "LoopbackPort.h"
+#include "MainFrame.h"
+#include "PelmoraView.h"
+#include "ReportCtrl.h"
+#include "ServerSettingDialog.h"
+#include "ServiceSettings.h"
+#include "TerminalSimulator.h"
+
+namespace pelmora {
+namespace {
+
+using namespace std::chrono_literals;
+using dovrik::sim::TerminalSimulator;
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        qputenv("PELMORA_LOG_DIR", dir_.filePath("logs").toUtf8());
+        settings_ = std::make_unique<ServiceSettings>(dir_.filePath("settings.ini"));
+        settings_->Load();
+        settings_->port = testsupport::FreePort();
+        CMainFrame::Options options;
+        options.settings = settings_.get();
+        options.now = [this] { return now_.load(); };
+        options.stopPause = 0ms;
+        options.inform = [this](const QString& text, const QString&) { informed_.push_back(text); };
+        options.confirm = [](const QString&, const QString&) { return true; };
+        frame_ = std::make_unique<CMainFrame>(options);
+    }
+    void TearDown() override {
+        sim_.reset();
+        frame_.reset();
+        DSStopService();
+    }
+
+    QString Log() {
+        frame_->Log().Flush();
+        return frame_->LeftView()->LogText();
+    }
+    void StartWithTerminals(int count) {
+        frame_->StartService();
+        ASSERT_TRUE(frame_->Running());
+        TerminalSimulator::Options options;
+        options.port = static_cast<std::uint16_t>(settings_->port);
+        sim_ = std::make_unique<TerminalSimulator>(options);
+        for (int i = 0; i < count; ++i) {
+            dovrik::sim::TerminalSpec spec;
+            spec.deviceId = 0x100 + static_cast<std::uint32_t>(i);
+            sim_->Add(spec);
+        }
+        ASSERT_TRUE(Eventually([&] { return DSGetModemCount() == count; }));
+        now_ = std::time(nullptr);
+        frame_->Refresh();
+    }
+    QString Cell(int row, int column) { return frame_->DeviceView()->Cell(row, column); }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<ServiceSettings> settings_;
+    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<TerminalSimulator> sim_;
+    std::atomic<std::int64_t> now_{0};
+    QStringList informed_;
+};
+
+TEST_F(MainFrameTest, CommandsFollowTheServiceState) {
+    EXPECT_EQ(frame_->windowTitle(), "PelmoraV1.2");
+    EXPECT_TRUE(frame_->Action(CMainFrame::kStartService)->isEnabled());
+    EXPECT_FALSE(frame_->Action(CMainFrame::kStopService)->isEnabled());
+    EXPECT_FALSE(frame_->Action(CMainFrame::kAddDevice)->isEnabled());
+    EXPECT_FALSE(frame_->Action(CMainFrame::kDeleteDevice)->isEnabled());
+    EXPECT_EQ(frame_->Action(CMainFrame::kStartService)->text(), QStringLiteral("启动服务(&S)"));
+
+    frame_->StartService();
+    EXPECT_FALSE(frame_->Action(CMainFrame::kStartService)->isEnabled());
+    EXPECT_TRUE(frame_->Action(CMainFrame::kStopService)->isEnabled());
+    auto* toolbar = frame_->findChild<QToolBar*>("mainToolBar");
+    ASSERT_NE(toolbar, nullptr);
+    auto* startTool = toolbar->findChild<QAction*>(QString("tool%1").arg(CMainFrame::kStartService));
+    ASSERT_NE(startTool, nullptr);
+    EXPECT_FALSE(startTool->isEnabled());
+    EXPECT_EQ(startTool->text(), QStringLiteral("启动服务"));
+    EXPECT_EQ(toolbar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("服务启动,侦听端口为%1\r\n").arg(settings_->port)));
+
+    frame_->OpenSettings();  // refused while running
+    EXPECT_EQ(informed_, QStringList{QStringLiteral("请先停止服务后再设置!")});
+    frame_->StopService();
+    EXPECT_TRUE(frame_->Action(CMainFrame::kStartService)->isEnabled());
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("停止数据中心服务成功!")));
+}
+
+TEST_F(MainFrameTest, StartOnABusyPortIsLoggedAndStaysStopped) {
+    frame_->StartService();
+    CMainFrame::Options options;
+    options.settings = settings_.get();
+    CMainFrame second(options);
+    second.StartService();  // the library already runs: refused
+    EXPECT_FALSE(second.Running());
+    second.Log().Flush();
+    EXPECT_TRUE(second.LeftView()->LogText().endsWith(QStringLiteral("启动接收线程失败,关闭数据中心服务\r\n")));
+}
+
+TEST_F(MainFrameTest, RestartAsksOnlyWhileRunning) {
+    frame_->RestartDevice();
+    EXPECT_EQ(informed_, QStringList{QStringLiteral("服务未启动!")});
+    frame_->StartService();
+    frame_->RestartDevice();  // confirmed, but no terminal is ticked
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("设备ID为空，选择设备")));
+}
+
+TEST_F(MainFrameTest, RefreshListsTerminalsAndDropsSilentOnes) {
+    StartWithTerminals(3);
+    CDeviceView& view = *frame_->DeviceView();
+    ASSERT_EQ(view.RowCount(), 3);
+    EXPECT_EQ(Cell(0, 0), "00000100");
+    EXPECT_EQ(Cell(0, 5), QStringLiteral("在线"));
+    EXPECT_EQ(Cell(0, 6), QStringLiteral("未知"));
+    EXPECT_EQ(Cell(0, 3), "13800000000");
+
+    // Terminal 0x101 goes away: its row stays, offline.
+    sim_->Close(1);
+    ASSERT_TRUE(Eventually([] { return DSGetModemCount() == 2; }));
+    frame_->Refresh();
+    EXPECT_EQ(view.RowCount(), 3);
+    EXPECT_EQ(Cell(1, 5), QStringLiteral("离线"));
+
+    // Silence for the offline time disconnects at the next refresh.
+    now_ += settings_->offlineSeconds;
+    frame_->Refresh();
+    // Positions are not counted again after a disconnect: the terminal that
+    // moved into the visited position goes at the next refresh.
+    EXPECT_EQ(DSGetModemCount(), 1);
+    frame_->Refresh();
+    EXPECT_EQ(DSGetModemCount(), 0);
+    EXPECT_EQ(Cell(0, 5), QStringLiteral("离线"));
+    EXPECT_TRUE(Eventually([&] { return sim_->State(0) == dovrik::sim::TerminalState::Closed; }));
+
+    frame_->StopService();
+    EXPECT_EQ(view.RowCount(), 0);
+}
+
+TEST_F(MainFrameTest, DrainLogsAnswersStatusAndKeepsWorkingAfterAStop) {
+    StartWithTerminals(1);
+    sim_->SendStatus(0, dovrik::sim::PowerSource::Battery);
+    ASSERT_TRUE(Eventually([&] {
+        frame_->DrainTick();
+        return Cell(0, 6) == QStringLiteral("备电");
+    }));
+    const auto answer = PackFrame(0x100, kStatusAnswer, {});
+    EXPECT_TRUE(Eventually([&] {
+        const auto received = sim_->Received(0);
+        return received == answer;
+    }));
+
+    sim_->SendText(0, "before the stop");
+    ASSERT_TRUE(Eventually([] { return true; }, 100ms));
+    std::this_thread::sleep_for(100ms);
+    frame_->StopService();
+    frame_->DrainTick();
+    EXPECT_TRUE(Log().contains(QStringLiteral("00000100:before the stop")));
+    EXPECT_TRUE(frame_->DrainTimer().isActive());
+}
+
+TEST_F(MainFrameTest, DeviceRowsSurviveReRegistrationAndSorting) {
+    StartWithTerminals(2);
+    sim_->SendStatus(1, dovrik::sim::PowerSource::Mains);
+    ASSERT_TRUE(Eventually([&] {
+        frame_->DrainTick();
+        return Cell(1, 6) == QStringLiteral("主电");
+    }));
+    // 0x101 registers again on a new connection: same row, power kept.
+    dovrik::sim::TerminalSpec spec;
+    spec.deviceId = 0x101;
+    sim_->Add(spec);
+    ASSERT_TRUE(Eventually([&] { return sim_->State(1) == dovrik::sim::TerminalState::Closed; }));
+    frame_->Refresh();
+    EXPECT_EQ(frame_->DeviceView()->RowCount(), 2);
+    EXPECT_EQ(Cell(1, 6), QStringLiteral("主电"));
+    EXPECT_EQ(Cell(1, 5), QStringLiteral("在线"));
+
+    // After a sort the rows are still found by their IDs.
+    frame_->DeviceView()->List()->SortByColumn(0);
+    frame_->DeviceView()->List()->SortByColumn(0);  // descending
+    EXPECT_EQ(Cell(0, 0), "00000101");
+    EXPECT_EQ(frame_->DeviceView()->FindRow(std::string("00000100")), 1);
+    frame_->Refresh();
+    EXPECT_EQ(frame_->DeviceView()->RowCount(), 2);
+}
+
+TEST_F(MainFrameTest, ListKeepsItsWidth) {
+    frame_->resize(2400, 900);
+    frame_->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(frame_->DeviceView()->List()->width(), CDeviceView::kListWidth);
+    EXPECT_EQ(frame_->LeftView()->width(), 200);
+}
+
+TEST(ServiceSettingsStore, DefaultsArePersistedAndTimesResetEachRun) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("settings.ini");
+    {
+        ServiceSettings first(file);
+        first.Load();
+        EXPECT_EQ(first.port, 5001);
+        first.StorePort(5003);
+        first.pollSeconds = 60;
+        first.offlineSeconds = 240;
+    }
+    ServiceSettings second(file);
+    second.Load();
+    EXPECT_EQ(second.port, 5003);
+    EXPECT_EQ(second.pollSeconds, 5);
+    EXPECT_EQ(second.offlineSeconds, 120);
+}
+
+TEST(ServerSettingDialog, RefusesOutOfRangeValuesAndKeepsTheOldOnes) {
+    CServerSetting dialog(5001, 5, 120);
+    QStringList refused;
+    QObject::connect(&dialog, &CServerSetting::Refused, [&](const QString& m) { refused << m; });
+    for (const auto& [port, poll, offline] : std::vector<std::tuple<QString, QString, QString>>{
+             {"0", "5", "120"}, {"65536", "5", "120"}, {"x", "5", "120"}, {"5002", "0", "120"},
+             {"5002", "5", "0"}, {"5002", "-3", "120"}, {"5002", "5", "1.5"}}) {
+        dialog.PortBox()->setCurrentText(port);
+        dialog.PollBox()->setCurrentText(poll);
+        dialog.OfflineBox()->setCurrentText(offline);
+        EXPECT_FALSE(dialog.TakeValues()) << port.toStdString() << poll.toStdString() << offline.toStdString();
+    }
+    EXPECT_EQ(refused.size(), 7);
+    EXPECT_EQ(dialog.Port(), 5001);
+    dialog.PortBox()->setCurrentText("5002");
+    dialog.PollBox()->setCurrentText("10");
+    dialog.OfflineBox()->setCurrentText("240");
+    EXPECT_TRUE(dialog.TakeValues());
+    EXPECT_EQ(dialog.Port(), 5002);
+    EXPECT_EQ(dialog.PollSeconds(), 10);
+    EXPECT_EQ(dialog.OfflineSeconds(), 240);
+}
+
+}  // namespace
+}  // namespace pelmora
