@@ -118,7 +118,20 @@ QString CLeftView::LogText() const {
     return logBox_->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
 }
 
-void CLeftView::AppendToBox(const QString& line) {
+void CLeftView::AppendLogLines(const QStringList& lines) {
+    // One repaint and one scroll for the whole batch; the rule still applies
+    // line by line.
+    logBox_->setUpdatesEnabled(false);
+    for (const QString& line : lines) {
+        AppendToBox(line, false);
+        if (const auto failure = audit_.Write(line)) AppendToBox(*failure, false);
+    }
+    QScrollBar* bar = logBox_->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    logBox_->setUpdatesEnabled(true);
+}
+
+void CLeftView::AppendToBox(const QString& line, bool scroll) {
     // The box is the only store of the log. Its blocks stand for lines joined
     // by "\r\n", so its length as text is one more per break than the
     // document counts (and the document counts one character past the end).
@@ -131,6 +144,7 @@ void CLeftView::AppendToBox(const QString& line) {
     } else {
         logBox_->appendPlainText(line);
     }
+    if (!scroll) return;
     QScrollBar* bar = logBox_->verticalScrollBar();
     bar->setValue(bar->maximum());
 }

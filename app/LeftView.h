@@ -45,6 +45,8 @@ class CLeftView final : public QWidget {
     // The append rule for callers on the window thread; posted lines take
     // the same path. Every line also goes to the audit file.
     void AppendLog(const QString& line);
+    // The same rule for a batch of lines, drawn once.
+    void AppendLogLines(const QStringList& lines);
     void ClearLog();
     // The whole log, its lines separated by "\r\n".
     QString LogText() const;
@@ -64,7 +66,7 @@ class CLeftView final : public QWidget {
     void CommitConfiguration();
     // The number of checked rows when every one is usable, else 0 (logged).
     int CheckSelectedDevice();
-    void AppendToBox(const QString& line);
+    void AppendToBox(const QString& line, bool scroll = true);
     void LogGbk(const std::string& gbkLine);
 
     IDeviceList& devices_;

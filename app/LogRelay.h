@@ -17,7 +17,7 @@ class LogRelay final : public QObject {
     Q_OBJECT
 public:
     using Sink = std::function<void(const QStringList& lines)>;
-    static constexpr int kBatchLines = 500;
+    static constexpr int kBatchLines = 200;
 
     explicit LogRelay(Sink sink, QObject* parent = nullptr);
 

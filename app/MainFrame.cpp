@@ -24,6 +24,10 @@
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
 
+// The icons live in the application library; a static library's resources
+// must be registered by hand.
+static void LoadResources() { Q_INIT_RESOURCE(pelmora); }
+
 namespace pelmora {
 
 namespace {
@@ -53,10 +57,9 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
         };
     }
     log_ = std::make_unique<LogRelay>([this](const QStringList& lines) {
-        if (leftView_ != nullptr) {
-            for (const QString& line : lines) leftView_->AppendLog(line);
-        }
+        if (leftView_ != nullptr) leftView_->AppendLogLines(lines);
     });
+    LoadResources();
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();

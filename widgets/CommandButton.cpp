@@ -6,7 +6,9 @@
 namespace pelmora {
 
 // Tracking on: moves arrive with no button held too.
-CCommandButtom::CCommandButtom(QWidget* parent) : QPushButton(parent) { setMouseTracking(true); }
+CCommandButtom::CCommandButtom(QWidget* parent) : QPushButton(parent) {
+    setMouseTracking(true);
+}
 
 CCommandButtom::CCommandButtom(const QString& text, QWidget* parent) : QPushButton(text, parent) {
     setMouseTracking(true);

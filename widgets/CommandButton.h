@@ -8,18 +8,18 @@ namespace pelmora {
 
 class CCommandButtom final : public QPushButton {
     Q_OBJECT
-public:
+  public:
     explicit CCommandButtom(QWidget* parent = nullptr);
     explicit CCommandButtom(const QString& text, QWidget* parent = nullptr);
 
     bool IsHovering() const { return hovering_; }
 
-protected:
+  protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     void SetHovering(bool hovering);
 
     bool hovering_ = false;

@@ -10,14 +10,14 @@ namespace {
 // the arrow cursor: the base handle puts its resize cursor back whenever the
 // orientation is set.
 class FixedSplitterHandle final : public QSplitterHandle {
-public:
+  public:
     FixedSplitterHandle(Qt::Orientation orientation, QSplitter* parent)
         : QSplitterHandle(orientation, parent) {
         setAttribute(Qt::WA_Hover, false);
         setCursor(Qt::ArrowCursor);
     }
 
-protected:
+  protected:
     bool event(QEvent* event) override {
         switch (event->type()) {
             case QEvent::CursorChange:

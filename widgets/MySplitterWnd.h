@@ -9,11 +9,11 @@ namespace pelmora {
 
 class CMySplitterWnd final : public QSplitter {
     Q_OBJECT
-public:
+  public:
     explicit CMySplitterWnd(QWidget* parent = nullptr);
     explicit CMySplitterWnd(Qt::Orientation orientation, QWidget* parent = nullptr);
 
-protected:
+  protected:
     QSplitterHandle* createHandle() override;
 };
 

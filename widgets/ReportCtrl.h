@@ -22,7 +22,7 @@ namespace pelmora {
 // (ascending) or down (descending); the other sections are drawn as usual.
 class CReportHeaderCtrl final : public QHeaderView {
     Q_OBJECT
-public:
+  public:
     explicit CReportHeaderCtrl(QWidget* parent = nullptr);
 
     // -1 draws no triangle.
@@ -30,10 +30,10 @@ public:
     int SortColumn() const { return sortColumn_; }
     bool SortAscending() const { return sortAscending_; }
 
-protected:
+  protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
 
-private:
+  private:
     void DrawSortTriangle(QPainter* painter, const QRect& area) const;
 
     int sortColumn_ = -1;
@@ -42,7 +42,7 @@ private:
 
 class CReportCtrl final : public QTreeWidget {
     Q_OBJECT
-public:
+  public:
     // Turns a cell text into the bytes that byte-wise comparisons use. UTF-8
     // by default; the program passes its 8-bit code page so that texts sort
     // in the order the system's own strings have.
@@ -91,13 +91,11 @@ public:
 
     void SetByteForm(ByteForm form);
 
-protected:
+  protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
-    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                     const QList<int>& roles = QList<int>()) override;
 
-private:
+  private:
     class Row;
 
     // Null when out of range, or when the row was added through the base
