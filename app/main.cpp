@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "MainFrame.h"
 #include "ServiceSettings.h"
 
@@ -20,19 +22,35 @@ int main(int argc, char** argv) {
     const QCommandLineOption start("start", "Start the terminal service at once.");
     const QCommandLineOption logDir("log-dir", "Folder of the daily log files.", "folder");
     const QCommandLineOption quitAfter("quit-after", "Close after this many seconds.", "seconds");
-    parser.addOptions({start, logDir, quitAfter});
+    const QCommandLineOption screenshot("screenshot", "Save a picture of the window before closing.", "file");
+    const QCommandLineOption port("port", "Use this service port for this run.", "port");
+    parser.addOptions({start, logDir, quitAfter, screenshot, port});
     parser.process(app);
     if (parser.isSet(logDir)) qputenv("PELMORA_LOG_DIR", parser.value(logDir).toUtf8());
 
     pelmora::ServiceSettings settings;
     settings.Load();
+    if (parser.isSet(port)) {
+        const int value = parser.value(port).toInt();
+        if (value < 1 || value > 65535) {
+            std::fprintf(stderr, "Pelmora: the port must be 1 to 65535\n");
+            return 2;
+        }
+        settings.port = value;
+    }
     pelmora::CMainFrame::Options options;
     options.settings = &settings;
     pelmora::CMainFrame frame(options);
     frame.show();
     if (parser.isSet(start)) frame.StartService();
     if (parser.isSet(quitAfter)) {
-        QTimer::singleShot(parser.value(quitAfter).toInt() * 1000, &app, &QApplication::quit);
+        const QString picture = parser.value(screenshot);
+        QTimer::singleShot(parser.value(quitAfter).toInt() * 1000, &app, [&frame, picture] {
+            if (!picture.isEmpty() && !frame.grab().save(picture)) {
+                std::fprintf(stderr, "Pelmora: could not save %s\n", qPrintable(picture));
+            }
+            QApplication::quit();
+        });
     }
     return app.exec();
 }

@@ -374,6 +374,9 @@ void CReportHeaderCtrl::DrawSortTriangle(QPainter* painter, const QRect& area) c
 CReportCtrl::CReportCtrl(QWidget* parent)
     : QTreeWidget(parent), header_(new CReportHeaderCtrl(this)) {
     setHeader(header_);
+    // Sorting is ours, not the tree's; the tree only makes its header
+    // clickable when it sorts itself.
+    header_->setSectionsClickable(true);
     setColumnCount(0);
     setRootIsDecorated(false);
     setItemsExpandable(false);

@@ -84,6 +84,11 @@ protected:
         frame_->Refresh();
     }
     QString Cell(int row, int column) { return frame_->DeviceView()->Cell(row, column); }
+    // Terminals connect at once, so their rows come in any order.
+    QString CellOf(std::uint32_t id, int column) {
+        const int row = frame_->DeviceView()->FindRow(QString::asprintf("%08x", id).toStdString());
+        return row < 0 ? QString("<no row>") : Cell(row, column);
+    }
 
     QTemporaryDir dir_;
     std::unique_ptr<ServiceSettings> settings_;
@@ -143,17 +148,18 @@ TEST_F(MainFrameTest, RefreshListsTerminalsAndDropsSilentOnes) {
     StartWithTerminals(3);
     CDeviceView& view = *frame_->DeviceView();
     ASSERT_EQ(view.RowCount(), 3);
-    EXPECT_EQ(Cell(0, 0), "00000100");
-    EXPECT_EQ(Cell(0, 5), QStringLiteral("在线"));
-    EXPECT_EQ(Cell(0, 6), QStringLiteral("未知"));
-    EXPECT_EQ(Cell(0, 3), "13800000000");
+    EXPECT_EQ(CellOf(0x100, 0), "00000100");
+    EXPECT_EQ(CellOf(0x100, 5), QStringLiteral("在线"));
+    EXPECT_EQ(CellOf(0x100, 6), QStringLiteral("未知"));
+    EXPECT_EQ(CellOf(0x100, 3), "13800000000");
 
     // Terminal 0x101 goes away: its row stays, offline.
     sim_->Close(1);
     ASSERT_TRUE(Eventually([] { return DSGetModemCount() == 2; }));
     frame_->Refresh();
     EXPECT_EQ(view.RowCount(), 3);
-    EXPECT_EQ(Cell(1, 5), QStringLiteral("离线"));
+    EXPECT_EQ(CellOf(0x101, 5), QStringLiteral("离线"));
+    EXPECT_EQ(CellOf(0x100, 5), QStringLiteral("在线"));
 
     // Silence for the offline time disconnects at the next refresh.
     now_ += settings_->offlineSeconds;
@@ -163,7 +169,7 @@ TEST_F(MainFrameTest, RefreshListsTerminalsAndDropsSilentOnes) {
     EXPECT_EQ(DSGetModemCount(), 1);
     frame_->Refresh();
     EXPECT_EQ(DSGetModemCount(), 0);
-    EXPECT_EQ(Cell(0, 5), QStringLiteral("离线"));
+    EXPECT_EQ(CellOf(0x100, 5), QStringLiteral("离线"));
     EXPECT_TRUE(Eventually([&] { return sim_->State(0) == dovrik::sim::TerminalState::Closed; }));
 
     frame_->StopService();
@@ -175,7 +181,7 @@ TEST_F(MainFrameTest, DrainLogsAnswersStatusAndKeepsWorkingAfterAStop) {
     sim_->SendStatus(0, dovrik::sim::PowerSource::Battery);
     ASSERT_TRUE(Eventually([&] {
         frame_->DrainTick();
-        return Cell(0, 6) == QStringLiteral("备电");
+        return CellOf(0x100, 6) == QStringLiteral("备电");
     }));
     const auto answer = PackFrame(0x100, kStatusAnswer, {});
     EXPECT_TRUE(Eventually([&] {
@@ -197,7 +203,7 @@ TEST_F(MainFrameTest, DeviceRowsSurviveReRegistrationAndSorting) {
     sim_->SendStatus(1, dovrik::sim::PowerSource::Mains);
     ASSERT_TRUE(Eventually([&] {
         frame_->DrainTick();
-        return Cell(1, 6) == QStringLiteral("主电");
+        return CellOf(0x101, 6) == QStringLiteral("主电");
     }));
     // 0x101 registers again on a new connection: same row, power kept.
     dovrik::sim::TerminalSpec spec;
@@ -206,8 +212,8 @@ TEST_F(MainFrameTest, DeviceRowsSurviveReRegistrationAndSorting) {
     ASSERT_TRUE(Eventually([&] { return sim_->State(1) == dovrik::sim::TerminalState::Closed; }));
     frame_->Refresh();
     EXPECT_EQ(frame_->DeviceView()->RowCount(), 2);
-    EXPECT_EQ(Cell(1, 6), QStringLiteral("主电"));
-    EXPECT_EQ(Cell(1, 5), QStringLiteral("在线"));
+    EXPECT_EQ(CellOf(0x101, 6), QStringLiteral("主电"));
+    EXPECT_EQ(CellOf(0x101, 5), QStringLiteral("在线"));
 
     // After a sort the rows are still found by their IDs.
     frame_->DeviceView()->List()->SortByColumn(0);

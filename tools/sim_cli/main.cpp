@@ -36,7 +36,8 @@ Options:
                        the last byte counts up
   --heartbeat SEC      heartbeat interval in seconds, 0 for none (default 30)
   --send TEXT          text each terminal sends once registered
-  --every SEC          repeat --send every SEC seconds (default: once)
+  --every SEC          repeat --send and --status every SEC seconds
+                       (default: once)
   --status KIND        send the status message once registered:
                        mains or battery
   --duration SEC       stop after SEC seconds (default: until Ctrl+C)
@@ -204,8 +205,12 @@ int main(int argc, char** argv) {
     while (!dovrik::cli::StopRequested()) {
         const auto now = std::chrono::steady_clock::now();
         if (s.duration > 0 && now - start >= std::chrono::seconds(s.duration)) break;
-        if (s.every > 0 && !s.text.empty() && now >= nextSend) {
-            for (std::size_t i = 0; i < ids.size(); ++i) sim.SendText(i, s.text);
+        if (s.every > 0 && now >= nextSend) {
+            for (std::size_t i = 0; i < ids.size(); ++i) {
+                if (s.status) sim.SendStatus(i, *s.status);
+            }
+            if (s.status) std::this_thread::sleep_for(200ms);
+            for (std::size_t i = 0; i < ids.size() && !s.text.empty(); ++i) sim.SendText(i, s.text);
             nextSend += std::chrono::seconds(s.every);
         }
         std::this_thread::sleep_for(100ms);
