@@ -84,6 +84,12 @@ CMainFrame::~CMainFrame() {
     refreshTimer_.stop();
     drainTimer_.stop();
     if (running_) DSStopService();
+    // The panes go before the log relay they write to: the command view's
+    // worker may still be logging until it is stopped.
+    delete takeCentralWidget();
+    leftView_ = nullptr;
+    deviceView_ = nullptr;
+    commandView_ = nullptr;
 }
 
 void CMainFrame::BuildPanes() {

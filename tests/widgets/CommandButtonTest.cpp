@@ -18,6 +18,21 @@ class CommandButtonTest : public ::testing::Test {
         QApplication::processEvents();
     }
 
+    // The pointer of the test platform may well sit over the new window, so
+    // every test starts from a leave.
+    void SetUp() override { Leave(); }
+
+    void Enter() {
+        const QPoint inside(10, 10);
+        QEnterEvent enter(inside, inside, button_.mapToGlobal(inside));
+        QApplication::sendEvent(&button_, &enter);
+    }
+
+    void Leave() {
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&button_, &leave);
+    }
+
     void Move(QPoint to, Qt::MouseButtons held) {
         QMouseEvent move(QEvent::MouseMove, to, button_.mapToGlobal(to), Qt::NoButton, held,
                          Qt::NoModifier);
@@ -29,16 +44,14 @@ class CommandButtonTest : public ::testing::Test {
 
 TEST_F(CommandButtonTest, HoverFollowsEnterAndLeave) {
     EXPECT_FALSE(button_.IsHovering());
-    const QPoint inside(10, 10);
-    QEnterEvent enter(inside, inside, button_.mapToGlobal(inside));
-    QApplication::sendEvent(&button_, &enter);
+    Enter();
     EXPECT_TRUE(button_.IsHovering());
-    QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(&button_, &leave);
+    Leave();
     EXPECT_FALSE(button_.IsHovering());
 }
 
 TEST_F(CommandButtonTest, MovesSetItInsideAndClearItOutside) {
+    ASSERT_FALSE(button_.IsHovering());
     Move(QPoint(60, 20), Qt::NoButton);
     EXPECT_TRUE(button_.IsHovering());
     // With the button held the mouse stays grabbed and moves come from outside.
