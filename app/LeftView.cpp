@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+
+#include "CommandButton.h"
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextDocument>
@@ -50,7 +52,7 @@ CLeftView::CLeftView(IDeviceList& devices, LinkApi link, QWidget* parent)
           return DefaultConfirm(this, text, caption);
       }),
       buttonFrame_(new QGroupBox(this)),
-      dataSendButton_(new QPushButton(QStringLiteral("数据发送"), buttonFrame_)),
+      dataSendButton_(new CCommandButtom(QStringLiteral("数据发送"), buttonFrame_)),
       controlButton_(new QPushButton(QStringLiteral("远程控制"), buttonFrame_)),
       configButton_(new QPushButton(QStringLiteral("远程配置"), buttonFrame_)),
       logLabel_(new QLabel(QStringLiteral("日志信息"), this)),

@@ -53,14 +53,6 @@ TEST(MySplitterWndTest, DraggingTheBarMovesNothing) {
     EXPECT_EQ(fixed.sizes(), sizes);
 }
 
-TEST(MySplitterWndTest, TheProgramStillSetsThePaneSizes) {
-    CMySplitterWnd splitter(Qt::Horizontal);
-    Populate(splitter);
-    const int width = splitter.sizes().at(0) + splitter.sizes().at(1);
-    splitter.setSizes({120, width - 120});
-    EXPECT_EQ(splitter.sizes(), QList<int>({120, width - 120}));
-}
-
 TEST(MySplitterWndTest, TheBarShowsTheArrowInEitherOrientation) {
     CMySplitterWnd splitter(Qt::Horizontal);
     Populate(splitter);
