@@ -198,6 +198,33 @@ TEST_F(MainFrameTest, DrainLogsAnswersStatusAndKeepsWorkingAfterAStop) {
     EXPECT_TRUE(frame_->DrainTimer().isActive());
 }
 
+TEST_F(MainFrameTest, DrainWorksInBoundedTicksAndKeepsTheOrder) {
+    // A budget of nothing: each tick stops after its first small batch.
+    CMainFrame::Options options;
+    options.settings = settings_.get();
+    options.stopPause = 0ms;
+    options.drainBudget = 0ms;
+    frame_ = std::make_unique<CMainFrame>(options);
+    StartWithTerminals(1);
+    constexpr int kMessages = 300;
+    for (int i = 0; i < kMessages; ++i) {
+        sim_->SendText(0, "m" + std::to_string(i));
+        std::this_thread::sleep_for(500us);  // mostly one receive each
+    }
+    std::this_thread::sleep_for(100ms);
+    int ticks = 1;
+    while (frame_->DrainTick()) ++ticks;
+    EXPECT_GT(ticks, 1);
+    // Messages may share a receive; their text, in order, is what counts.
+    QString received;
+    for (const QString& line : Log().split("\r\n")) {
+        if (line.startsWith("00000100:")) received += line.mid(9);
+    }
+    QString sent;
+    for (int i = 0; i < kMessages; ++i) sent += QString("m%1").arg(i);
+    EXPECT_EQ(received, sent);
+}
+
 TEST_F(MainFrameTest, DeviceRowsSurviveReRegistrationAndSorting) {
     StartWithTerminals(2);
     sim_->SendStatus(1, dovrik::sim::PowerSource::Mains);
