@@ -1,0 +1,1 @@
+#include "ListCtrlEx.h"
