@@ -109,6 +109,7 @@ const char* const kSimLength = "SIM 卡号必须是11位长度";
 const char* const kSmsCenterChars = "短信中心号码必须是+，或者数字";
 const char* const kHeartbeatRange = "心跳包大小超出范围";
 const char* const kFmFreqDigits = "FM接收频率只能是数字格式";
+const char* const kUnsendableCell = "%s 含有无法发送的字符(GBK不能表示),请修改后再保存";
 }  // namespace text
 
 namespace {

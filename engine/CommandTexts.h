@@ -73,6 +73,7 @@ extern const char* const kSimLength;
 extern const char* const kSmsCenterChars;
 extern const char* const kHeartbeatRange;
 extern const char* const kFmFreqDigits;
+extern const char* const kUnsendableCell;  // "%s" is the row's label
 }  // namespace text
 
 // The lines of one engine command: logged by the page after queueing, and by

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "CommandJob.h"
@@ -41,7 +42,10 @@ class IDeviceList {
 class ISettingsGrid {
   public:
     virtual ~ISettingsGrid() = default;
-    virtual std::string CellText(int row, int column) = 0;
+    // Empty when the cell holds text that GBK cannot represent.
+    virtual std::optional<std::string> CellText(int row, int column) = 0;
+    // The label of a value cell's row, for messages.
+    virtual std::string CellLabel(int row, int column) = 0;
 };
 
 // A modal message box with an OK button, shown for the worker; returns when

@@ -28,8 +28,23 @@ class Step {
     Step(CommandEngine& engine, std::uint32_t deviceId, bool commandFirst)
         : engine_(engine), deviceId_(deviceId), commandFirst_(commandFirst) {}
 
-    std::string Cell(int row, int column) const {
-        return engine_.Grid() != nullptr ? engine_.Grid()->CellText(row, column) : std::string();
+    std::string Cell(int row, int column) {
+        if (engine_.Grid() == nullptr) return {};
+        auto text = engine_.Grid()->CellText(row, column);
+        if (!text) {
+            if (!unsendable_) unsendable_ = std::make_pair(row, column);
+            return {};
+        }
+        return *text;
+    }
+
+    // A cell whose text GBK cannot represent stops the step before anything
+    // is sent; the message names its row.
+    bool RefuseUnsendable() {
+        if (!unsendable_) return false;
+        Reject(WithText(text::kUnsendableCell,
+                        engine_.Grid()->CellLabel(unsendable_->first, unsendable_->second)));
+        return true;
     }
 
     // Sends `line` and logs its outcome; true when the terminal said OK.
@@ -72,7 +87,7 @@ class Step {
         return true;
     }
 
-    void Reject(const char* message) {
+    void Reject(const std::string& message) {
         if (engine_.Prompt() != nullptr) engine_.Prompt()->ShowMessage(message);
     }
 
@@ -80,6 +95,7 @@ class Step {
     CommandEngine& engine_;
     std::uint32_t deviceId_;
     bool commandFirst_;
+    std::optional<std::pair<int, int>> unsendable_;
 };
 
 long long YesNo(const std::string& cell) {
@@ -97,6 +113,7 @@ bool StepPresetTexts(CommandEngine& engine, std::uint32_t deviceId) {
     Step step(engine, deviceId, false);
     const std::string texts[3] = {step.Cell(1, grid::kLeftValue), step.Cell(2, grid::kLeftValue),
                                   step.Cell(3, grid::kLeftValue)};
+    if (step.RefuseUnsendable()) return false;
     for (const auto& t : texts) {
         if (t.size() > kPresetTextLimit) {
             engine.PostWorkerLog(text::kTextTooLong);
@@ -130,6 +147,7 @@ bool StepPriorities(CommandEngine& engine, std::uint32_t deviceId) {
     auto cell = [&](int row) { return CellInteger(step.Cell(row, grid::kLeftValue)); };
     const long long phone = cell(5), sms = cell(6), gprs = cell(7), mic = cell(8), fm = cell(9),
                     interPhone = cell(10), local = cell(11), lineIn = cell(12), mp3 = cell(13);
+    if (step.RefuseUnsendable()) return false;
     std::lock_guard guard(engine.SettingsLock());
     AlarmSettings& s = engine.MutableSettings();
     return step.Number(cmd::kPhonePriority, phone, s.phonePriority) &&
@@ -148,6 +166,7 @@ bool StepPlayCounts(CommandEngine& engine, std::uint32_t deviceId) {
     const long long counts[3] = {CellInteger(step.Cell(15, grid::kLeftValue)),
                                  CellInteger(step.Cell(16, grid::kLeftValue)),
                                  CellInteger(step.Cell(17, grid::kLeftValue))};
+    if (step.RefuseUnsendable()) return false;
     for (long long c : counts) {
         if (c < 0 || c > kPlayCountMax) {
             engine.PostWorkerLog(text::kPlayCountRange);
@@ -170,6 +189,7 @@ bool StepModem(CommandEngine& engine, std::uint32_t deviceId) {
                       modemPhone = cell(12), retry = cell(13), dialWait = cell(14), apn = cell(16),
                       pppUser = cell(17), pppPassword = cell(18), centerCall = cell(19),
                       smsCenter = cell(20), heartbeat = cell(21);
+    if (step.RefuseUnsendable()) return false;
 
     if (modemId.size() != 8) {
         step.Reject(text::kModemIdLength);
@@ -239,6 +259,7 @@ bool StepOthers(CommandEngine& engine, std::uint32_t deviceId) {
                       fmReceive = cell(25), mp3Mode = cell(26), mp3Volume = cell(27),
                       ttsMode = cell(28), ttsLevel = cell(29), ttsSpeed = cell(30),
                       ttsTone = cell(31), mcu = cell(32), interPhone = cell(33);
+    if (step.RefuseUnsendable()) return false;
     std::string fmFreq;
     if (!FmFrequencyValue(fmFreqCell, fmFreq)) {
         step.Reject(text::kFmFreqDigits);

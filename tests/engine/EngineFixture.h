@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -100,9 +101,13 @@ class FakeDevices final : public IDeviceList {
 // Cells by (row, column); an unset cell reads empty.
 class FakeGrid final : public ISettingsGrid {
   public:
-    std::string CellText(int row, int column) override {
+    std::optional<std::string> CellText(int row, int column) override {
         std::lock_guard guard(lock);
+        if (unsendable.count({row, column}) != 0) return std::nullopt;
         return cells[{row, column}];
+    }
+    std::string CellLabel(int row, int column) override {
+        return "row " + std::to_string(row) + "/" + std::to_string(column);
     }
     void Set(int row, int column, const std::string& text) {
         std::lock_guard guard(lock);
@@ -110,6 +115,7 @@ class FakeGrid final : public ISettingsGrid {
     }
     std::mutex lock;
     std::map<std::pair<int, int>, std::string> cells;
+    std::set<std::pair<int, int>> unsendable;
 };
 
 class FakePrompt final : public IPrompt {

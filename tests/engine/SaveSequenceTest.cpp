@@ -237,7 +237,7 @@ TEST_F(SaveTest, ModemChecksRejectWithTheirMessagesInOrder) {
         {21, "065535", "心跳包大小超出范围"},
     };
     for (const Case& c : rejected) {
-        const std::string before = grid_.CellText(c.row, grid::kRightValue);
+        const std::string before = grid_.CellText(c.row, grid::kRightValue).value();
         Right(c.row, c.text);
         Run(CommandKind::SaveSettings);
         ASSERT_FALSE(prompt_.Shown().empty()) << c.text;
@@ -283,6 +283,16 @@ TEST_F(SaveTest, FmFrequencyIsSentInHundredthsAndOnlyDigitsPass) {
     EXPECT_TRUE(FmFrequencyValue("", value));
     EXPECT_EQ(value, "0");
     EXPECT_FALSE(FmFrequencyValue("99999999999999999999", value));
+}
+
+TEST_F(SaveTest, CellThatGbkCannotCarryStopsItsStepWithItsRowNamed) {
+    Left(5, "10");  // step two would send this...
+    grid_.unsendable.insert({9, grid::kLeftValue});  // ...but the FM priority cell cannot go
+    Right(2, "192.168.1.10");
+    Run(CommandKind::SaveSettings);
+    EXPECT_TRUE(Sent().empty());
+    ASSERT_EQ(prompt_.Shown().size(), 1u);
+    EXPECT_EQ(prompt_.Shown()[0], "row 9/1" + G(" 含有无法发送的字符(GBK不能表示),请修改后再保存"));
 }
 
 TEST_F(SaveTest, IntercomSwitchIsSentOnlyForYesOrNo) {
