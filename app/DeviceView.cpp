@@ -24,7 +24,9 @@ const QString& OfflineWord() {
     return word;
 }
 
-QString IdTextOf(std::uint32_t id) { return QString::asprintf("%08x", id); }
+QString IdTextOf(std::uint32_t id) {
+    return QString::asprintf("%08x", id);
+}
 
 QString AddressText(const ModemInfo& info) {
     return QString::asprintf("%u.%u.%u.%u", info.ipAddress[0], info.ipAddress[1], info.ipAddress[2],
@@ -32,7 +34,8 @@ QString AddressText(const ModemInfo& info) {
 }
 
 QString SimText(const ModemInfo& info) {
-    return QString::fromLatin1(info.simNumber, static_cast<int>(strnlen(info.simNumber, sizeof info.simNumber)));
+    return QString::fromLatin1(info.simNumber,
+                               static_cast<int>(strnlen(info.simNumber, sizeof info.simNumber)));
 }
 
 }  // namespace
@@ -48,13 +51,14 @@ QString LocalTimeText(std::uint32_t seconds) {
 CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
     title_ = new QLabel(QStringLiteral("  终端设备列表"), this);
     title_->setObjectName("deviceTitle");
-    title_->setStyleSheet("QLabel#deviceTitle { background: #1f4e79; color: white; font-weight: bold; }");
+    title_->setStyleSheet(
+        "QLabel#deviceTitle { background: #1f4e79; color: white; font-weight: bold; }");
     title_->setGeometry(0, 0, kListWidth, kTitleHeight - 2);
     list_ = new CReportCtrl(this);
     const std::pair<QString, int> columns[] = {
-        {QStringLiteral("设备ID"), 100},     {QStringLiteral("登陆时间"), 140},
+        {QStringLiteral("设备ID"), 100},       {QStringLiteral("登陆时间"), 140},
         {QStringLiteral("最后更新时间"), 140}, {QStringLiteral("SIM 号码"), 140},
-        {QStringLiteral("动态IP地址"), 160}, {QStringLiteral("是否在线"), 80},
+        {QStringLiteral("动态IP地址"), 160},   {QStringLiteral("是否在线"), 80},
         {QStringLiteral("供电模式"), 80}};
     for (const auto& [title, width] : columns) list_->AddColumn(title, width);
     // Byte-wise comparisons follow the system's GBK order.
@@ -70,19 +74,22 @@ CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
 void CDeviceView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // The list keeps its width however wide the window grows.
-    list_->setGeometry(0, kTitleHeight, kListWidth, std::max(0, event->size().height() - kTitleHeight));
+    list_->setGeometry(0, kTitleHeight, kListWidth,
+                       std::max(0, event->size().height() - kTitleHeight));
 }
 
 int CDeviceView::FindRow(const QString& idText) const {
     const auto hit = index_.constFind(idText);
-    if (hit != index_.constEnd() && hit.value() < list_->RowCount() && list_->Text(hit.value(), kId) == idText) {
+    if (hit != index_.constEnd() && hit.value() < list_->RowCount() &&
+        list_->Text(hit.value(), kId) == idText) {
         return hit.value();
     }
     if (hit == index_.constEnd() && index_.size() == list_->RowCount()) return -1;
     // Rows moved (a sort) or the index is stale: rebuild it once. The first
     // row with the text wins, as a scan from the top would find it.
     index_.clear();
-    for (int row = list_->RowCount() - 1; row >= 0; --row) index_.insert(list_->Text(row, kId), row);
+    for (int row = list_->RowCount() - 1; row >= 0; --row)
+        index_.insert(list_->Text(row, kId), row);
     const auto again = index_.constFind(idText);
     return again == index_.constEnd() ? -1 : again.value();
 }
@@ -107,8 +114,9 @@ void CDeviceView::UpdateFromModem(const ModemInfo& info) {
     const QString address = AddressText(info);
     const int row = FindRow(id);
     if (row < 0) {
-        const int added = list_->InsertRow(list_->RowCount(),
-                                           {id, login, update, sim, address, OnlineWord(), QStringLiteral("未知")});
+        const int added = list_->InsertRow(
+            list_->RowCount(),
+            {id, login, update, sim, address, OnlineWord(), QStringLiteral("未知")});
         if (added >= 0) index_.insert(id, added);
         return;
     }
@@ -149,20 +157,29 @@ void CDeviceView::RemoveAllRows() {
     index_.clear();
 }
 
-int CDeviceView::RowCount() const { return list_->RowCount(); }
+int CDeviceView::RowCount() const {
+    return list_->RowCount();
+}
 
-bool CDeviceView::IsChecked(int row) const { return list_->IsChecked(row); }
+bool CDeviceView::IsChecked(int row) const {
+    return list_->IsChecked(row);
+}
 
-QString CDeviceView::Cell(int row, int column) const { return list_->Text(row, column); }
+QString CDeviceView::Cell(int row, int column) const {
+    return list_->Text(row, column);
+}
 
-std::string CDeviceView::IdText(int row) const { return Utf8ToGbk(list_->Text(row, kId).toStdString()).value_or(std::string()); }
+std::string CDeviceView::IdText(int row) const {
+    return Utf8ToGbk(list_->Text(row, kId).toStdString()).value_or(std::string());
+}
 
 std::string CDeviceView::OnlineText(int row) const {
     return Utf8ToGbk(list_->Text(row, kOnline).toStdString()).value_or(std::string());
 }
 
 void CDeviceView::SetPowerText(int row, const std::string& text) {
-    if (row >= 0 && row < list_->RowCount()) list_->SetText(row, kPower, QString::fromStdString(GbkToUtf8Lossy(text)));
+    if (row >= 0 && row < list_->RowCount())
+        list_->SetText(row, kPower, QString::fromStdString(GbkToUtf8Lossy(text)));
 }
 
 }  // namespace pelmora

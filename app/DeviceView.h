@@ -20,7 +20,7 @@ class CReportCtrl;
 
 class CDeviceView final : public QWidget, public IDeviceList {
     Q_OBJECT
-public:
+  public:
     static constexpr int kListWidth = 928;
     static constexpr int kTitleHeight = 24;
 
@@ -45,10 +45,10 @@ public:
     CReportCtrl* List() const { return list_; }
     QString Cell(int row, int column) const;
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     int FindRow(const QString& idText) const;
     void SetIfChanged(int row, int column, const QString& text);
 

@@ -6,10 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "CommandButton.h"
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextDocument>
+#include "CommandButton.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -6,7 +6,9 @@
 
 namespace pelmora {
 
-QString LogLineEvent::Text() const { return QString::fromStdString(GbkToUtf8Lossy(line_)); }
+QString LogLineEvent::Text() const {
+    return QString::fromStdString(GbkToUtf8Lossy(line_));
+}
 
 void PostLogLine(QObject* receiver, std::string gbkLine) {
     if (receiver == nullptr) return;

@@ -13,19 +13,22 @@ namespace pelmora {
 // Numbered like the window messages they stand for.
 inline constexpr QEvent::Type kLogLineEvent = static_cast<QEvent::Type>(QEvent::User + 1010);
 inline constexpr QEvent::Type kWorkerLogEvent = static_cast<QEvent::Type>(QEvent::User + 1011);
-inline constexpr QEvent::Type kSettingsArrivedEvent = static_cast<QEvent::Type>(QEvent::User + 1012);
+inline constexpr QEvent::Type kSettingsArrivedEvent =
+    static_cast<QEvent::Type>(QEvent::User + 1012);
 inline constexpr QEvent::Type kNumbersAddedEvent = static_cast<QEvent::Type>(QEvent::User + 1013);
 inline constexpr QEvent::Type kNumbersDeletedEvent = static_cast<QEvent::Type>(QEvent::User + 1015);
-inline constexpr QEvent::Type kNumberListResetEvent = static_cast<QEvent::Type>(QEvent::User + 1016);
+inline constexpr QEvent::Type kNumberListResetEvent =
+    static_cast<QEvent::Type>(QEvent::User + 1016);
 
 // One log line, GBK as the system writes it.
 class LogLineEvent final : public QEvent {
-public:
-    LogLineEvent(QEvent::Type type, std::string gbkLine) : QEvent(type), line_(std::move(gbkLine)) {}
+  public:
+    LogLineEvent(QEvent::Type type, std::string gbkLine)
+        : QEvent(type), line_(std::move(gbkLine)) {}
     const std::string& Line() const { return line_; }
     QString Text() const;  // the line for the window
 
-private:
+  private:
     std::string line_;
 };
 

@@ -10,7 +10,9 @@ namespace pelmora {
 
 LogRelay::LogRelay(Sink sink, QObject* parent) : QObject(parent), sink_(std::move(sink)) {}
 
-void LogRelay::Post(std::string gbkLine) { PostText(QString::fromStdString(GbkToUtf8Lossy(gbkLine))); }
+void LogRelay::Post(std::string gbkLine) {
+    PostText(QString::fromStdString(GbkToUtf8Lossy(gbkLine)));
+}
 
 void LogRelay::PostText(QString line) {
     bool wake = false;
@@ -28,7 +30,9 @@ bool LogRelay::event(QEvent* event) {
     return true;
 }
 
-void LogRelay::Flush() { DeliverBatch(-1); }
+void LogRelay::Flush() {
+    DeliverBatch(-1);
+}
 
 void LogRelay::DeliverBatch(int limit) {
     std::deque<QString> batch;

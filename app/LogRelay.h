@@ -15,7 +15,7 @@ namespace pelmora {
 
 class LogRelay final : public QObject {
     Q_OBJECT
-public:
+  public:
     using Sink = std::function<void(const QStringList& lines)>;
     static constexpr int kBatchLines = 200;
 
@@ -29,17 +29,17 @@ public:
     // Lines handed to the sink so far.
     std::uint64_t Delivered() const { return delivered_; }
 
-protected:
+  protected:
     bool event(QEvent* event) override;
 
-private:
+  private:
     void DeliverBatch(int limit);
 
     Sink sink_;
     std::uint64_t delivered_ = 0;  // window thread
     std::mutex lock_;
     std::deque<QString> waiting_;  // guarded by lock_
-    bool posted_ = false;              // guarded by lock_
+    bool posted_ = false;          // guarded by lock_
 };
 
 }  // namespace pelmora

@@ -26,7 +26,9 @@
 
 // The icons live in the application library; a static library's resources
 // must be registered by hand.
-static void LoadResources() { Q_INIT_RESOURCE(pelmora); }
+static void LoadResources() {
+    Q_INIT_RESOURCE(pelmora);
+}
 
 namespace pelmora {
 
@@ -40,7 +42,9 @@ constexpr char kVersionSuffix[] = "V1.2";
 
 }  // namespace
 
-QString CMainFrame::Title() { return QString::fromLatin1(kApplicationTitle) + kVersionSuffix; }
+QString CMainFrame::Title() {
+    return QString::fromLatin1(kApplicationTitle) + kVersionSuffix;
+}
 
 CMainFrame::CMainFrame(Options options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), settings_(*options_.settings) {
@@ -52,7 +56,8 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     }
     if (!options_.confirm) {
         options_.confirm = [this](const QString& text, const QString& caption) {
-            QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Yes | QMessageBox::No, this);
+            QMessageBox box(QMessageBox::Information, caption, text,
+                            QMessageBox::Yes | QMessageBox::No, this);
             return box.exec() == QMessageBox::Yes;
         };
     }
@@ -74,7 +79,8 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
         // does a bounded amount of work, so the window stays responsive.
         const bool backlog = DrainTick();
         const auto interval = backlog ? options_.backlogInterval : options_.drainInterval;
-        if (drainTimer_.interval() != interval.count()) drainTimer_.setInterval(static_cast<int>(interval.count()));
+        if (drainTimer_.interval() != interval.count())
+            drainTimer_.setInterval(static_cast<int>(interval.count()));
     });
     resize(1440, 900);
     commandView_->InitialUpdate();
@@ -100,7 +106,8 @@ void CMainFrame::BuildPanes() {
     leftView_ = new CLeftView(*deviceView_, link, outer_);
     inner_ = new QSplitter(Qt::Vertical, outer_);
     inner_->addWidget(deviceView_);
-    commandView_ = new CPelmoraView(*log_, link, options_.engineTiming, inner_);
+    commandView_ = new CPelmoraView(*log_, link, *deviceView_, options_.engineTiming, inner_);
+    commandView_->SetInform(options_.inform);
     inner_->addWidget(commandView_);
     outer_->addWidget(leftView_);
     outer_->addWidget(inner_);
@@ -114,9 +121,15 @@ void CMainFrame::BuildPanes() {
     setCentralWidget(outer_);
     connect(leftView_, &CLeftView::PageRequested, this, [this](CLeftView::Page page) {
         switch (page) {
-            case CLeftView::Page::Configuration: commandView_->ShowPage(CPelmoraView::Page::Configuration); break;
-            case CLeftView::Page::Control: commandView_->ShowPage(CPelmoraView::Page::Control); break;
-            case CLeftView::Page::DataSend: commandView_->ShowPage(CPelmoraView::Page::DataSend); break;
+            case CLeftView::Page::Configuration:
+                commandView_->ShowPage(CPelmoraView::Page::Configuration);
+                break;
+            case CLeftView::Page::Control:
+                commandView_->ShowPage(CPelmoraView::Page::Control);
+                break;
+            case CLeftView::Page::DataSend:
+                commandView_->ShowPage(CPelmoraView::Page::DataSend);
+                break;
         }
     });
 }
@@ -189,7 +202,8 @@ void CMainFrame::BuildStatusBar() {
 
 void CMainFrame::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    if (statusPane0_ != nullptr) statusPane0_->setFixedWidth(std::max(0, event->size().width() - kStatusPane1Width));
+    if (statusPane0_ != nullptr)
+        statusPane0_->setFixedWidth(std::max(0, event->size().width() - kStatusPane1Width));
 }
 
 QAction* CMainFrame::Action(Command command) const {
@@ -202,7 +216,9 @@ void CMainFrame::UpdateCommandStates() {
     actions_.at(kStopService)->setEnabled(running_);
 }
 
-void CMainFrame::LogLine(const QString& line) { log_->PostText(line); }
+void CMainFrame::LogLine(const QString& line) {
+    log_->PostText(line);
+}
 
 void CMainFrame::StartService() {
     if (running_) return;
@@ -225,7 +241,8 @@ void CMainFrame::StopService() {
     running_ = false;
     deviceView_->RemoveAllRows();
     UpdateCommandStates();
-    if (options_.stopPause.count() > 0) QThread::msleep(static_cast<unsigned long>(options_.stopPause.count()));
+    if (options_.stopPause.count() > 0)
+        QThread::msleep(static_cast<unsigned long>(options_.stopPause.count()));
 }
 
 void CMainFrame::OpenSettings() {
@@ -243,14 +260,17 @@ void CMainFrame::OpenSettings() {
     settings_.offlineSeconds = dialog.OfflineSeconds();
 }
 
-void CMainFrame::ClearLog() { leftView_->ClearLog(); }
+void CMainFrame::ClearLog() {
+    leftView_->ClearLog();
+}
 
 void CMainFrame::RestartDevice() {
     if (!running_) {
         options_.inform(QStringLiteral("服务未启动!"), QStringLiteral("提示"));
         return;
     }
-    if (!options_.confirm(QStringLiteral("确认对选择的设备进行重启吗?"), QStringLiteral("YES"))) return;
+    if (!options_.confirm(QStringLiteral("确认对选择的设备进行重启吗?"), QStringLiteral("YES")))
+        return;
     commandView_->Engine().SubmitPageCommand(*deviceView_, CommandKind::RestartDevice);
 }
 

@@ -32,7 +32,7 @@ class ServiceSettings;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     enum Command {
         kStartService = 32773,
         kStopService = 32774,
@@ -83,10 +83,10 @@ public:
     QTimer& DrainTimer() { return drainTimer_; }
     LogRelay& Log() { return *log_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void BuildMenu();
     void BuildToolBar();
     void BuildStatusBar();

@@ -1,10 +1,12 @@
 #include "PelmoraView.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QThread>
 
+#include "DeviceConfigDlg.h"
 #include "GbkCodec.h"
 #include "LogEvents.h"
 #include "LogRelay.h"
@@ -17,8 +19,9 @@ constexpr int kPageWidth = 1200;
 constexpr int kPageHeight = 600;
 
 class NoticeEvent final : public QEvent {
-public:
-    NoticeEvent(QEvent::Type type, ListChangeNotice notice) : QEvent(type), notice(std::move(notice)) {}
+  public:
+    NoticeEvent(QEvent::Type type, ListChangeNotice notice)
+        : QEvent(type), notice(std::move(notice)) {}
     ListChangeNotice notice;
 };
 
@@ -32,17 +35,27 @@ QWidget* Placeholder(const QString& title, QWidget* parent) {
 
 }  // namespace
 
-CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, EngineTiming timing, QWidget* parent)
+CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, EngineTiming timing,
+                           QWidget* parent)
     : QWidget(parent), log_(log) {
-    pages_ = {Placeholder(QStringLiteral("远程配置"), this), Placeholder(QStringLiteral("远程控制"), this),
-              Placeholder(QStringLiteral("数据发送"), this)};
     engine_ = std::make_unique<CommandEngine>(std::move(link), *this, std::move(timing));
     engine_->SetPrompt(this);
+    configPages_ = new CDeviceConfigDlg(*engine_, devices, this);
+    pages_ = {configPages_, Placeholder(QStringLiteral("远程控制"), this),
+              Placeholder(QStringLiteral("数据发送"), this)};
     ShowPage(Page::Configuration);
 }
 
 CPelmoraView::~CPelmoraView() {
-    // The worker goes first: it may still be reporting to this view.
+    // The worker goes first: it may still be reporting to this view, or
+    // waiting for a cell or a message box on this thread, so the window keeps
+    // serving events until it has finished.
+    engine_->RequestStop();
+    QElapsedTimer waited;
+    waited.start();
+    while (!engine_->Idle() && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
     engine_.reset();
 }
 
@@ -56,12 +69,17 @@ bool CPelmoraView::InitialUpdate() {
 
 void CPelmoraView::ShowPage(Page page) {
     visible_ = page;
-    for (int i = 0; i < static_cast<int>(pages_.size()); ++i) pages_[i]->setVisible(i == static_cast<int>(page));
+    for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
+        pages_[i]->setVisible(i == static_cast<int>(page));
 }
 
-void CPelmoraView::PostLog(std::string line) { log_.Post(std::move(line)); }
+void CPelmoraView::PostLog(std::string line) {
+    log_.Post(std::move(line));
+}
 
-void CPelmoraView::SettingsArrived() { QCoreApplication::postEvent(this, new QEvent(kSettingsArrivedEvent)); }
+void CPelmoraView::SettingsArrived() {
+    QCoreApplication::postEvent(this, new QEvent(kSettingsArrivedEvent));
+}
 
 void CPelmoraView::NumbersAdded(ListChangeNotice notice) {
     QCoreApplication::postEvent(this, new NoticeEvent(kNumbersAddedEvent, std::move(notice)));
@@ -75,9 +93,19 @@ void CPelmoraView::NumberListReset(ListChangeNotice notice) {
     QCoreApplication::postEvent(this, new NoticeEvent(kNumberListResetEvent, std::move(notice)));
 }
 
+void CPelmoraView::SetInform(std::function<void(const QString&, const QString&)> inform) {
+    inform_ = std::move(inform);
+}
+
 void CPelmoraView::ShowMessage(const std::string& gbkText) {
     const QString text = QString::fromStdString(GbkToUtf8Lossy(gbkText));
-    auto show = [this, text] { QMessageBox::information(this, QStringLiteral("提示"), text); };
+    auto show = [this, text] {
+        if (inform_) {
+            inform_(text, QStringLiteral("提示"));
+        } else {
+            QMessageBox::information(this, QStringLiteral("提示"), text);
+        }
+    };
     if (QThread::currentThread() == thread()) {
         show();
     } else {
@@ -88,13 +116,15 @@ void CPelmoraView::ShowMessage(const std::string& gbkText) {
 bool CPelmoraView::event(QEvent* event) {
     const auto type = event->type();
     if (type == kSettingsArrivedEvent) {
-        emit SettingsFilled();
+        configPages_->FillPagesFromSettings();
         return true;
     }
-    if (type == kNumbersAddedEvent || type == kNumbersDeletedEvent || type == kNumberListResetEvent) {
-        const auto* notice = static_cast<NoticeEvent*>(event);
-        emit NumberListChanged(static_cast<int>(type), notice->notice.listKind,
-                               QString::fromStdString(GbkToUtf8Lossy(notice->notice.commandText)));
+    if (type == kNumbersAddedEvent || type == kNumbersDeletedEvent ||
+        type == kNumberListResetEvent) {
+        const ListChangeNotice& notice = static_cast<NoticeEvent*>(event)->notice;
+        if (type == kNumbersAddedEvent) configPages_->OnNumbersAdded(notice);
+        if (type == kNumbersDeletedEvent) configPages_->OnNumbersDeleted(notice);
+        if (type == kNumberListResetEvent) configPages_->OnNumbersReset(notice);
         return true;
     }
     return QWidget::event(event);

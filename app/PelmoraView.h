@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "CommandEngine.h"
@@ -13,14 +14,16 @@
 
 namespace pelmora {
 
+class CDeviceConfigDlg;
 class LogRelay;
 
 class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt {
     Q_OBJECT
-public:
+  public:
     enum class Page { Configuration = 0, Control = 1, DataSend = 2 };
 
-    CPelmoraView(LogRelay& log, LinkApi link, EngineTiming timing = {}, QWidget* parent = nullptr);
+    CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, EngineTiming timing = {},
+                 QWidget* parent = nullptr);
     ~CPelmoraView() override;
 
     // Starts the command worker; false (after telling the operator) if it cannot.
@@ -29,6 +32,7 @@ public:
     Page VisiblePage() const { return visible_; }
     QWidget* PageWidget(Page page) const { return pages_[static_cast<int>(page)]; }
     CommandEngine& Engine() { return *engine_; }
+    CDeviceConfigDlg& ConfigPages() const { return *configPages_; }
 
     // IEngineEvents: from the worker or the window thread.
     void PostLog(std::string line) override;
@@ -39,19 +43,19 @@ public:
 
     // IPrompt: shown on the window thread; the worker waits for the operator.
     void ShowMessage(const std::string& gbkText) override;
+    // How the message box is shown (text, caption); replaceable for tests.
+    void SetInform(std::function<void(const QString& text, const QString& caption)> inform);
 
-signals:
-    void SettingsFilled();
-    void NumberListChanged(int what, int listKind, QString commandText);
-
-protected:
+  protected:
     bool event(QEvent* event) override;
 
-private:
+  private:
     LogRelay& log_;
     std::array<QWidget*, 3> pages_{};
     Page visible_ = Page::Configuration;
     std::unique_ptr<CommandEngine> engine_;
+    CDeviceConfigDlg* configPages_ = nullptr;
+    std::function<void(const QString&, const QString&)> inform_;  // window thread
 };
 
 }  // namespace pelmora

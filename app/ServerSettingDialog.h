@@ -10,7 +10,7 @@ namespace pelmora {
 
 class CServerSetting final : public QDialog {
     Q_OBJECT
-public:
+  public:
     CServerSetting(int port, int pollSeconds, int offlineSeconds, QWidget* parent = nullptr);
 
     int Port() const { return port_; }
@@ -28,10 +28,10 @@ public:
 
     void accept() override;
 
-signals:
+  signals:
     void Refused(const QString& message);
 
-private:
+  private:
     QComboBox* portBox_;
     QComboBox* pollBox_;
     QComboBox* offlineBox_;

@@ -9,7 +9,8 @@ constexpr char kValueName[] = "Pelmora";
 
 std::unique_ptr<QSettings> NativeStore() {
 #ifdef Q_OS_WIN
-    return std::make_unique<QSettings>("HKEY_CURRENT_USER\\Software\\Microsoft", QSettings::NativeFormat);
+    return std::make_unique<QSettings>("HKEY_CURRENT_USER\\Software\\Microsoft",
+                                       QSettings::NativeFormat);
 #else
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Microsoft");
 #endif

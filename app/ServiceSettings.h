@@ -15,7 +15,7 @@ inline constexpr int kDefaultPollSeconds = 5;
 inline constexpr int kDefaultOfflineSeconds = 120;
 
 class ServiceSettings final {
-public:
+  public:
     // The port lives under the value "Pelmora" of the key "Software\Microsoft"
     // in the user's native settings store (the registry on Windows). Tests
     // pass an INI file instead.
@@ -31,7 +31,7 @@ public:
     int pollSeconds = kDefaultPollSeconds;
     int offlineSeconds = kDefaultOfflineSeconds;
 
-private:
+  private:
     std::unique_ptr<QSettings> store_;
 };
 

@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption start("start", "Start the terminal service at once.");
     const QCommandLineOption logDir("log-dir", "Folder of the daily log files.", "folder");
     const QCommandLineOption quitAfter("quit-after", "Close after this many seconds.", "seconds");
-    const QCommandLineOption screenshot("screenshot", "Save a picture of the window before closing.", "file");
+    const QCommandLineOption screenshot("screenshot",
+                                        "Save a picture of the window before closing.", "file");
     const QCommandLineOption port("port", "Use this service port for this run.", "port");
     parser.addOptions({start, logDir, quitAfter, screenshot, port});
     parser.process(app);

@@ -3,6 +3,12 @@
 // and colours. A double-click opens the editor over the cell; Enter, a click
 // elsewhere or a focus change commits; Escape cancels; Tab walks the
 // editable cells.
+//
+// Editor windows and callbacks stay the owner's: while editing, the grid
+// borrows the editor into its viewport and, when the grid goes, hands it back
+// to the parent it came from; it never deletes one. Rows, columns and cells
+// are addressed by index; out-of-range indexes do nothing and read as empty,
+// 0 or false. Interface thread only.
 #pragma once
 
 #include <QColor>
@@ -35,7 +41,7 @@ struct EditorRecord {
 
 class CListCtrlEx : public QTableWidget {
     Q_OBJECT
-public:
+  public:
     explicit CListCtrlEx(QWidget* parent = nullptr);
     ~CListCtrlEx() override;
 
@@ -55,7 +61,8 @@ public:
     // Editors, read-only flags and colours at each level. An invalid QColor
     // means "not set".
     void SetDefaultEditor(QWidget* editor, EditorCallback init = {}, EditorCallback end = {});
-    void SetColumnEditor(int column, QWidget* editor, EditorCallback init = {}, EditorCallback end = {});
+    void SetColumnEditor(int column, QWidget* editor, EditorCallback init = {},
+                         EditorCallback end = {});
     void SetRowEditor(int row, QWidget* editor, EditorCallback init = {}, EditorCallback end = {});
     void SetCellEditor(int row, int column, QWidget* editor, EditorCallback init = {},
                        EditorCallback end = {});
@@ -71,7 +78,9 @@ public:
     QColor EffectiveBackground(int row, int column) const;
     QColor EffectiveTextColor(int row, int column) const;
 
-    // Editing.
+    // Editing. DisplayEditor commits any open edit first and answers whether
+    // an editor is now up. HideEditor(true) commits, (false) cancels; an end
+    // callback overrides either. A close from within a close does nothing.
     bool DisplayEditor(int row, int column);
     void HideEditor(bool update);
     bool IsEditing() const;
@@ -86,12 +95,12 @@ public:
     // is empty; the base version adds nothing.
     virtual bool AddNewRow();
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

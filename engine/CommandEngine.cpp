@@ -60,13 +60,17 @@ CommandEngine::CommandEngine(LinkApi link, IEngineEvents& events, EngineTiming t
     : link_(std::move(link)), events_(events), timing_(WithDefaults(std::move(timing))) {}
 
 CommandEngine::~CommandEngine() {
+    RequestStop();
+    if (worker_.joinable()) worker_.join();
+}
+
+void CommandEngine::RequestStop() {
     {
         std::lock_guard guard(queueLock_);
         stopping_ = true;
     }
     stopRequested_ = true;
     wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
 }
 
 bool CommandEngine::StartWorker() {
@@ -150,7 +154,12 @@ void CommandEngine::CommandWorker() {
                 // the way to sleep is never missed.
                 wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             }
-            if (stopping_) return;
+            if (stopping_) {
+                // Jobs still queued are dropped unrun.
+                queue_.clear();
+                busy_ = false;
+                return;
+            }
             job = std::move(queue_.front());
             queue_.pop_front();
             busy_ = true;

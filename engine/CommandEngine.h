@@ -49,6 +49,9 @@ class CommandEngine {
 
     // Starts the worker thread; false (with nothing running) if it cannot.
     bool StartWorker();
+    // Asks a job in progress to end at its next poll (unlogged); the worker
+    // is joined by the destructor.
+    void RequestStop();
 
     // --- window thread ---
     // The first ticked row's terminal, if its ID parses and it is online;

@@ -43,7 +43,7 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 }
 
 class MainFrameTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         qputenv("PELMORA_LOG_DIR", dir_.filePath("logs").toUtf8());
@@ -111,7 +111,8 @@ TEST_F(MainFrameTest, CommandsFollowTheServiceState) {
     EXPECT_TRUE(frame_->Action(CMainFrame::kStopService)->isEnabled());
     auto* toolbar = frame_->findChild<QToolBar*>("mainToolBar");
     ASSERT_NE(toolbar, nullptr);
-    auto* startTool = toolbar->findChild<QAction*>(QString("tool%1").arg(CMainFrame::kStartService));
+    auto* startTool =
+        toolbar->findChild<QAction*>(QString("tool%1").arg(CMainFrame::kStartService));
     ASSERT_NE(startTool, nullptr);
     EXPECT_FALSE(startTool->isEnabled());
     EXPECT_EQ(startTool->text(), QStringLiteral("启动服务"));
@@ -133,7 +134,8 @@ TEST_F(MainFrameTest, StartOnABusyPortIsLoggedAndStaysStopped) {
     second.StartService();  // the library already runs: refused
     EXPECT_FALSE(second.Running());
     second.Log().Flush();
-    EXPECT_TRUE(second.LeftView()->LogText().endsWith(QStringLiteral("启动接收线程失败,关闭数据中心服务\r\n")));
+    EXPECT_TRUE(second.LeftView()->LogText().endsWith(
+        QStringLiteral("启动接收线程失败,关闭数据中心服务\r\n")));
 }
 
 TEST_F(MainFrameTest, RestartAsksOnlyWhileRunning) {
@@ -281,13 +283,19 @@ TEST(ServerSettingDialog, RefusesOutOfRangeValuesAndKeepsTheOldOnes) {
     CServerSetting dialog(5001, 5, 120);
     QStringList refused;
     QObject::connect(&dialog, &CServerSetting::Refused, [&](const QString& m) { refused << m; });
-    for (const auto& [port, poll, offline] : std::vector<std::tuple<QString, QString, QString>>{
-             {"0", "5", "120"}, {"65536", "5", "120"}, {"x", "5", "120"}, {"5002", "0", "120"},
-             {"5002", "5", "0"}, {"5002", "-3", "120"}, {"5002", "5", "1.5"}}) {
+    for (const auto& [port, poll, offline] :
+         std::vector<std::tuple<QString, QString, QString>>{{"0", "5", "120"},
+                                                            {"65536", "5", "120"},
+                                                            {"x", "5", "120"},
+                                                            {"5002", "0", "120"},
+                                                            {"5002", "5", "0"},
+                                                            {"5002", "-3", "120"},
+                                                            {"5002", "5", "1.5"}}) {
         dialog.PortBox()->setCurrentText(port);
         dialog.PollBox()->setCurrentText(poll);
         dialog.OfflineBox()->setCurrentText(offline);
-        EXPECT_FALSE(dialog.TakeValues()) << port.toStdString() << poll.toStdString() << offline.toStdString();
+        EXPECT_FALSE(dialog.TakeValues())
+            << port.toStdString() << poll.toStdString() << offline.toStdString();
     }
     EXPECT_EQ(refused.size(), 7);
     EXPECT_EQ(dialog.Port(), 5001);

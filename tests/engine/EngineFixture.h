@@ -9,9 +9,9 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,10 +158,13 @@ class EngineTest : public ::testing::Test {
                 sent_.push_back(message);
                 if (answer_) reply = answer_(id, message);
             }
-            if (!reply.empty()) engine_->Replies().Append(id, reply.data(), reply.size());
+            // Through the raw pointer: while the engine is being destroyed the
+            // worker may still be sending, and engine_ already reads null.
+            if (!reply.empty()) raw_->Replies().Append(id, reply.data(), reply.size());
             return 1;
         };
         engine_ = std::make_unique<CommandEngine>(link, events_, timing);
+        raw_ = engine_.get();
         engine_->SetSettingsGrid(&grid_);
         engine_->SetPrompt(&prompt_);
     }
@@ -198,6 +201,7 @@ class EngineTest : public ::testing::Test {
     FakeGrid grid_;
     FakePrompt prompt_;
     std::unique_ptr<CommandEngine> engine_;
+    CommandEngine* raw_ = nullptr;
 
   private:
     std::mutex lock_;

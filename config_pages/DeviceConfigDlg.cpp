@@ -1,0 +1,80 @@
+#include "DeviceConfigDlg.h"
+
+#include <QLabel>
+#include <QResizeEvent>
+
+#include "BaseConfig.h"
+#include "CommandEngine.h"
+#include "NumberListPage.h"
+#include "TabSheet.h"
+
+namespace pelmora {
+
+namespace {
+constexpr int kBannerHeight = 24;
+}
+
+CDeviceConfigDlg::CDeviceConfigDlg(CommandEngine& engine, IDeviceList& devices, QWidget* parent)
+    : QWidget(parent), engine_(engine) {
+    auto* banner = new QLabel(QStringLiteral("  远程配置"), this);
+    banner->setObjectName("configBanner");
+    banner->setStyleSheet(
+        "QLabel#configBanner { background: #1f4e79; color: white; font-weight: bold; }");
+    banner->setGeometry(0, 0, 1200, kBannerHeight - 2);
+    tabs_ = new CTabSheet(this);
+    baseConfig_ = new CBaseConfig(engine, devices);
+    adminPage_ = new CAdminNoDlg(engine, devices);
+    authorizePage_ = new CLrmNoDlg(engine, devices);
+    backupPage_ = new CBackNoDlg(engine, devices);
+    tabs_->AddPage(QStringLiteral("基本信息配置"), baseConfig_, 137);
+    tabs_->AddPage(QStringLiteral("管理号码设置"), adminPage_, 134);
+    tabs_->AddPage(QStringLiteral("授权号码设置"), authorizePage_, 136);
+    tabs_->AddPage(QStringLiteral("备份号码设置"), backupPage_, 135);
+    tabs_->setGeometry(0, kBannerHeight, 1180, 560);
+    tabs_->ShowPages();
+    engine.SetSettingsGrid(baseConfig_);
+}
+
+CNumberListPage* CDeviceConfigDlg::NumberPage(int listKind) const {
+    switch (listKind) {
+        case 1:
+            return adminPage_;
+        case 2:
+            return authorizePage_;
+        case 3:
+            return backupPage_;
+        default:
+            return nullptr;
+    }
+}
+
+void CDeviceConfigDlg::FillPagesFromSettings() {
+    // The lists are emptied first, then everything is read under the lock.
+    for (int kind = 1; kind <= 3; ++kind) NumberPage(kind)->FillNumberList({});
+    auto lock = engine_.LockSettings();
+    const AlarmSettings& settings = engine_.Settings();
+    adminPage_->FillNumberList(settings.adminNumbers);
+    authorizePage_->FillNumberList(settings.authorizeNumbers);
+    backupPage_->FillNumberList(settings.backupNumbers);
+    baseConfig_->FillFromSettings(settings);
+}
+
+void CDeviceConfigDlg::OnNumbersAdded(const ListChangeNotice& notice) {
+    if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersAdded(notice);
+}
+
+void CDeviceConfigDlg::OnNumbersDeleted(const ListChangeNotice& notice) {
+    if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersDeleted(notice);
+}
+
+void CDeviceConfigDlg::OnNumbersReset(const ListChangeNotice& notice) {
+    if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersReset(notice);
+}
+
+void CDeviceConfigDlg::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    tabs_->setGeometry(0, kBannerHeight, std::max(0, width() - 20),
+                       std::max(0, height() - kBannerHeight - 10));
+}
+
+}  // namespace pelmora

@@ -1,0 +1,267 @@
+// The configuration pages in the running window: the settings grid's rows and
+// fill, and read-back, save and the number lists end to end through the real
+// library and a stateful simulated terminal.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <thread>
+
+#include "AddPhoneDlg.h"
+#include "BaseConfig.h"
+#include "CommandEngine.h"
+#include "DeviceConfigDlg.h"
+#include "DeviceView.h"
+#include "Dovrik.h"
+#include "GbkCodec.h"
+#include "LeftView.h"
+#include "ListCtrlEx.h"
+#include "LogRelay.h"
+#include "LoopbackPort.h"
+#include "MainFrame.h"
+#include "NumberListPage.h"
+#include "PelmoraView.h"
+#include "ReportCtrl.h"
+#include "ServiceSettings.h"
+#include "SettingsReport.h"
+#include "TabSheet.h"
+#include "TerminalSimulator.h"
+
+namespace pelmora {
+namespace {
+
+using namespace std::chrono_literals;
+using dovrik::sim::TerminalSimulator;
+
+std::string G(const QString& text) {
+    return Utf8ToGbk(text.toStdString()).value();
+}
+
+bool Pump(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class ConfigPagesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        qputenv("PELMORA_LOG_DIR", dir_.filePath("logs").toUtf8());
+        settings_ = std::make_unique<ServiceSettings>(dir_.filePath("settings.ini"));
+        settings_->Load();
+        settings_->port = testsupport::FreePort();
+        CMainFrame::Options options;
+        options.settings = settings_.get();
+        options.stopPause = 0ms;
+        options.drainInterval = 10ms;
+        options.engineTiming.textPollInterval = 10ms;
+        options.engineTiming.framePollInterval = 5ms;
+        options.engineTiming.intercomPause = 1ms;
+        options.inform = [this](const QString& text, const QString&) { informed_ << text; };
+        options.confirm = [](const QString&, const QString&) { return true; };
+        frame_ = std::make_unique<CMainFrame>(options);
+        pages_ = &frame_->CommandView()->ConfigPages();
+        grid_ = pages_->BaseConfig().Grid();
+    }
+    void TearDown() override {
+        sim_.reset();
+        frame_.reset();
+        DSStopService();
+    }
+
+    // Service running, one stateful terminal listed and ticked.
+    void Connect() {
+        frame_->StartService();
+        TerminalSimulator::Options options;
+        options.port = static_cast<std::uint16_t>(settings_->port);
+        sim_ = std::make_unique<TerminalSimulator>(options);
+        dovrik::sim::TerminalSpec spec;
+        spec.deviceId = 0x0001E240;
+        sim_->Add(spec);
+        sim_->MakeStateful(0);
+        ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
+        frame_->Refresh();
+        ASSERT_EQ(frame_->DeviceView()->RowCount(), 1);
+        frame_->DeviceView()->List()->SetChecked(0, true);
+    }
+    void WaitIdle() {
+        ASSERT_TRUE(Pump([&] { return frame_->CommandView()->Engine().Idle(); }));
+    }
+    void ReadBack() {
+        pages_->BaseConfig().OnReadBack();
+        WaitIdle();
+        QCoreApplication::processEvents();
+    }
+    QString Log() {
+        frame_->Log().Flush();
+        return frame_->LeftView()->LogText();
+    }
+    QString Cell(int row, int column) { return grid_->ItemText(row, column); }
+
+    QTemporaryDir dir_;
+    std::unique_ptr<ServiceSettings> settings_;
+    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<TerminalSimulator> sim_;
+    CDeviceConfigDlg* pages_ = nullptr;
+    CListCtrlEx* grid_ = nullptr;
+    QStringList informed_;
+};
+
+TEST_F(ConfigPagesTest, GridHasEveryRowAndTheSettingsPageComesFirst) {
+    EXPECT_EQ(pages_->Tabs().CurrentPage(), 0);
+    EXPECT_EQ(pages_->Tabs().PageCount(), 4);
+    EXPECT_EQ(pages_->Tabs().DialogId(2), 136);
+    EXPECT_EQ(grid_->RowCount(), 34);
+    EXPECT_EQ(Cell(0, 0), QStringLiteral("预置内容设置"));
+    EXPECT_EQ(Cell(33, 0), QStringLiteral("否开启对讲机模块:"));
+    EXPECT_EQ(Cell(21, 2), QStringLiteral("心跳包时间(31到65535):"));
+    EXPECT_EQ(Cell(22, 2), QString());
+    // Labels and headers are read-only; values are empty until a report.
+    EXPECT_TRUE(grid_->IsCellReadOnly(5, 0));
+    EXPECT_TRUE(grid_->IsCellReadOnly(4, 1));
+    EXPECT_FALSE(grid_->IsCellReadOnly(5, 1));
+    EXPECT_EQ(Cell(5, 1), QString());
+    EXPECT_EQ(grid_->EffectiveBackground(0, 0), QColor(Qt::black));
+    EXPECT_EQ(grid_->EffectiveTextColor(0, 0), QColor(Qt::white));
+    EXPECT_EQ(grid_->EffectiveBackground(5, 0), QColor(0xF0, 0xF0, 0xF0));
+
+    // A choice row opens its list in the listed order, nothing selected.
+    ASSERT_TRUE(grid_->DisplayEditor(20, 1));
+    QComboBox* combo = pages_->BaseConfig().ChoiceEditor();
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(0), QStringLiteral("是"));
+    EXPECT_EQ(combo->currentIndex(), -1);
+    combo->setCurrentIndex(1);
+    grid_->HideEditor(false);  // Escape still writes the chosen option
+    EXPECT_EQ(Cell(20, 1), QStringLiteral("否"));
+}
+
+TEST_F(ConfigPagesTest, FillShowsTheRecordAsTheTablesSay) {
+    AlarmSettings s = dovrik::sim::DefaultTerminalSettings();
+    s.fmFreq = "10150";
+    s.mp3PlayMode = "3";
+    s.interPhoneOpen = "2";
+    s.smsResponse = 1;
+    s.ttsPlayMode = "0";
+    s.dtu.returnToMainServer = "0";
+    grid_->SetItemText(26, 1, QStringLiteral("单曲循环"));
+    pages_->BaseConfig().FillFromSettings(s);
+    EXPECT_EQ(Cell(22, 1), "101.50");
+    EXPECT_EQ(Cell(26, 1), QStringLiteral("单曲循环"));  // unknown mode: left as it was
+    EXPECT_TRUE(grid_->IsCellReadOnly(33, 1));
+    EXPECT_EQ(Cell(19, 1), QStringLiteral("是"));
+    EXPECT_EQ(Cell(28, 1), QStringLiteral("女声"));
+    EXPECT_EQ(Cell(10, 3), QStringLiteral("否"));
+    EXPECT_EQ(Cell(5, 1), QString::number(s.phonePriority));
+    EXPECT_EQ(Cell(2, 3), QString::fromStdString(s.dtu.serverIp));
+    EXPECT_EQ(Cell(1, 1), QString::fromStdString(GbkToUtf8Lossy(s.text1)));
+}
+
+TEST_F(ConfigPagesTest, ReadBackFillsTheGridAndTheListsFromTheTerminal) {
+    Connect();
+    ReadBack();
+    const AlarmSettings terminal = sim_->Settings(0);
+    EXPECT_EQ(Cell(1, 1), QString::fromStdString(GbkToUtf8Lossy(terminal.text1)));
+    EXPECT_EQ(Cell(21, 3), QString::fromStdString(terminal.dtu.heartbeatPollTime));
+    CReportCtrl* admin = pages_->NumberPage(1)->List();
+    ASSERT_GT(admin->RowCount(), 0);
+    EXPECT_EQ(admin->Text(0, 0), QString::fromStdString(terminal.adminNumbers[0]));
+    EXPECT_TRUE(Log().contains(QStringLiteral("正在读取参数，请等待...")));
+}
+
+TEST_F(ConfigPagesTest, SaveSendsTheEditedRowsAndAChineseTextComesBackUnchanged) {
+    Connect();
+    ReadBack();
+    const QString text = QStringLiteral("暴雨红色预警：请立即转移到安全地带！");
+    grid_->SetItemText(3, 1, text);
+    grid_->SetItemText(6, 1, "9");
+    grid_->SetItemText(21, 3, "90");
+    pages_->BaseConfig().OnSaveSettings();
+    WaitIdle();
+    const auto lines = sim_->CommandLines(0);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+              (std::vector<std::string>{"AT+LRMSETTXT3=" + G(text), "AT+LRMSMSPRIO=9",
+                                        "at+polltime=90"}));
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("参数保存完毕...")));
+    EXPECT_TRUE(Log().contains(QStringLiteral("设置内容三成功\r\n") + text));
+
+    grid_->SetItemText(3, 1, QString());
+    ReadBack();
+    EXPECT_EQ(Cell(3, 1), text);
+}
+
+TEST_F(ConfigPagesTest, ValidationStopsTheSaveAndAnErrorKeepsEarlierValues) {
+    Connect();
+    ReadBack();
+    grid_->SetItemText(11, 3, "1234abcg");
+    pages_->BaseConfig().OnSaveSettings();
+    WaitIdle();
+    EXPECT_EQ(sim_->CommandLines(0).size(), 1u);  // only the read-back
+    EXPECT_EQ(informed_, QStringList{QStringLiteral("设备ID号必须是十六进制字符串")});
+
+    grid_->SetItemText(11, 3, QString::fromStdString(sim_->Settings(0).dtu.modemId));
+    grid_->SetItemText(5, 1, "10");
+    grid_->SetItemText(6, 1, "10");
+    grid_->SetItemText(7, 1, "10");
+    dovrik::sim::TerminalScript script;
+    script.replies["AT+LRMSMSPRIO"] = dovrik::sim::Reply::Error;
+    sim_->SetScript(0, script);
+    pages_->BaseConfig().OnSaveSettings();
+    WaitIdle();
+    EXPECT_EQ(sim_->CommandLines(0).back(), "AT+LRMSMSPRIO=10");
+    EXPECT_TRUE(Log().contains(QStringLiteral("设置短信等级失败")));
+    auto lock = frame_->CommandView()->Engine().LockSettings();
+    EXPECT_EQ(frame_->CommandView()->Engine().Settings().phonePriority, 10);
+}
+
+TEST_F(ConfigPagesTest, UnsendableTextIsRefusedNamingItsRow) {
+    Connect();
+    ReadBack();
+    grid_->SetItemText(1, 1, QStringLiteral("emoji \U0001F600"));
+    pages_->BaseConfig().OnSaveSettings();
+    WaitIdle();
+    EXPECT_EQ(sim_->CommandLines(0).size(), 1u);
+    ASSERT_EQ(informed_.size(), 1);
+    EXPECT_TRUE(informed_[0].startsWith(QStringLiteral("预置内容一:")));
+}
+
+TEST_F(ConfigPagesTest, NumbersAreAddedDeletedAndResetOnTheTerminal) {
+    Connect();
+    ReadBack();
+    CNumberListPage* backup = pages_->NumberPage(3);
+    const int before = backup->List()->RowCount();
+    backup->SetNumberEntry([](CAddPhoneDlg& dialog) {
+        dialog.Edit()->setText("13912345678,13912345679");
+        return dialog.TryAccept();
+    });
+    backup->SetConfirm([](const QString&, const QString&) { return true; });
+    backup->OnAddNumber();
+    WaitIdle();
+    ASSERT_TRUE(Pump([&] { return backup->List()->RowCount() == before + 2; }));
+    EXPECT_EQ(sim_->CommandLines(0).back(), "AT+LRMADDBKNO=13912345678,13912345679");
+
+    for (int row = 0; row < backup->List()->RowCount(); ++row) {
+        backup->List()->SetChecked(row, backup->List()->Text(row, 0) == "13912345678");
+    }
+    backup->OnDeleteNumbers();
+    WaitIdle();
+    ASSERT_TRUE(Pump([&] { return backup->List()->RowCount() == before + 1; }));
+    EXPECT_EQ(sim_->CommandLines(0).back(), "AT+LRMDELBKNO=13912345678");
+
+    backup->OnResetNumbers();
+    WaitIdle();
+    ASSERT_TRUE(Pump([&] { return backup->List()->RowCount() == 0; }));
+    EXPECT_EQ(sim_->CommandLines(0).back(), "AT+LRMSETBKNO=");
+    for (const std::string& entry : sim_->Settings(0).backupNumbers) EXPECT_TRUE(entry.empty());
+}
+
+}  // namespace
+}  // namespace pelmora
