@@ -2,14 +2,17 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QMessageBox>
 #include <QThread>
 
 #include "DeviceConfigDlg.h"
 #include "GbkCodec.h"
+#include "GprsDataDlg.h"
 #include "LogEvents.h"
 #include "LogRelay.h"
+#include "Mp3Control.h"
+#include "SystemControlDlg.h"
+#include "UpgradeControl.h"
 
 namespace pelmora {
 
@@ -25,14 +28,6 @@ class NoticeEvent final : public QEvent {
     ListChangeNotice notice;
 };
 
-QWidget* Placeholder(const QString& title, QWidget* parent) {
-    auto* page = new QLabel(title, parent);
-    page->setAlignment(Qt::AlignCenter);
-    page->setStyleSheet("QLabel { color: #808080; font-size: 18px; }");
-    page->setGeometry(0, 0, kPageWidth, kPageHeight);
-    return page;
-}
-
 }  // namespace
 
 CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, EngineTiming timing,
@@ -41,8 +36,12 @@ CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, En
     engine_ = std::make_unique<CommandEngine>(std::move(link), *this, std::move(timing));
     engine_->SetPrompt(this);
     configPages_ = new CDeviceConfigDlg(*engine_, devices, this);
-    pages_ = {configPages_, Placeholder(QStringLiteral("远程控制"), this),
-              Placeholder(QStringLiteral("数据发送"), this)};
+    controlPages_ = new CSystemControlDlg(*engine_, devices, this);
+    dataSendPage_ = new CGPRSDataDlg(*engine_, devices, this);
+    engine_->SetVersionView(&controlPages_->Mp3Page());
+    engine_->SetUpgradeForm(&controlPages_->UpgradePage());
+    pages_ = {configPages_, controlPages_, dataSendPage_};
+    for (QWidget* page : pages_) page->setGeometry(0, 0, kPageWidth, kPageHeight);
     ShowPage(Page::Configuration);
 }
 
@@ -95,6 +94,8 @@ void CPelmoraView::NumberListReset(ListChangeNotice notice) {
 
 void CPelmoraView::SetInform(std::function<void(const QString&, const QString&)> inform) {
     inform_ = std::move(inform);
+    controlPages_->UpgradePage().SetInform(inform_);
+    dataSendPage_->SetInform(inform_);
 }
 
 void CPelmoraView::ShowMessage(const std::string& gbkText) {

@@ -15,6 +15,8 @@
 namespace pelmora {
 
 class CDeviceConfigDlg;
+class CGPRSDataDlg;
+class CSystemControlDlg;
 class LogRelay;
 
 class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt {
@@ -33,6 +35,8 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
     QWidget* PageWidget(Page page) const { return pages_[static_cast<int>(page)]; }
     CommandEngine& Engine() { return *engine_; }
     CDeviceConfigDlg& ConfigPages() const { return *configPages_; }
+    CSystemControlDlg& ControlPages() const { return *controlPages_; }
+    CGPRSDataDlg& DataSendPage() const { return *dataSendPage_; }
 
     // IEngineEvents: from the worker or the window thread.
     void PostLog(std::string line) override;
@@ -43,7 +47,8 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
 
     // IPrompt: shown on the window thread; the worker waits for the operator.
     void ShowMessage(const std::string& gbkText) override;
-    // How the message box is shown (text, caption); replaceable for tests.
+    // How the message box is shown (text, caption), here and on the pages
+    // that tell the operator something; replaceable for tests.
     void SetInform(std::function<void(const QString& text, const QString& caption)> inform);
 
   protected:
@@ -55,6 +60,8 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
     Page visible_ = Page::Configuration;
     std::unique_ptr<CommandEngine> engine_;
     CDeviceConfigDlg* configPages_ = nullptr;
+    CSystemControlDlg* controlPages_ = nullptr;
+    CGPRSDataDlg* dataSendPage_ = nullptr;
     std::function<void(const QString&, const QString&)> inform_;  // window thread
 };
 

@@ -147,6 +147,12 @@ std::optional<std::array<std::uint8_t, kUpgradePayloadSize>> BuildUpgradePayload
         form.version.size() > kVersionField) {
         return std::nullopt;
     }
+    // A list without a selection would go out as 0xFF option bytes: these
+    // parameters make a terminal fetch firmware, so such a block is refused.
+    for (int index : {form.fileFormat, form.downloadTime, form.parameterMode, form.downloadContent,
+                      form.protocol}) {
+        if (index < 0 || index > 1) return std::nullopt;
+    }
     std::array<std::uint8_t, kUpgradePayloadSize> p{};
     std::memset(p.data() + 4, ' ', 20);
     std::memset(p.data() + 24, ' ', kAddressField);

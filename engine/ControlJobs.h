@@ -20,8 +20,8 @@ inline constexpr std::size_t kPlayContentPiece = 1024;
 void RunControlJob(CommandEngine& engine, const CommandJob& job);
 
 // The 94-byte upgrade parameter block; empty when a text is longer than its
-// field (address 20, port 5, version 40 bytes): such parameters are refused
-// rather than cut.
+// field (address 20, port 5, version 40 bytes) or a list has no selection:
+// such parameters are refused rather than cut or sent as 0xFF.
 std::optional<std::array<std::uint8_t, kUpgradePayloadSize>> BuildUpgradePayload(
     const UpgradeForm& form);
 

@@ -245,10 +245,10 @@ TEST(UpgradePayload, LaysOutEveryField) {
 
     form = {0, 0, 0, 0, 0, "1", "", "", ""};
     EXPECT_EQ(BuildUpgradePayload(form).value()[0], 0x00);
-    form = UpgradeForm{};  // nothing selected anywhere
+    form = UpgradeForm{};  // nothing selected anywhere: never sent as 0xFF
+    EXPECT_FALSE(BuildUpgradePayload(form));
+    form = {0, 0, 0, 0, 0, "", "", "", ""};
     p = BuildUpgradePayload(form).value();
-    EXPECT_EQ(p[0], 0xFF);
-    EXPECT_EQ(p[1], 0xFF);
     EXPECT_EQ(p[3], 0);
     form.serverPort = "123456";
     EXPECT_FALSE(BuildUpgradePayload(form));

@@ -286,7 +286,7 @@ TEST_F(SaveTest, FmFrequencyIsSentInHundredthsAndOnlyDigitsPass) {
 }
 
 TEST_F(SaveTest, CellThatGbkCannotCarryStopsItsStepWithItsRowNamed) {
-    Left(5, "10");  // step two would send this...
+    Left(5, "10");                                   // step two would send this...
     grid_.unsendable.insert({9, grid::kLeftValue});  // ...but the FM priority cell cannot go
     Right(2, "192.168.1.10");
     Run(CommandKind::SaveSettings);
