@@ -1,0 +1,90 @@
+// Every page and dialog renders with its texts inside its bounds. With
+// PELMORA_SHOT_DIR set, the pictures are also saved there for a look.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include "AddPhoneDlg.h"
+#include "DeviceConfigDlg.h"
+#include "LoopbackPort.h"
+#include "MainFrame.h"
+#include "PelmoraView.h"
+#include "PswDlg.h"
+#include "ServerSettingDialog.h"
+#include "ServiceSettings.h"
+#include "SystemControlDlg.h"
+#include "TabSheet.h"
+
+namespace pelmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Every button and label of the widget shows its whole text.
+void ExpectTextsFit(QWidget& root) {
+    for (QAbstractButton* button : root.findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(&root) || button->text().isEmpty()) continue;
+        const int needed = button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_LE(needed, button->width()) << button->text().toStdString();
+    }
+    for (QLabel* label : root.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&root) || label->text().isEmpty() || label->wordWrap()) continue;
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        EXPECT_LE(needed, label->width() + 1) << label->text().toStdString();
+    }
+}
+
+void Shoot(QWidget& widget, const QString& name) {
+    widget.show();
+    QCoreApplication::processEvents();
+    const QImage picture = widget.grab().toImage();
+    EXPECT_FALSE(picture.isNull()) << name.toStdString();
+    ExpectTextsFit(widget);
+    const QByteArray folder = qgetenv("PELMORA_SHOT_DIR");
+    if (!folder.isEmpty()) picture.save(QDir(QString::fromUtf8(folder)).filePath(name + ".png"));
+}
+
+class PagesRender : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        qputenv("PELMORA_LOG_DIR", dir_.filePath("logs").toUtf8());
+        settings_ = std::make_unique<ServiceSettings>(dir_.filePath("settings.ini"));
+        settings_->Load();
+        CMainFrame::Options options;
+        options.settings = settings_.get();
+        options.stopPause = 0ms;
+        frame_ = std::make_unique<CMainFrame>(options);
+        frame_->resize(1440, 900);
+    }
+    QTemporaryDir dir_;
+    std::unique_ptr<ServiceSettings> settings_;
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+TEST_F(PagesRender, EveryPageAndDialog) {
+    CPelmoraView& view = *frame_->CommandView();
+    Shoot(*frame_, "main-configuration");
+    CTabSheet& config = view.ConfigPages().Tabs();
+    for (int page = 1; page < config.PageCount(); ++page) {
+        Shoot(*config.Page(page), QString("configuration-tab%1").arg(page));
+    }
+    view.ShowPage(CPelmoraView::Page::Control);
+    Shoot(*frame_, "main-control");
+    Shoot(*view.ControlPages().Tabs().Page(1), "control-upgrade");
+    view.ShowPage(CPelmoraView::Page::DataSend);
+    Shoot(*frame_, "main-data-send");
+
+    CServerSetting settings(5001, 5, 120);
+    Shoot(settings, "dialog-service-settings");
+    CPSWDlg password;
+    Shoot(password, "dialog-password");
+    CAddPhoneDlg numbers(view.Engine());
+    Shoot(numbers, "dialog-number-entry");
+}
+
+}  // namespace
+}  // namespace pelmora
