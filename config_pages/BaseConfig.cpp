@@ -155,16 +155,16 @@ void CBaseConfig::BuildRows() {
     // The options are loaded when an editor opens; nothing is preselected.
     const EditorCallback init = [](QWidget*& editor, int row, int column, QString& text, quintptr,
                                    CListCtrlEx&, bool) {
-        const RowSpec* spec = SpecAt(row, column);
-        if (spec == nullptr) return 1;
+        const RowSpec* layout = SpecAt(row, column);
+        if (layout == nullptr) return 1;
         if (auto* combo = qobject_cast<QComboBox*>(editor);
-            combo != nullptr && spec->kind == RowKind::Choice) {
+            combo != nullptr && layout->kind == RowKind::Choice) {
             combo->clear();
-            combo->addItems(spec->options);
+            combo->addItems(layout->options);
             combo->setCurrentIndex(-1);
             combo->setEditText(QString());
         } else if (auto* edit = qobject_cast<QLineEdit*>(editor);
-                   edit != nullptr && spec->kind == RowKind::Text) {
+                   edit != nullptr && layout->kind == RowKind::Text) {
             edit->setText(text);
         }
         return 1;
@@ -173,13 +173,13 @@ void CBaseConfig::BuildRows() {
     // an option was picked, a text always.
     const EditorCallback end = [](QWidget*& editor, int row, int column, QString& text, quintptr,
                                   CListCtrlEx&, bool) {
-        const RowSpec* spec = SpecAt(row, column);
-        if (spec == nullptr) return 1;
+        const RowSpec* layout = SpecAt(row, column);
+        if (layout == nullptr) return 1;
         if (auto* combo = qobject_cast<QComboBox*>(editor);
-            combo != nullptr && spec->kind == RowKind::Choice) {
+            combo != nullptr && layout->kind == RowKind::Choice) {
             if (combo->currentIndex() >= 0) text = combo->itemText(combo->currentIndex());
         } else if (auto* edit = qobject_cast<QLineEdit*>(editor);
-                   edit != nullptr && spec->kind == RowKind::Text) {
+                   edit != nullptr && layout->kind == RowKind::Text) {
             text = edit->text();
         }
         return 1;
@@ -188,13 +188,13 @@ void CBaseConfig::BuildRows() {
     auto styleRows = [&](const std::vector<RowSpec>& rows, int labelColumn) {
         const int valueColumn = labelColumn + 1;
         for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
-            const RowSpec& spec = rows[static_cast<std::size_t>(row)];
+            const RowSpec& layout = rows[static_cast<std::size_t>(row)];
             if (labelColumn == 0) {
-                grid_->InsertRow(row, QString::fromUtf8(spec.label));
+                grid_->InsertRow(row, QString::fromUtf8(layout.label));
             } else {
-                grid_->SetItemText(row, labelColumn, QString::fromUtf8(spec.label));
+                grid_->SetItemText(row, labelColumn, QString::fromUtf8(layout.label));
             }
-            switch (spec.kind) {
+            switch (layout.kind) {
                 case RowKind::Header:
                     grid_->SetCellReadOnly(row, valueColumn, true);
                     grid_->SetCellColors(row, valueColumn, Qt::white, Qt::white);
@@ -237,8 +237,8 @@ std::optional<std::string> CBaseConfig::CellText(int row, int column) {
 }
 
 std::string CBaseConfig::CellLabel(int row, int column) {
-    const RowSpec* spec = SpecAt(row, column);
-    return spec == nullptr ? std::string() : Utf8ToGbk(spec->label).value_or(std::string());
+    const RowSpec* layout = SpecAt(row, column);
+    return layout == nullptr ? std::string() : Utf8ToGbk(layout->label).value_or(std::string());
 }
 
 void CBaseConfig::OnSaveSettings() {

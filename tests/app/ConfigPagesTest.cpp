@@ -82,9 +82,9 @@ class ConfigPagesTest : public ::testing::Test {
         TerminalSimulator::Options options;
         options.port = static_cast<std::uint16_t>(settings_->port);
         sim_ = std::make_unique<TerminalSimulator>(options);
-        dovrik::sim::TerminalSpec spec;
-        spec.deviceId = 0x0001E240;
-        sim_->Add(spec);
+        dovrik::sim::TerminalSpec setup;
+        setup.deviceId = 0x0001E240;
+        sim_->Add(setup);
         sim_->MakeStateful(0);
         ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
         frame_->Refresh();

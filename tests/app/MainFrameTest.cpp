@@ -75,9 +75,9 @@ class MainFrameTest : public ::testing::Test {
         options.port = static_cast<std::uint16_t>(settings_->port);
         sim_ = std::make_unique<TerminalSimulator>(options);
         for (int i = 0; i < count; ++i) {
-            dovrik::sim::TerminalSpec spec;
-            spec.deviceId = 0x100 + static_cast<std::uint32_t>(i);
-            sim_->Add(spec);
+            dovrik::sim::TerminalSpec setup;
+            setup.deviceId = 0x100 + static_cast<std::uint32_t>(i);
+            sim_->Add(setup);
         }
         ASSERT_TRUE(Eventually([&] { return DSGetModemCount() == count; }));
         now_ = std::time(nullptr);
@@ -235,9 +235,9 @@ TEST_F(MainFrameTest, DeviceRowsSurviveReRegistrationAndSorting) {
         return CellOf(0x101, 6) == QStringLiteral("主电");
     }));
     // 0x101 registers again on a new connection: same row, power kept.
-    dovrik::sim::TerminalSpec spec;
-    spec.deviceId = 0x101;
-    sim_->Add(spec);
+    dovrik::sim::TerminalSpec setup;
+    setup.deviceId = 0x101;
+    sim_->Add(setup);
     ASSERT_TRUE(Eventually([&] { return sim_->State(1) == dovrik::sim::TerminalState::Closed; }));
     frame_->Refresh();
     EXPECT_EQ(frame_->DeviceView()->RowCount(), 2);

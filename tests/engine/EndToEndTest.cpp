@@ -33,9 +33,9 @@ class EndToEnd : public ::testing::Test {
         TerminalSimulator::Options options;
         options.port = port_;
         sim_ = std::make_unique<TerminalSimulator>(options);
-        dovrik::sim::TerminalSpec spec;
-        spec.deviceId = kTerminal;
-        terminal_ = sim_->Add(spec);
+        dovrik::sim::TerminalSpec setup;
+        setup.deviceId = kTerminal;
+        terminal_ = sim_->Add(setup);
         sim_->MakeStateful(terminal_);
         ASSERT_TRUE(Eventually([] { return DSGetModemCount() == 1; }));
         devices_.rows = {{true, "0001e240", G("在线"), G("未知")}};

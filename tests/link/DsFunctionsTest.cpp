@@ -49,12 +49,12 @@ class DsFunctions : public ::testing::Test {
     }
 
     std::size_t Register(std::uint32_t id) {
-        dovrik::sim::TerminalSpec spec;
-        spec.deviceId = id;
-        spec.simNumber = "13800138000";
-        spec.address = {192, 168, 0, 7};
+        dovrik::sim::TerminalSpec setup;
+        setup.deviceId = id;
+        setup.simNumber = "13800138000";
+        setup.address = {192, 168, 0, 7};
         const int before = DSGetModemCount();
-        const std::size_t index = sim_->Add(spec);
+        const std::size_t index = sim_->Add(setup);
         EXPECT_TRUE(Eventually([&] { return DSGetModemCount() == before + 1; }));
         return index;
     }

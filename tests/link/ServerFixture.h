@@ -45,11 +45,11 @@ class CountingServer final : public CUserServer {
 };
 
 inline sim::TerminalSpec Terminal(std::uint32_t id, std::string sim = "13912345678") {
-    sim::TerminalSpec spec;
-    spec.deviceId = id;
-    spec.simNumber = std::move(sim);
-    spec.address = {10, 1, 2, static_cast<std::uint8_t>(id)};
-    return spec;
+    sim::TerminalSpec setup;
+    setup.deviceId = id;
+    setup.simNumber = std::move(sim);
+    setup.address = {10, 1, 2, static_cast<std::uint8_t>(id)};
+    return setup;
 }
 
 class ServerTest : public ::testing::Test {

@@ -48,14 +48,14 @@ std::unique_ptr<TerminalSimulator> StartDemo(std::uint16_t port, int count) {
     options.port = port;
     auto sim = std::make_unique<TerminalSimulator>(options);
     for (int i = 0; i < count; ++i) {
-        dovrik::sim::TerminalSpec spec;
-        spec.deviceId = 0x20260001u + static_cast<std::uint32_t>(i);
+        dovrik::sim::TerminalSpec setup;
+        setup.deviceId = 0x20260001u + static_cast<std::uint32_t>(i);
         char number[32];
         std::snprintf(number, sizeof number, "1380013%04d", (i + 1) % 10000);
-        spec.simNumber = number;
-        spec.address = {10, 0, 0, static_cast<std::uint8_t>(i + 1)};
-        spec.heartbeat = 10s;
-        sim->Add(spec);
+        setup.simNumber = number;
+        setup.address = {10, 0, 0, static_cast<std::uint8_t>(i + 1)};
+        setup.heartbeat = 10s;
+        sim->Add(setup);
     }
     return sim;
 }

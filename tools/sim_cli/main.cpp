@@ -173,16 +173,16 @@ int main(int argc, char** argv) {
     });
     for (int i = 0; i < s.count; ++i) ids.push_back(s.firstId + static_cast<std::uint32_t>(i));
     for (int i = 0; i < s.count; ++i) {
-        TerminalSpec spec;
-        spec.deviceId = ids[i];
+        TerminalSpec setup;
+        setup.deviceId = ids[i];
         char number[32];
         std::snprintf(number, sizeof number, "%011llu",
                       (s.firstSim + static_cast<unsigned>(i)) % 100000000000ULL);
-        spec.simNumber = number;
-        spec.address = s.address;
-        spec.address[3] = static_cast<std::uint8_t>(s.address[3] + i);
-        spec.heartbeat = std::chrono::seconds(s.heartbeat);
-        const std::size_t index = sim.Add(spec);
+        setup.simNumber = number;
+        setup.address = s.address;
+        setup.address[3] = static_cast<std::uint8_t>(s.address[3] + i);
+        setup.heartbeat = std::chrono::seconds(s.heartbeat);
+        const std::size_t index = sim.Add(setup);
         if (s.stateful) sim.MakeStateful(index);
     }
     std::printf("%d terminal(s) connecting to %s:%u\n", s.count, s.host.c_str(), s.port);

@@ -20,15 +20,15 @@ namespace dovrik::sim {
 
 using asio::ip::tcp;
 
-std::vector<std::uint8_t> RegistrationMessage(const TerminalSpec& spec) {
+std::vector<std::uint8_t> RegistrationMessage(const TerminalSpec& setup) {
     std::vector<std::uint8_t> message(kRegistrationMinLength, 0);
-    for (int i = 0; i < 4; ++i) message[i] = static_cast<std::uint8_t>(spec.deviceId >> (8 * i));
+    for (int i = 0; i < 4; ++i) message[i] = static_cast<std::uint8_t>(setup.deviceId >> (8 * i));
     for (std::size_t i = 0; i < 11; ++i) {
         message[4 + i] =
-            static_cast<std::uint8_t>(i < spec.simNumber.size() ? spec.simNumber[i] : '0');
+            static_cast<std::uint8_t>(i < setup.simNumber.size() ? setup.simNumber[i] : '0');
     }
     message[15] = 0;
-    for (std::size_t i = 0; i < 4; ++i) message[16 + i] = spec.address[i];
+    for (std::size_t i = 0; i < 4; ++i) message[16 + i] = setup.address[i];
     return message;
 }
 
@@ -82,7 +82,7 @@ struct TerminalSimulator::Terminal {
           chunk(readChunk) {}
 
     std::size_t index = 0;
-    TerminalSpec spec;
+    TerminalSpec setup;
     std::optional<std::vector<std::uint8_t>> firstMessage;  // none: a silent peer
 
     // Touched only on the strand.
@@ -167,13 +167,13 @@ void TerminalSimulator::SetStateHandler(StateHandler handler) {
     impl_->onState = std::move(handler);
 }
 
-std::size_t TerminalSimulator::Add(const TerminalSpec& spec) {
-    return AddTerminal(spec, RegistrationMessage(spec));
+std::size_t TerminalSimulator::Add(const TerminalSpec& setup) {
+    return AddTerminal(setup, RegistrationMessage(setup));
 }
 
-std::size_t TerminalSimulator::AddWithFirstMessage(const TerminalSpec& spec,
+std::size_t TerminalSimulator::AddWithFirstMessage(const TerminalSpec& setup,
                                                    std::vector<std::uint8_t> firstMessage) {
-    return AddTerminal(spec, std::move(firstMessage));
+    return AddTerminal(setup, std::move(firstMessage));
 }
 
 std::size_t TerminalSimulator::AddSilent() {
@@ -190,11 +190,11 @@ TerminalSimulator::Terminal& TerminalSimulator::At(std::size_t index) const {
     return *impl_->terminals.at(index);
 }
 
-std::size_t TerminalSimulator::AddTerminal(const TerminalSpec& spec,
+std::size_t TerminalSimulator::AddTerminal(const TerminalSpec& setup,
                                            std::optional<std::vector<std::uint8_t>> firstMessage) {
     auto terminal = std::make_unique<Terminal>(impl_->io, impl_->options.readChunk);
     Terminal* t = terminal.get();
-    t->spec = spec;
+    t->setup = setup;
     t->firstMessage = std::move(firstMessage);
     {
         std::lock_guard guard(impl_->lock);
@@ -289,8 +289,8 @@ void TerminalSimulator::StartRead(Terminal& t) {
 }
 
 void TerminalSimulator::StartHeartbeat(Terminal& t) {
-    if (t.spec.heartbeat.count() <= 0) return;
-    t.timer.expires_after(t.spec.heartbeat);
+    if (t.setup.heartbeat.count() <= 0) return;
+    t.timer.expires_after(t.setup.heartbeat);
     t.timer.async_wait([this, &t, generation = t.generation](const asio::error_code& error) {
         if (error || generation != t.generation || !t.socket.is_open()) return;
         Queue(t, {kHeartbeatByte});
@@ -373,7 +373,7 @@ void TerminalSimulator::Restart(Terminal& t, std::chrono::milliseconds offline) 
             std::lock_guard guard(t.lock);
             t.state = TerminalState::Connecting;
         }
-        t.firstMessage = RegistrationMessage(t.spec);
+        t.firstMessage = RegistrationMessage(t.setup);
         Connect(t);
     });
 }
@@ -389,8 +389,8 @@ void TerminalSimulator::Stop(Terminal& t) {
 void TerminalSimulator::MakeStateful(std::size_t index, TerminalScript script,
                                      pelmora::AlarmSettings settings) {
     Terminal& t = At(index);
-    auto stateful =
-        std::make_shared<StatefulTerminal>(t.spec.deviceId, std::move(script), std::move(settings));
+    auto stateful = std::make_shared<StatefulTerminal>(t.setup.deviceId, std::move(script),
+                                                       std::move(settings));
     std::lock_guard guard(t.lock);
     t.stateful = std::move(stateful);
 }
@@ -456,7 +456,7 @@ void TerminalSimulator::SendHeartbeat(std::size_t index) {
 }
 
 void TerminalSimulator::SendStatus(std::size_t index, PowerSource power) {
-    SendData(index, StatusMessage(At(index).spec.deviceId, power));
+    SendData(index, StatusMessage(At(index).setup.deviceId, power));
 }
 
 void TerminalSimulator::Close(std::size_t index) {

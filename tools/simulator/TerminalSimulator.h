@@ -37,7 +37,7 @@ struct TerminalSpec {
 
 // The first message of a connection: ID (little-endian), SIM number, its NUL
 // terminator, the address, and one spare byte (21 bytes).
-std::vector<std::uint8_t> RegistrationMessage(const TerminalSpec& spec);
+std::vector<std::uint8_t> RegistrationMessage(const TerminalSpec& setup);
 
 // The terminal's 19-byte status message: a short control frame from the
 // terminal (command 0x0202) whose first payload byte tells the power source.
@@ -73,8 +73,8 @@ class TerminalSimulator final {
 
     // Starts connecting a terminal; it registers as soon as it is connected.
     // AddWithFirstMessage sends `firstMessage` instead of the registration.
-    std::size_t Add(const TerminalSpec& spec);
-    std::size_t AddWithFirstMessage(const TerminalSpec& spec,
+    std::size_t Add(const TerminalSpec& setup);
+    std::size_t AddWithFirstMessage(const TerminalSpec& setup,
                                     std::vector<std::uint8_t> firstMessage);
     // Connects and sends nothing at all: a silent peer.
     std::size_t AddSilent();
@@ -125,7 +125,7 @@ class TerminalSimulator final {
 
     Terminal& At(std::size_t index) const;
     std::shared_ptr<StatefulTerminal> StatefulAt(std::size_t index) const;
-    std::size_t AddTerminal(const TerminalSpec& spec,
+    std::size_t AddTerminal(const TerminalSpec& setup,
                             std::optional<std::vector<std::uint8_t>> firstMessage);
     // These run on the terminal's strand.
     void Connect(Terminal& t);
