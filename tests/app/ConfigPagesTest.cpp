@@ -3,6 +3,8 @@
 // library and a stateful simulated terminal.
 #include <gtest/gtest.h>
 
+#include "WindowFixture.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -35,83 +37,29 @@ namespace {
 
 using namespace std::chrono_literals;
 using dovrik::sim::TerminalSimulator;
+using testing::Pump;
 
 std::string G(const QString& text) {
     return Utf8ToGbk(text.toStdString()).value();
 }
 
-bool Pump(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-class ConfigPagesTest : public ::testing::Test {
+class ConfigPagesTest : public testing::WindowTest {
   protected:
     void SetUp() override {
-        qputenv("PELMORA_LOG_DIR", dir_.filePath("logs").toUtf8());
-        settings_ = std::make_unique<ServiceSettings>(dir_.filePath("settings.ini"));
-        settings_->Load();
-        settings_->port = testsupport::FreePort();
-        CMainFrame::Options options;
-        options.settings = settings_.get();
-        options.stopPause = 0ms;
-        options.drainInterval = 10ms;
-        options.engineTiming.textPollInterval = 10ms;
-        options.engineTiming.framePollInterval = 5ms;
-        options.engineTiming.intercomPause = 1ms;
-        options.inform = [this](const QString& text, const QString&) { informed_ << text; };
-        options.confirm = [](const QString&, const QString&) { return true; };
-        frame_ = std::make_unique<CMainFrame>(options);
+        WindowTest::SetUp();
         pages_ = &frame_->CommandView()->ConfigPages();
         grid_ = pages_->BaseConfig().Grid();
     }
-    void TearDown() override {
-        sim_.reset();
-        frame_.reset();
-        DSStopService();
-    }
 
-    // Service running, one stateful terminal listed and ticked.
-    void Connect() {
-        frame_->StartService();
-        TerminalSimulator::Options options;
-        options.port = static_cast<std::uint16_t>(settings_->port);
-        sim_ = std::make_unique<TerminalSimulator>(options);
-        dovrik::sim::TerminalSpec setup;
-        setup.deviceId = 0x0001E240;
-        sim_->Add(setup);
-        sim_->MakeStateful(0);
-        ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
-        frame_->Refresh();
-        ASSERT_EQ(frame_->DeviceView()->RowCount(), 1);
-        frame_->DeviceView()->List()->SetChecked(0, true);
-    }
-    void WaitIdle() {
-        ASSERT_TRUE(Pump([&] { return frame_->CommandView()->Engine().Idle(); }));
-    }
     void ReadBack() {
         pages_->BaseConfig().OnReadBack();
         WaitIdle();
         QCoreApplication::processEvents();
     }
-    QString Log() {
-        frame_->Log().Flush();
-        return frame_->LeftView()->LogText();
-    }
     QString Cell(int row, int column) { return grid_->ItemText(row, column); }
 
-    QTemporaryDir dir_;
-    std::unique_ptr<ServiceSettings> settings_;
-    std::unique_ptr<CMainFrame> frame_;
-    std::unique_ptr<TerminalSimulator> sim_;
     CDeviceConfigDlg* pages_ = nullptr;
     CListCtrlEx* grid_ = nullptr;
-    QStringList informed_;
 };
 
 TEST_F(ConfigPagesTest, GridHasEveryRowAndTheSettingsPageComesFirst) {

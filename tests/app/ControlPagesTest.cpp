@@ -4,6 +4,8 @@
 // stateful simulated terminal.
 #include <gtest/gtest.h>
 
+#include "WindowFixture.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -38,17 +40,8 @@ namespace {
 using namespace std::chrono_literals;
 using dovrik::sim::TerminalScript;
 using dovrik::sim::TerminalSimulator;
+using testing::Pump;
 using Bytes = std::vector<std::uint8_t>;
-
-bool Pump(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // A control frame as the terminal received it.
 struct Frame {
@@ -77,61 +70,17 @@ std::optional<Frame> ReadFrame(const Bytes& m) {
     return f;
 }
 
-class ControlPagesTest : public ::testing::Test {
+class ControlPagesTest : public testing::WindowTest {
   protected:
     void SetUp() override {
-        qputenv("PELMORA_LOG_DIR", dir_.filePath("logs").toUtf8());
-        settings_ = std::make_unique<ServiceSettings>(dir_.filePath("settings.ini"));
-        settings_->Load();
-        settings_->port = testsupport::FreePort();
-        CMainFrame::Options options;
-        options.settings = settings_.get();
-        options.stopPause = 0ms;
-        options.drainInterval = 10ms;
-        options.engineTiming.textPollInterval = 10ms;
-        options.engineTiming.framePollInterval = 5ms;
-        options.engineTiming.framePolls = 200;  // a silent terminal: one second
-        options.engineTiming.intercomPause = 1ms;
-        options.inform = [this](const QString& text, const QString& caption) {
-            informed_ << text;
-            captions_ << caption;
-        };
-        options.confirm = [](const QString&, const QString&) { return true; };
-        frame_ = std::make_unique<CMainFrame>(options);
+        WindowTest::SetUp();
         control_ = &frame_->CommandView()->ControlPages();
         mp3_ = &control_->Mp3Page();
         upgrade_ = &control_->UpgradePage();
         data_ = &frame_->CommandView()->DataSendPage();
         upgrade_->SetPasswordEntry([this] { return password_; });
     }
-    void TearDown() override {
-        sim_.reset();
-        frame_.reset();
-        DSStopService();
-    }
 
-    void Connect(TerminalScript script = {}) {
-        frame_->StartService();
-        TerminalSimulator::Options options;
-        options.port = static_cast<std::uint16_t>(settings_->port);
-        sim_ = std::make_unique<TerminalSimulator>(options);
-        dovrik::sim::TerminalSpec setup;
-        setup.deviceId = 0x0001E240;
-        sim_->Add(setup);
-        sim_->MakeStateful(0, std::move(script));
-        ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
-        frame_->Refresh();
-        ASSERT_EQ(frame_->DeviceView()->RowCount(), 1);
-        frame_->DeviceView()->List()->SetChecked(0, true);
-    }
-    void WaitIdle() {
-        ASSERT_TRUE(Pump([&] { return frame_->CommandView()->Engine().Idle(); }));
-        QCoreApplication::processEvents();
-    }
-    QString Log() {
-        frame_->Log().Flush();
-        return frame_->LeftView()->LogText();
-    }
     // The frames with this request code the terminal received so far.
     std::vector<Frame> Frames(std::uint16_t command) {
         std::vector<Frame> out;
@@ -158,17 +107,11 @@ class ControlPagesTest : public ::testing::Test {
         upgrade_->Version()->setText("V2.0");
     }
 
-    QTemporaryDir dir_;
-    std::unique_ptr<ServiceSettings> settings_;
-    std::unique_ptr<CMainFrame> frame_;
-    std::unique_ptr<TerminalSimulator> sim_;
     CSystemControlDlg* control_ = nullptr;
     CMp3Control* mp3_ = nullptr;
     CUpgradeControl* upgrade_ = nullptr;
     CGPRSDataDlg* data_ = nullptr;
     std::optional<QString> password_ = QStringLiteral("tarnpiked");
-    QStringList informed_;
-    QStringList captions_;
 };
 
 TEST_F(ControlPagesTest, PagesStartAsTheOperatorExpectsThem) {
