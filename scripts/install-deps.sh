@@ -21,6 +21,8 @@ packages=(
     xvfb                # the screenshot script
     xauth
     fonts-wqy-microhei  # Chinese text on screen
+    dpkg-dev            # dpkg-shlibdeps, for the package's dependencies
+    file                # used when the package is built
 )
 
 missing=()
