@@ -152,7 +152,15 @@ void CLeftView::AppendToBox(const QString& line, bool scroll) {
 }
 
 void CLeftView::LogGbk(const std::string& gbkLine) {
-    AppendLog(QString::fromStdString(GbkToUtf8Lossy(gbkLine)));
+    Say(QString::fromStdString(GbkToUtf8Lossy(gbkLine)));
+}
+
+void CLeftView::Say(const QString& line) {
+    if (logSink_) {
+        logSink_(line);
+    } else {
+        AppendLog(line);
+    }
 }
 
 int CLeftView::CheckSelectedDevice() {
@@ -174,7 +182,7 @@ int CLeftView::CheckSelectedDevice() {
     if (counted == 0) {
         LogGbk(text::kNoDeviceChosen);
     } else if (counted > 1) {
-        AppendLog(QStringLiteral("提示:仅对所选择的第一个设备进行操作，不能同时操作多台设备"));
+        Say(QStringLiteral("提示:仅对所选择的第一个设备进行操作，不能同时操作多台设备"));
     }
     return counted;
 }
@@ -202,7 +210,7 @@ void CLeftView::CommitConfiguration() {
         }
     }
     if (checked != 1) {
-        AppendLog(QStringLiteral("请选择一台设备进行配置"));
+        Say(QStringLiteral("请选择一台设备进行配置"));
         return;
     }
     const std::string idText = devices_.IdText(checkedRow);

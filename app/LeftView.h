@@ -52,6 +52,10 @@ class CLeftView final : public QWidget {
     QString LogText() const;
 
     void SetConfirm(Confirm confirm);
+    // Where the pane's own lines go; by default straight into the log. The
+    // window routes them through the same queue as every other line, so all
+    // lines keep the order in which they were written.
+    void SetLogSink(std::function<void(const QString&)> sink) { logSink_ = std::move(sink); }
     AuditLog& Audit() { return audit_; }
 
   signals:
@@ -68,10 +72,12 @@ class CLeftView final : public QWidget {
     int CheckSelectedDevice();
     void AppendToBox(const QString& line, bool scroll = true);
     void LogGbk(const std::string& gbkLine);
+    void Say(const QString& line);
 
     IDeviceList& devices_;
     LinkApi link_;
     Confirm confirm_;
+    std::function<void(const QString&)> logSink_;  // empty: straight into the log
     AuditLog audit_;
 
     QGroupBox* buttonFrame_;

@@ -104,6 +104,7 @@ void CMainFrame::BuildPanes() {
     deviceView_ = new CDeviceView;
     LinkApi link = DovrikLink();
     leftView_ = new CLeftView(*deviceView_, link, outer_);
+    leftView_->SetLogSink([this](const QString& line) { log_->PostText(line); });
     inner_ = new QSplitter(Qt::Vertical, outer_);
     inner_->addWidget(deviceView_);
     commandView_ = new CPelmoraView(*log_, link, *deviceView_, options_.engineTiming, inner_);
