@@ -1,7 +1,9 @@
 #include "DeviceView.h"
 
 #include <QLabel>
+
 #include <QResizeEvent>
+#include "TitleBanner.h"
 
 #include <ctime>
 
@@ -49,11 +51,8 @@ QString LocalTimeText(std::uint32_t seconds) {
 }
 
 CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
-    title_ = new QLabel(QStringLiteral("  终端设备列表"), this);
-    title_->setObjectName("deviceTitle");
-    title_->setStyleSheet(
-        "QLabel#deviceTitle { background: #1f4e79; color: white; font-weight: bold; }");
-    title_->setGeometry(0, 0, kListWidth, kTitleHeight - 2);
+    title_ = MakeTitleBanner(QStringLiteral("终端设备列表"), this);
+    title_->setGeometry(0, 0, kListWidth, kTitleBannerHeight);
     list_ = new CReportCtrl(this);
     const std::pair<QString, int> columns[] = {
         {QStringLiteral("设备ID"), 100},       {QStringLiteral("登陆时间"), 140},

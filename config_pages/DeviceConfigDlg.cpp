@@ -1,7 +1,9 @@
 #include "DeviceConfigDlg.h"
 
 #include <QLabel>
+
 #include <QResizeEvent>
+#include "TitleBanner.h"
 
 #include "BaseConfig.h"
 #include "CommandEngine.h"
@@ -11,16 +13,13 @@
 namespace pelmora {
 
 namespace {
-constexpr int kBannerHeight = 24;
-}
+// The pages start just below the banner.
+constexpr int kPagesTop = kTitleBannerHeight + 2;
+}  // namespace
 
 CDeviceConfigDlg::CDeviceConfigDlg(CommandEngine& engine, IDeviceList& devices, QWidget* parent)
     : QWidget(parent), engine_(engine) {
-    auto* banner = new QLabel(QStringLiteral("  远程配置"), this);
-    banner->setObjectName("configBanner");
-    banner->setStyleSheet(
-        "QLabel#configBanner { background: #1f4e79; color: white; font-weight: bold; }");
-    banner->setGeometry(0, 0, 1200, kBannerHeight - 2);
+    MakeTitleBanner(QStringLiteral("远程配置"), this)->setGeometry(0, 0, 1200, kTitleBannerHeight);
     tabs_ = new CTabSheet(this);
     baseConfig_ = new CBaseConfig(engine, devices);
     adminPage_ = new CAdminNoDlg(engine, devices);
@@ -30,7 +29,7 @@ CDeviceConfigDlg::CDeviceConfigDlg(CommandEngine& engine, IDeviceList& devices, 
     tabs_->AddPage(QStringLiteral("管理号码设置"), adminPage_, 134);
     tabs_->AddPage(QStringLiteral("授权号码设置"), authorizePage_, 136);
     tabs_->AddPage(QStringLiteral("备份号码设置"), backupPage_, 135);
-    tabs_->setGeometry(0, kBannerHeight, 1180, 560);
+    tabs_->setGeometry(0, kPagesTop, 1180, 560);
     tabs_->ShowPages();
     engine.SetSettingsGrid(baseConfig_);
 }
@@ -73,8 +72,8 @@ void CDeviceConfigDlg::OnNumbersReset(const ListChangeNotice& notice) {
 
 void CDeviceConfigDlg::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    tabs_->setGeometry(0, kBannerHeight, std::max(0, width() - 20),
-                       std::max(0, height() - kBannerHeight - 10));
+    tabs_->setGeometry(0, kPagesTop, std::max(0, width() - 20),
+                       std::max(0, height() - kPagesTop - 10));
 }
 
 }  // namespace pelmora

@@ -3,19 +3,17 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include "TitleBanner.h"
 
 #include "CommandEngine.h"
 #include "GbkCodec.h"
 
 namespace pelmora {
-
-namespace {
-constexpr int kBannerHeight = 24;
-}
 
 std::optional<std::string> PlayContentBytes(const QString& text) {
     // Terminals have always been sent line breaks as CR LF.
@@ -27,11 +25,7 @@ std::optional<std::string> PlayContentBytes(const QString& text) {
 
 CGPRSDataDlg::CGPRSDataDlg(CommandEngine& engine, const IDeviceList& devices, QWidget* parent)
     : QWidget(parent), engine_(engine), devices_(devices) {
-    auto* banner = new QLabel(QStringLiteral("  数据发送"), this);
-    banner->setObjectName("dataBanner");
-    banner->setStyleSheet(
-        "QLabel#dataBanner { background: #1f4e79; color: white; font-weight: bold; }");
-    banner->setFixedHeight(kBannerHeight - 2);
+    QLabel* banner = MakeTitleBanner(QStringLiteral("数据发送"), this);
 
     auto* group = new QGroupBox(QStringLiteral("发送内容"), this);
     content_ = new QPlainTextEdit(group);
