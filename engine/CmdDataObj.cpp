@@ -171,4 +171,10 @@ std::optional<std::vector<std::uint8_t>> FrameStream::Next() {
     return found;
 }
 
+bool IsStatusMessage(const std::uint8_t* p, std::size_t length) {
+    return p != nullptr && length >= kStatusMessageLength && p[0] == 0x02 && p[1] == 0x11 &&
+           p[2] == 0x01 && p[10] == 0x02 && p[11] == 0x00 && p[13] == 0x00 && p[14] == 0x02 &&
+           p[18] == 0x03;
+}
+
 }  // namespace pelmora

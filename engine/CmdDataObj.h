@@ -92,6 +92,12 @@ std::vector<std::uint8_t> PackFrame(std::uint32_t deviceId, std::uint16_t comman
                                     std::int32_t frameCount = 1, std::int32_t frameIndex = 0,
                                     const FrameTimestamp& timestamp = {});
 
+// The terminal's status message: a short frame of at least 19 bytes whose
+// header, answer code 0x0202 and end byte are in place (the checksum is not
+// looked at). Its byte 15 tells the power: bit 0 set is battery.
+inline constexpr std::size_t kStatusMessageLength = 19;
+bool IsStatusMessage(const std::uint8_t* bytes, std::size_t length);
+
 // Cuts whole frames out of a byte stream that may hold partial frames, text
 // and several frames at once: a frame is taken by its length field once all
 // of it has arrived; bytes that cannot start a frame are skipped; a frame with

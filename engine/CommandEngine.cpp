@@ -36,13 +36,6 @@ int ListKindOf(CommandKind kind) {
     }
 }
 
-// The status message is a short frame of 19 bytes from the terminal; these
-// bytes identify it (the checksum is not looked at).
-bool IsStatusMessage(const std::uint8_t* p, std::size_t length) {
-    return length >= 19 && p[0] == 0x02 && p[1] == 0x11 && p[2] == 0x01 && p[10] == 0x02 &&
-           p[11] == 0x00 && p[13] == 0x00 && p[14] == 0x02 && p[18] == 0x03;
-}
-
 }  // namespace
 
 bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId) {

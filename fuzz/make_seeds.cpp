@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "CmdDataObj.h"
@@ -72,6 +73,22 @@ int main(int argc, char** argv) {
         wire.resize(dovrik::EscapeForSend(plain.data(), plain.size(), wire.data()));
         Write(link, "escaped_frame", wire);
     }
+
+    const fs::path receive = root / "fuzz_receive";
+    for (const auto& [name, plain] :
+         {std::pair<std::string, Bytes>{"status_battery", PackFrame(5, kStatusMessage, {0x01, 0x00})},
+          {"status_mains", PackFrame(0x12345678, kStatusMessage, {0x00, 0x00})},
+          {"text_with_nul", Bytes{'1', '2', 0x00, '3'}},
+          {"settings_ok", Bytes{'O', 'K', '\r', '\n'}}}) {
+        Bytes wire(dovrik::kMaxWireMessage);
+        wire.resize(dovrik::EscapeForSend(plain.data(), plain.size(), wire.data()));
+        Write(receive, name, wire);
+    }
+    Write(receive, "heartbeat", Bytes{0xFE});
+    Bytes pairs;
+    for (std::size_t i = 0; i < dovrik::kMaxWireMessage / 2; ++i) pairs.insert(pairs.end(), {0xFD, 0xED});
+    Write(receive, "wire_limit_of_pairs", pairs);
+    Write(receive, "over_the_limit", Bytes(dovrik::kMaxWireMessage + 1, 0x41));
 
     const fs::path frames = root / "fuzz_frames";
     const FrameTimestamp stamp{24, 5, 17, 8, 30, 0};

@@ -31,6 +31,28 @@ bool IsHeartbeat(const std::uint8_t* bytes, std::size_t count) {
     return count == 1 && bytes[0] == kHeartbeatByte;
 }
 
+ReceiveKind ClassifyReceive(const std::uint8_t* bytes, std::size_t count) {
+    if (IsHeartbeat(bytes, count)) return ReceiveKind::Heartbeat;
+    if (count > kMaxWireMessage) return ReceiveKind::TooLong;
+    return ReceiveKind::Message;
+}
+
+bool MakePacket(std::uint32_t deviceId, std::uint32_t receiveTime, const std::uint8_t* bytes,
+                std::size_t count, _PACKET& packet) {
+    static_assert(sizeof packet.data > kMaxWireMessage, "room for the message and its NUL");
+    if (bytes == nullptr || count == 0 || ClassifyReceive(bytes, count) != ReceiveKind::Message) {
+        return false;
+    }
+    packet.deviceId = deviceId;
+    packet.receiveTime = receiveTime;
+    const std::size_t plain = Unescape(bytes, count, packet.data);
+    packet.data[plain] = 0;
+    packet.length = static_cast<std::uint16_t>(plain);
+    packet.valid = 1;
+    std::memset(packet.reserved, 0, sizeof packet.reserved);
+    return true;
+}
+
 std::size_t EscapeForSend(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
     std::size_t written = 0;
     for (std::size_t i = 0; i < count && written < kMaxWireMessage; ++i) {

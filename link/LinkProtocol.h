@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "Dovrik.h"
+
 namespace dovrik {
 
 inline constexpr std::size_t kMaxWireMessage = 4096;  // both directions, counted on the wire
@@ -27,6 +29,18 @@ std::optional<Registration> ParseRegistration(const std::uint8_t* bytes, std::si
 
 // A receive of exactly the byte 0xFE.
 bool IsHeartbeat(const std::uint8_t* bytes, std::size_t count);
+
+// What a receive on a registered connection is. A heartbeat and a receive of
+// more than kMaxWireMessage bytes only prove the terminal alive; anything else
+// (one byte or more) is a message to un-escape and queue.
+enum class ReceiveKind { Heartbeat, TooLong, Message };
+ReceiveKind ClassifyReceive(const std::uint8_t* bytes, std::size_t count);
+
+// The queued form of a receive: its un-escaped bytes, a NUL after them, their
+// count and valid = 1. False, with the packet untouched, unless the receive
+// is a message.
+bool MakePacket(std::uint32_t deviceId, std::uint32_t receiveTime, const std::uint8_t* bytes,
+                std::size_t count, _PACKET& packet);
 
 // Escapes `count` plain bytes into `out`, which holds kMaxWireMessage bytes.
 // Output stops at kMaxWireMessage bytes, even in the middle of a pair.

@@ -227,17 +227,10 @@ void CUserServer::OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) 
             entry->second.positionHint = position;
         }
     }
-    const auto count = static_cast<std::size_t>(buffer->length);
-    if (IsHeartbeat(buffer->data, count) || count > kMaxWireMessage) return;
-
     _PACKET packet;
-    packet.deviceId = id;
-    packet.receiveTime = now;
-    const std::size_t plain = Unescape(buffer->data, count, packet.data);
-    packet.data[plain] = 0;
-    packet.length = static_cast<std::uint16_t>(plain);
-    packet.valid = 1;
-    std::memset(packet.reserved, 0, sizeof packet.reserved);
+    if (!MakePacket(id, now, buffer->data, static_cast<std::size_t>(buffer->length), packet)) {
+        return;
+    }
 
     std::lock_guard guard(queueLock_);
     if (queue_.size() > queueLimit_) return;

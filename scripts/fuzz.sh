@@ -3,7 +3,8 @@
 # and UndefinedBehaviorSanitizer) and runs each one on a copy of its seed
 # corpus for the given time. Prints the executions per target and whether it
 # found anything; a finding's input is kept under build/fuzz/findings/.
-# Usage: scripts/fuzz.sh [seconds-per-target, default 600]
+# Usage: scripts/fuzz.sh [seconds-per-target, default 600] [target...]
+#        (every target when none is named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,16 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -eq 0 ]; then
     exit 2
 fi
 
-targets=(fuzz_link fuzz_settings_report fuzz_frames fuzz_number_list)
+all_targets=(fuzz_link fuzz_receive fuzz_settings_report fuzz_frames fuzz_number_list)
+shift || true
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
+for t in "${targets[@]}"; do
+    if ! printf '%s\n' "${all_targets[@]}" | grep -qx "$t"; then
+        echo "unknown target: $t (known: ${all_targets[*]})" >&2
+        exit 2
+    fi
+done
 
 # The project's own packages (Qt is found by every configure), then clang and
 # the runtime that holds libclang_rt.fuzzer for clang 14.
@@ -37,7 +47,6 @@ cmake --build --preset fuzz --target "${targets[@]}"
 bin=build/fuzz/fuzz
 work=build/fuzz/fuzz-run
 findings=build/fuzz/findings
-rm -rf "$work"
 mkdir -p "$work" "$findings"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
@@ -47,6 +56,7 @@ declare -A execs result
 status=0
 for t in "${targets[@]}"; do
     corpus="$work/$t/corpus"
+    rm -rf "${work:?}/$t" "${findings:?}/$t"
     mkdir -p "$corpus" "$findings/$t"
     cp fuzz/corpus/"$t"/* "$corpus"/
     log="$work/$t/fuzz.log"

@@ -116,3 +116,15 @@ TEST(Heartbeat, IsExactlyOneFeByte) {
     const std::uint8_t other[] = {0xFD};
     EXPECT_FALSE(dovrik::IsHeartbeat(other, 1));
 }
+
+TEST(Receive, OnlyMessagesUpToTheWireLimitAreQueued) {
+    using dovrik::ClassifyReceive;
+    using dovrik::ReceiveKind;
+    Bytes big(dovrik::kMaxWireMessage + 1, 0xFE);
+    EXPECT_EQ(ClassifyReceive(big.data(), 1), ReceiveKind::Heartbeat);
+    EXPECT_EQ(ClassifyReceive(big.data(), 2), ReceiveKind::Message);  // two heartbeats glued
+    EXPECT_EQ(ClassifyReceive(big.data(), dovrik::kMaxWireMessage), ReceiveKind::Message);
+    EXPECT_EQ(ClassifyReceive(big.data(), big.size()), ReceiveKind::TooLong);
+    const std::uint8_t fd[] = {0xFD};
+    EXPECT_EQ(ClassifyReceive(fd, 1), ReceiveKind::Message);
+}
