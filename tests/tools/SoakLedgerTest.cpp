@@ -1,0 +1,90 @@
+// The soak run's ledger decides whether the centre lost, doubled or reordered
+// a message, so it must find each of those faults and nothing else.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "SoakLedger.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using soak::MakeRecord;
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+void Take(soak::ReceiveLedger& ledger, std::uint32_t id, const Bytes& message) {
+    ledger.Take(id, message.data(), message.size());
+}
+
+TEST(SoakLedger, ReadsGluedRecordsAndSkipsWhatRodeAlong) {
+    soak::ReceiveLedger ledger;
+    const Bytes status = {0x02, 0x11, 0x01, 0x00, 0x0C, 0x07, 0,    0,    0x70, 0x02,
+                          0x02, 0x00, 0x01, 0x00, 0x02, 0x01, 0x00, 0x8A, 0x03};
+    Take(ledger, 7, Join({Bytes{0xFE}, MakeRecord(7, 0, 0, 300), MakeRecord(7, 0, 1, 0)}));
+    Take(ledger, 7, Join({status, MakeRecord(7, 0, 2, 60), Bytes{'<', 0xFE}}));
+    Take(ledger, 7, MakeRecord(7, 1, 0, 5));  // the terminal's next connection
+    EXPECT_TRUE(ledger.FaultFree());
+    EXPECT_EQ(ledger.Records(), 4u);
+    EXPECT_EQ(ledger.Messages(), 3u);
+    EXPECT_EQ(ledger.MessagesWithSeveralRecords(), 1u);
+    EXPECT_EQ(ledger.OtherBytes(), 1u + status.size() + 2u);
+    const auto v = ledger.Check({{7, 0, 3, false}, {7, 1, 1, true}});
+    EXPECT_TRUE(v.Clean());
+    EXPECT_EQ(v.received, 4u);
+}
+
+TEST(SoakLedger, FindsEveryKindOfFault) {
+    soak::ReceiveLedger ledger;
+    Take(ledger, 1, MakeRecord(1, 0, 0, 10));
+    Take(ledger, 1, MakeRecord(1, 0, 0, 10));  // twice
+    EXPECT_EQ(ledger.Duplicates(), 1u);
+    Take(ledger, 1, MakeRecord(1, 0, 3, 10));  // 1 and 2 skipped
+    EXPECT_EQ(ledger.Gaps(), 2u);
+    Take(ledger, 1, MakeRecord(2, 0, 0, 10));  // another terminal's record
+    EXPECT_EQ(ledger.Misrouted(), 1u);
+    Bytes damaged = MakeRecord(1, 0, 4, 10);
+    damaged.back() ^= 0x40;
+    Take(ledger, 1, damaged);
+    Bytes cut = MakeRecord(1, 0, 5, 10);
+    cut.pop_back();
+    Take(ledger, 1, cut);
+    Bytes badHeader = MakeRecord(1, 0, 6, 0);
+    badHeader[10] = ';';
+    Take(ledger, 1, badHeader);
+    EXPECT_EQ(ledger.Damaged(), 3u);
+    EXPECT_FALSE(ledger.FaultFree());
+}
+
+TEST(SoakLedger, OnlyConnectionsThatStayedMustBeComplete) {
+    soak::ReceiveLedger ledger;
+    for (std::uint32_t s = 0; s < 3; ++s) Take(ledger, 5, MakeRecord(5, 0, s, 1));
+    for (std::uint32_t s = 0; s < 2; ++s) Take(ledger, 5, MakeRecord(5, 1, s, 1));
+    Take(ledger, 6, MakeRecord(6, 0, 0, 1));
+    Take(ledger, 9, MakeRecord(9, 4, 0, 1));  // a connection nobody reported
+
+    const auto v = ledger.Check({{5, 0, 5, false}, {5, 1, 4, true}, {6, 0, 0, true}});
+    EXPECT_EQ(v.lostAtClose, 2u);  // the closed connection's last two
+    EXPECT_EQ(v.lost, 2u);         // the connected one's last two
+    EXPECT_EQ(v.beyondSent, 1u);   // terminal 6 sent nothing
+    EXPECT_EQ(v.unknown, 1u);
+    EXPECT_EQ(v.received, 5u);
+    EXPECT_FALSE(v.Clean());
+    EXPECT_TRUE(
+        ledger.Check({{5, 0, 3, true}, {5, 1, 2, true}, {6, 0, 1, true}, {9, 4, 1, true}}).Clean());
+}
+
+TEST(SoakLedger, RecordsCarryEveryByteValue) {
+    const Bytes r = MakeRecord(0x70000001, 3, 9, 256);
+    ASSERT_EQ(r.size(), soak::kRecordHeader + 256);
+    std::vector<bool> seen(256);
+    for (std::size_t i = soak::kRecordHeader; i < r.size(); ++i) seen[r[i]] = true;
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
+}
+
+}  // namespace

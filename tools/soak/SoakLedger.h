@@ -1,0 +1,88 @@
+// The bookkeeping of the soak run: the data messages its terminals send and
+// the ledger that checks, per connection, that the centre got every one of
+// them exactly once and in order.
+//
+// A message is one record: "<S" device ID ":" epoch ":" sequence ":" length
+// ">" in fixed-width hexadecimal, then `length` payload bytes computed from
+// the first three, so a damaged or misrouted record is recognised. The epoch
+// numbers the connections of one terminal; the sequence starts at 0 on each.
+//
+// The centre gets whatever one receive held, so a queued message may hold
+// several records, heartbeat bytes or a status message next to them. The
+// ledger reads records one after the other and skips anything else up to the
+// next "<S".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace soak {
+
+inline constexpr std::size_t kRecordHeader = 2 + 8 + 1 + 8 + 1 + 8 + 1 + 4 + 1;  // 34
+inline constexpr std::size_t kMaxPayload = 0xFFFF;
+
+std::vector<std::uint8_t> MakeRecord(std::uint32_t deviceId, std::uint32_t epoch,
+                                     std::uint32_t sequence, std::size_t payloadLength);
+
+// One connection as the terminal side saw it when the run ended.
+struct SentEpoch {
+    std::uint32_t deviceId = 0;
+    std::uint32_t epoch = 0;
+    std::uint32_t sent = 0;  // records handed to the connection
+    // Still connected at the end: every record must have arrived. A connection
+    // that was closed, reset or replaced may have lost the records it had not
+    // delivered yet, but never one before a record that arrived.
+    bool stayedConnected = false;
+};
+
+struct LedgerVerdict {
+    std::uint64_t received = 0;     // records taken in order
+    std::uint64_t lost = 0;         // missing records of connections that stayed
+    std::uint64_t lostAtClose = 0;  // undelivered tails of closed connections
+    std::uint64_t unknown = 0;      // records of a connection the terminals never had
+    std::uint64_t beyondSent = 0;   // more records than the terminal sent
+    bool Clean() const { return lost == 0 && unknown == 0 && beyondSent == 0; }
+};
+
+class ReceiveLedger {
+  public:
+    // One message as the centre dequeued it.
+    void Take(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length);
+
+    // Faults seen while taking messages.
+    std::uint64_t Duplicates() const { return duplicates_; }  // a sequence number seen before
+    std::uint64_t Gaps() const { return gaps_; }              // records skipped over
+    std::uint64_t Misrouted() const { return misrouted_; }    // another terminal's record
+    std::uint64_t Damaged() const { return damaged_; }        // bad header, payload or cut off
+    bool FaultFree() const {
+        return duplicates_ == 0 && gaps_ == 0 && misrouted_ == 0 && damaged_ == 0;
+    }
+
+    std::uint64_t Records() const { return records_; }
+    std::uint64_t Messages() const { return messages_; }
+    std::uint64_t MessagesWithSeveralRecords() const { return glued_; }
+    std::uint64_t OtherBytes() const { return otherBytes_; }
+
+    // Compares what arrived with what the terminals sent.
+    LedgerVerdict Check(const std::vector<SentEpoch>& sent) const;
+
+  private:
+    static std::uint64_t Key(std::uint32_t deviceId, std::uint32_t epoch) {
+        return static_cast<std::uint64_t>(deviceId) << 32 | epoch;
+    }
+
+    std::unordered_map<std::uint64_t, std::uint32_t> next_;  // next expected sequence
+    std::uint64_t duplicates_ = 0;
+    std::uint64_t gaps_ = 0;
+    std::uint64_t misrouted_ = 0;
+    std::uint64_t damaged_ = 0;
+    std::uint64_t records_ = 0;
+    std::uint64_t messages_ = 0;
+    std::uint64_t glued_ = 0;
+    std::uint64_t otherBytes_ = 0;
+};
+
+}  // namespace soak
