@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -53,6 +54,15 @@ double Median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+int CountEntries(const char* folder) {
+    DIR* dir = opendir(folder);
+    if (dir == nullptr) return -1;
+    int count = 0;
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+    return count - 2;
 }
 
 std::uint16_t FreePort() {

@@ -2,8 +2,6 @@
 // child process) connect at once, and the service is stopped again, cycle
 // after cycle. Each cycle must register every terminal; threads, open
 // descriptors and memory must come back to where they were.
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,15 +18,6 @@ using bench::ChildProcess;
 
 constexpr std::uint64_t kQuit = 0;
 
-int Entries(const char* folder) {
-    DIR* dir = opendir(folder);
-    if (dir == nullptr) return -1;
-    int count = 0;
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-    return count - 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,7 +30,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--terminals" && i + 1 < argc) {
             terminals = std::atoi(argv[++i]);
         } else {
-            std::printf("Usage: bench_stop_start [--cycles N] [--terminals T]   (defaults 100, 1000)\n");
+            std::printf(
+                "Usage: bench_stop_start [--cycles N] [--terminals T]   (defaults 100, 1000)\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -70,7 +60,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         load.Send(1);
-        const double seconds = bench::TimeUntil([&] { return DSGetModemCount() >= terminals; }, 30s);
+        const double seconds =
+            bench::TimeUntil([&] { return DSGetModemCount() >= terminals; }, 30s);
         load.Receive();
         if (seconds < 0) ++failedCycles;
         worstSeconds = std::max(worstSeconds, seconds);
@@ -80,21 +71,25 @@ int main(int argc, char** argv) {
         while (DSGetNextData(&packet, 0)) {
         }
         if (cycle == 1) {  // after warm-up: pools and allocator settled
-            threadsBase = Entries("/proc/self/task");
-            descriptorsBase = Entries("/proc/self/fd");
+            threadsBase = bench::CountEntries("/proc/self/task");
+            descriptorsBase = bench::CountEntries("/proc/self/fd");
             rssBase = bench::ResidentBytes();
         }
     }
     load.Send(kQuit);
     load.Wait();
-    const int threads = Entries("/proc/self/task");
-    const int descriptors = Entries("/proc/self/fd");
+    const int threads = bench::CountEntries("/proc/self/task");
+    const int descriptors = bench::CountEntries("/proc/self/fd");
     const long long rss = bench::ResidentBytes();
-    std::printf("Stop and start under load: %d cycles, %d terminals connecting at once each cycle\n",
-                cycles, terminals);
-    std::printf("cycles where not every terminal registered within 30 s: %d; slowest cycle %.2f s\n",
-                failedCycles, worstSeconds);
-    std::printf("after cycle 2 / at the end: threads %d / %d, open descriptors %d / %d, RSS %.1f / %.1f MiB\n",
-                threadsBase, threads, descriptorsBase, descriptors, rssBase / 1048576.0, rss / 1048576.0);
+    std::printf(
+        "Stop and start under load: %d cycles, %d terminals connecting at once each cycle\n",
+        cycles, terminals);
+    std::printf(
+        "cycles where not every terminal registered within 30 s: %d; slowest cycle %.2f s\n",
+        failedCycles, worstSeconds);
+    std::printf(
+        "after cycle 2 / at the end: threads %d / %d, open descriptors %d / %d, RSS %.1f / %.1f "
+        "MiB\n",
+        threadsBase, threads, descriptorsBase, descriptors, rssBase / 1048576.0, rss / 1048576.0);
     return failedCycles == 0 && threads <= threadsBase && descriptors <= descriptorsBase ? 0 : 1;
 }
