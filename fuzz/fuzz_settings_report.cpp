@@ -49,8 +49,7 @@ void CheckReport(const AlarmSettings& r) {
     const pelmora::DtuSettings& d = r.dtu;
     for (const std::string* t :
          {&d.serverIp, &d.serverPort, &d.secondaryServerIp, &d.secondaryServerPort, &d.dnsServerIp,
-          &d.secondDnsServerIp, &d.workMode, &d.activateMethod, &d.debugLevel, &d.serialCommMode,
-          &d.serialBaudrate, &d.returnToMainServer, &d.modemId, &d.modemPhoneNumber,
+          &d.secondDnsServerIp, &d.workMode, &d.activateMethod, &d.debugLevel, &d.serialBaudrate, &d.returnToMainServer, &d.modemId, &d.modemPhoneNumber,
           &d.bytesFinishInterval, &d.customKeepOnlineInfo, &d.customRegisterInfo,
           &d.linkFailRetryTimes, &d.dialFailWaitTime, &d.deliverTcpDataDirectly, &d.apn,
           &d.pppUserId, &d.pppPassword, &d.centerCallNumber, &d.smsCenter, &d.heartbeatPollTime,
@@ -58,6 +57,11 @@ void CheckReport(const AlarmSettings& r) {
           &d.dataDaemonPppOffPassword, &r.totalServers}) {
         CheckText(*t, pelmora::kModemValueLimit);
     }
+    // The serial mode is shortened to three characters of its line (the
+    // first, third and last), so it may pair a lone CR with a lone LF of a
+    // garbled line; it is shown, never sent back.
+    FUZZ_CHECK(d.serialCommMode.size() <= 3);
+    FUZZ_CHECK(d.serialCommMode.find('\0') == std::string::npos);
 }
 
 // What ParseNumberList must store: the comma pieces in order, at most one
