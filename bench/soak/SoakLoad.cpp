@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -35,6 +36,7 @@ struct Slot {
     std::uint32_t epoch = 0;          // of the open connection
     std::uint32_t sent = 0;
     bool open = false;
+    Clock::time_point openedAt{};
     Clock::time_point readyAt{};
     Clock::time_point reconnectAt{};
     Clock::time_point quietUntil{};
@@ -194,6 +196,7 @@ class Fleet {
         s.index = index;
         s.sent = 0;
         s.open = true;
+        s.openedAt = now;
         s.readyAt = now + kSettle;
         s.quietUntil = {};
         ++stats_.connections;
@@ -229,7 +232,19 @@ class Fleet {
             // Only the slot's current connection counts: the old one of a
             // re-registration is closed by the centre, as it should be.
             if (!s.open || s.index != index) continue;
-            ++stats_.droppedByCentre;
+            if (++stats_.droppedByCentre <= 10) {
+                const bool failed = sim_.State(index) == TerminalState::Failed;
+                std::fprintf(
+                    stderr,
+                    "soak load: %08x, connection %u, ended %lld ms after it was opened "
+                    "(%s, %s registered)\n",
+                    s.id, s.epoch,
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(now - s.openedAt)
+                            .count()),
+                    failed ? "failed" : "closed",
+                    sim_.Registrations(index) > 0 ? "had" : "had not");
+            }
             EndEpoch(s, now);
         }
     }

@@ -61,23 +61,37 @@ TEST(SoakLedger, FindsEveryKindOfFault) {
     EXPECT_FALSE(ledger.FaultFree());
 }
 
-TEST(SoakLedger, OnlyConnectionsThatStayedMustBeComplete) {
+class SoakLedgerReserved : public ::testing::TestWithParam<bool> {};
+
+// With a reserved table (IDs 5 and 6, two connections each) terminal 9 and
+// the connections past the second are kept apart, and must count the same.
+TEST_P(SoakLedgerReserved, OnlyConnectionsThatStayedMustBeComplete) {
     soak::ReceiveLedger ledger;
+    if (GetParam()) ledger.Reserve(5, 2, 2);
+    Take(ledger, 6, MakeRecord(6, 7, 0, 1));  // a third connection of 6, past the table
     for (std::uint32_t s = 0; s < 3; ++s) Take(ledger, 5, MakeRecord(5, 0, s, 1));
     for (std::uint32_t s = 0; s < 2; ++s) Take(ledger, 5, MakeRecord(5, 1, s, 1));
     Take(ledger, 6, MakeRecord(6, 0, 0, 1));
     Take(ledger, 9, MakeRecord(9, 4, 0, 1));  // a connection nobody reported
 
-    const auto v = ledger.Check({{5, 0, 5, false}, {5, 1, 4, true}, {6, 0, 0, true}});
+    const auto v =
+        ledger.Check({{5, 0, 5, false}, {5, 1, 4, true}, {6, 0, 0, true}, {6, 7, 3, true}});
     EXPECT_EQ(v.lostAtClose, 2u);  // the closed connection's last two
-    EXPECT_EQ(v.lost, 2u);         // the connected one's last two
-    EXPECT_EQ(v.beyondSent, 1u);   // terminal 6 sent nothing
+    EXPECT_EQ(v.lost, 4u);         // the connected ones' last two each
+    EXPECT_EQ(v.beyondSent, 1u);   // terminal 6 sent nothing on its first
     EXPECT_EQ(v.unknown, 1u);
-    EXPECT_EQ(v.received, 5u);
+    EXPECT_EQ(v.received, 6u);
     EXPECT_FALSE(v.Clean());
-    EXPECT_TRUE(
-        ledger.Check({{5, 0, 3, true}, {5, 1, 2, true}, {6, 0, 1, true}, {9, 4, 1, true}}).Clean());
+    EXPECT_TRUE(ledger
+                    .Check({{5, 0, 3, true},
+                            {5, 1, 2, true},
+                            {6, 0, 1, true},
+                            {6, 7, 1, true},
+                            {9, 4, 1, true}})
+                    .Clean());
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, SoakLedgerReserved, ::testing::Values(false, true));
 
 TEST(SoakLedger, RecordsCarryEveryByteValue) {
     const Bytes r = MakeRecord(0x70000001, 3, 9, 256);

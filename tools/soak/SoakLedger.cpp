@@ -60,6 +60,45 @@ std::vector<std::uint8_t> MakeRecord(std::uint32_t deviceId, std::uint32_t epoch
     return record;
 }
 
+void ReceiveLedger::Reserve(std::uint32_t firstId, std::uint32_t count, std::uint32_t epochs) {
+    denseFirst_ = firstId;
+    denseCount_ = count;
+    denseEpochs_ = epochs;
+    // Written now, so the pages are resident from the start.
+    dense_.assign(static_cast<std::size_t>(count) * epochs, 0);
+    next_.reserve(1024);
+}
+
+std::size_t ReceiveLedger::DenseIndex(std::uint32_t deviceId, std::uint32_t epoch) const {
+    const std::uint32_t offset = deviceId - denseFirst_;
+    if (deviceId < denseFirst_ || offset >= denseCount_ || epoch >= denseEpochs_) return kNotDense;
+    return static_cast<std::size_t>(offset) * denseEpochs_ + epoch;
+}
+
+std::uint32_t& ReceiveLedger::Entry(std::uint32_t deviceId, std::uint32_t epoch) {
+    const std::size_t i = DenseIndex(deviceId, epoch);
+    return i != kNotDense ? dense_[i] : next_[Key(deviceId, epoch)];
+}
+
+std::uint32_t ReceiveLedger::Got(std::uint32_t deviceId, std::uint32_t epoch) const {
+    const std::size_t i = DenseIndex(deviceId, epoch);
+    if (i != kNotDense) return dense_[i];
+    const auto it = next_.find(Key(deviceId, epoch));
+    return it == next_.end() ? 0 : it->second;
+}
+
+template <typename F>
+void ReceiveLedger::ForEachConnection(F f) const {
+    for (std::size_t i = 0; i < dense_.size(); ++i) {
+        if (dense_[i] == 0) continue;
+        f(denseFirst_ + static_cast<std::uint32_t>(i / denseEpochs_),
+          static_cast<std::uint32_t>(i % denseEpochs_), dense_[i]);
+    }
+    for (const auto& [key, got] : next_) {
+        f(static_cast<std::uint32_t>(key >> 32), static_cast<std::uint32_t>(key), got);
+    }
+}
+
 void ReceiveLedger::Take(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length) {
     ++messages_;
     if (data == nullptr) length = 0;
@@ -98,7 +137,7 @@ void ReceiveLedger::Take(std::uint32_t deviceId, const std::uint8_t* data, std::
         }
         ++inMessage;
         ++records_;
-        std::uint32_t& next = next_[Key(h.deviceId, h.epoch)];
+        std::uint32_t& next = Entry(h.deviceId, h.epoch);
         if (h.sequence < next) {
             ++duplicates_;
         } else {
@@ -116,8 +155,7 @@ LedgerVerdict ReceiveLedger::Check(const std::vector<SentEpoch>& sent) const {
     for (const SentEpoch& s : sent) {
         const std::uint64_t key = Key(s.deviceId, s.epoch);
         known.insert(key);
-        const auto it = next_.find(key);
-        const std::uint32_t got = it == next_.end() ? 0 : it->second;
+        const std::uint32_t got = Got(s.deviceId, s.epoch);
         v.received += std::min(got, s.sent);
         if (got > s.sent) {
             v.beyondSent += got - s.sent;
@@ -127,9 +165,9 @@ LedgerVerdict ReceiveLedger::Check(const std::vector<SentEpoch>& sent) const {
             v.lostAtClose += s.sent - got;
         }
     }
-    for (const auto& [key, got] : next_) {
-        if (known.count(key) == 0) v.unknown += got;
-    }
+    ForEachConnection([&](std::uint32_t deviceId, std::uint32_t epoch, std::uint32_t got) {
+        if (known.count(Key(deviceId, epoch)) == 0) v.unknown += got;
+    });
     return v;
 }
 

@@ -49,6 +49,11 @@ struct LedgerVerdict {
 
 class ReceiveLedger {
   public:
+    // Makes room now for the first `epochs` connections of the IDs firstId to
+    // firstId + count - 1, so that taking their messages allocates nothing
+    // (the soak run measures the memory of the process the ledger lives in).
+    void Reserve(std::uint32_t firstId, std::uint32_t count, std::uint32_t epochs);
+
     // One message as the centre dequeued it.
     void Take(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length);
 
@@ -73,8 +78,21 @@ class ReceiveLedger {
     static std::uint64_t Key(std::uint32_t deviceId, std::uint32_t epoch) {
         return static_cast<std::uint64_t>(deviceId) << 32 | epoch;
     }
+    static constexpr std::size_t kNotDense = static_cast<std::size_t>(-1);
+    std::size_t DenseIndex(std::uint32_t deviceId, std::uint32_t epoch) const;
+    // The next expected sequence of a connection: 0 before its first record.
+    std::uint32_t& Entry(std::uint32_t deviceId, std::uint32_t epoch);
+    std::uint32_t Got(std::uint32_t deviceId, std::uint32_t epoch) const;
+    // Calls f(deviceId, epoch, next) for every connection that has had a record.
+    template <typename F>
+    void ForEachConnection(F f) const;
 
-    std::unordered_map<std::uint64_t, std::uint32_t> next_;  // next expected sequence
+    // Reserved: [(deviceId - denseFirst_) * denseEpochs_ + epoch]; the rest in the map.
+    std::vector<std::uint32_t> dense_;
+    std::uint32_t denseFirst_ = 0;
+    std::uint32_t denseCount_ = 0;
+    std::uint32_t denseEpochs_ = 0;
+    std::unordered_map<std::uint64_t, std::uint32_t> next_;
     std::uint64_t duplicates_ = 0;
     std::uint64_t gaps_ = 0;
     std::uint64_t misrouted_ = 0;
