@@ -119,9 +119,11 @@ TEST(FrameStream, SkipsTextAndDropsDamagedFrames) {
     const Bytes answer = PackFrame(5, kPlayMp3Answer, {0x01});
     Bytes damaged = answer;
     damaged[damaged.size() - 2] ^= 0x40;
-    Bytes mixed = {'O', 'K', '\r', '\n', 0x02, 0x11};
-    mixed.insert(mixed.end(), damaged.begin(), damaged.end());
-    mixed.insert(mixed.end(), answer.begin(), answer.end());
+    const Bytes text = {'O', 'K', '\r', '\n', 0x02, 0x11};
+    Bytes mixed;
+    for (const Bytes* part : {&text, static_cast<const Bytes*>(&damaged), &answer}) {
+        mixed.insert(mixed.end(), part->begin(), part->end());
+    }
     FrameStream stream;
     stream.Append(mixed.data(), mixed.size());
     EXPECT_EQ(stream.Next(), answer);
