@@ -25,21 +25,9 @@ for t in "${targets[@]}"; do
     fi
 done
 
-# The project's own packages (Qt is found by every configure), then clang and
-# the runtime that holds libclang_rt.fuzzer for clang 14.
-scripts/install-deps.sh
-fuzz_packages=(clang libclang-rt-14-dev)
-missing=()
-for p in "${fuzz_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    as_root=()
-    [ "$(id -u)" -ne 0 ] && as_root=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${as_root[@]}" apt-get update
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+# The project's own packages (Qt is found by every configure), clang and the
+# runtime that holds libFuzzer.
+scripts/install-deps.sh fuzz
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]}"

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs every system package the project needs to build, test and run.
 # This is the one list of packages; Debian 12 names.
+# Usage: scripts/install-deps.sh [fuzz] [package-check]
+#   fuzz           also clang and its fuzzing runtime (scripts/fuzz.sh)
+#   package-check  also debootstrap (scripts/package-check.sh)
 set -euo pipefail
 
 packages=(
@@ -24,6 +27,16 @@ packages=(
     dpkg-dev            # dpkg-shlibdeps, for the package's dependencies
     file                # used when the package is built
 )
+for extra in "$@"; do
+    case "$extra" in
+        fuzz) packages+=(clang libclang-rt-14-dev) ;;  # libFuzzer comes with clang 14's runtime
+        package-check) packages+=(debootstrap) ;;
+        *)
+            echo "usage: $0 [fuzz] [package-check]" >&2
+            exit 2
+            ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,10 +13,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "scripts/package-check.sh needs root (debootstrap, chroot)" >&2
     exit 2
 fi
-if ! command -v debootstrap >/dev/null; then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends debootstrap
-fi
+scripts/install-deps.sh package-check
 
 scripts/package.sh
 deb=$(ls build/package/pelmora_*.deb)
