@@ -50,7 +50,7 @@ in_root dpkg -L pelmora | grep -E 'bin/|lib.*Dovrik|include|applications|icons'
 echo "== dovrik-console --demo 2 --duration 5"
 in_root dovrik-console --demo 2 --port 5099 --duration 5
 echo "== Pelmora --start (offscreen, 4 s)"
-rm -f "$root/tmp/pelmora-installed.png"
+rm -rf "$root/tmp/pelmora-installed.png" "$root/tmp/pelmora-logs"
 in_root env QT_QPA_PLATFORM=offscreen PELMORA_LOG_DIR=/tmp/pelmora-logs \
     Pelmora --start --port 5098 --quit-after 4 --screenshot /tmp/pelmora-installed.png
 cp "$root/tmp/pelmora-installed.png" "$work/pelmora-installed.png"
