@@ -183,13 +183,13 @@ class Fleet {
 
     void Connect(std::size_t slot, Clock::time_point now, bool first) {
         Slot& s = slots_[slot];
-        TerminalSpec spec;
-        spec.deviceId = s.id;
-        spec.simNumber = "139" + std::to_string(10000000 + slot);
-        spec.address = {10, 1, static_cast<std::uint8_t>(slot >> 8),
-                        static_cast<std::uint8_t>(slot)};
-        if (slot % 2 == 1) spec.heartbeat = plan_.heartbeat;
-        const std::size_t index = sim_.Add(spec);
+        TerminalSpec setup;
+        setup.deviceId = s.id;
+        setup.simNumber = "139" + std::to_string(10000000 + slot);
+        setup.address = {10, 1, static_cast<std::uint8_t>(slot >> 8),
+                         static_cast<std::uint8_t>(slot)};
+        if (slot % 2 == 1) setup.heartbeat = plan_.heartbeat;
+        const std::size_t index = sim_.Add(setup);
         if (slot < static_cast<std::size_t>(plan_.jobTerminals)) {
             TerminalScript script;
             if (s.id == kSilentJobTerminal) {
