@@ -19,10 +19,9 @@ bool Replay(const std::filesystem::path& file) {
         std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
         return false;
     }
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-    // A copy of exactly the input's size, so a read past it is caught.
-    std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
+    // Exactly the input's size, so a read past it is caught.
+    const std::vector<std::uint8_t> input((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(input.data(), input.size());
     return true;
 }
