@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CommandJob.h"
+#include "CommandTexts.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
 #include "LeftView.h"
@@ -103,7 +104,16 @@ void CMainFrame::BuildPanes() {
     leftView_ = nullptr;
     deviceView_ = new CDeviceView;
     LinkApi link = DovrikLink();
-    leftView_ = new CLeftView(*deviceView_, link, outer_);
+    // The commit is sent from the window thread: it goes through the
+    // engine's sending threads, so a terminal that stopped reading cannot
+    // stop the window.
+    LinkApi commitLink{[this](std::uint32_t id, std::uint16_t length, const std::uint8_t* data) {
+        return commandView_->Engine().SendLater(id, std::vector<std::uint8_t>(data, data + length),
+                                                text::kCommitName)
+                   ? 1
+                   : 0;
+    }};
+    leftView_ = new CLeftView(*deviceView_, std::move(commitLink), outer_);
     leftView_->SetLogSink([this](const QString& line) { log_->PostText(line); });
     inner_ = new QSplitter(Qt::Vertical, outer_);
     inner_->addWidget(deviceView_);

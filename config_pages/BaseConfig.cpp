@@ -269,6 +269,9 @@ void CBaseConfig::Queue(int kind, const char* queuedLine, const char* refusedLin
         engine_.Log(text::kBusy);
         return;
     }
+    // A save writes the differences from the read-back the grid shows: only
+    // to the terminal it was read from.
+    if (kind == static_cast<int>(CommandKind::SaveSettings) && !engine_.CheckPagesHold(id)) return;
     auto job = std::make_unique<CommandJob>();
     job->kind = kind;
     job->deviceId = id;

@@ -1,12 +1,14 @@
 #include "DeviceConfigDlg.h"
 
+#include <QDateTime>
 #include <QLabel>
-
 #include <QResizeEvent>
+
 #include "TitleBanner.h"
 
 #include "BaseConfig.h"
 #include "CommandEngine.h"
+#include "CommandTexts.h"
 #include "NumberListPage.h"
 #include "TabSheet.h"
 
@@ -20,6 +22,13 @@ constexpr int kPagesTop = kTitleBannerHeight + 2;
 CDeviceConfigDlg::CDeviceConfigDlg(CommandEngine& engine, IDeviceList& devices, QWidget* parent)
     : QWidget(parent), engine_(engine) {
     MakeTitleBanner(QStringLiteral("远程配置"), this)->setGeometry(0, 0, 1200, kTitleBannerHeight);
+    // On the banner, in plain view on every page: whose settings these are.
+    originLabel_ = new QLabel(this);
+    originLabel_->setObjectName(QStringLiteral("settingsOrigin"));
+    originLabel_->setStyleSheet(QStringLiteral("QLabel { color: #ffe9a8; font-weight: bold; }"));
+    originLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    originLabel_->setText(DescribeOrigin(std::nullopt));
+    originLabel_->setGeometry(200, 0, 1000, kTitleBannerHeight);
     tabs_ = new CTabSheet(this);
     baseConfig_ = new CBaseConfig(engine, devices);
     adminPage_ = new CAdminNoDlg(engine, devices);
@@ -47,6 +56,20 @@ CNumberListPage* CDeviceConfigDlg::NumberPage(int listKind) const {
     }
 }
 
+QString CDeviceConfigDlg::DescribeOrigin(const std::optional<SettingsOrigin>& origin) {
+    if (!origin) return QStringLiteral("尚未回读任何设备的参数  ");
+    const QString when = QDateTime::fromSecsSinceEpoch(origin->readAt)
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QString text = QStringLiteral("当前显示: 设备 %1 的参数, 回读于 %2")
+                       .arg(QString::fromStdString(DeviceIdText(origin->deviceId)), when);
+    if (!origin->complete) text += QStringLiteral(" (报告不完整)");
+    return text + QStringLiteral("  ");
+}
+
+QString CDeviceConfigDlg::OriginText() const {
+    return originLabel_->text().trimmed();
+}
+
 void CDeviceConfigDlg::FillPagesFromSettings() {
     // The lists are emptied first, then everything is read under the lock.
     for (int kind = 1; kind <= 3; ++kind) NumberPage(kind)->FillNumberList({});
@@ -56,17 +79,28 @@ void CDeviceConfigDlg::FillPagesFromSettings() {
     authorizePage_->FillNumberList(settings.authorizeNumbers);
     backupPage_->FillNumberList(settings.backupNumbers);
     baseConfig_->FillFromSettings(settings);
+    originLabel_->setText(DescribeOrigin(engine_.OriginLocked()));
+}
+
+// A notice that arrives after another terminal's read-back replaced the
+// record belongs to lists no longer shown.
+bool CDeviceConfigDlg::ShowsListsOf(std::uint32_t deviceId) {
+    const auto origin = engine_.Origin();
+    return origin && origin->deviceId == deviceId;
 }
 
 void CDeviceConfigDlg::OnNumbersAdded(const ListChangeNotice& notice) {
+    if (!ShowsListsOf(notice.deviceId)) return;
     if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersAdded(notice);
 }
 
 void CDeviceConfigDlg::OnNumbersDeleted(const ListChangeNotice& notice) {
+    if (!ShowsListsOf(notice.deviceId)) return;
     if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersDeleted(notice);
 }
 
 void CDeviceConfigDlg::OnNumbersReset(const ListChangeNotice& notice) {
+    if (!ShowsListsOf(notice.deviceId)) return;
     if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersReset(notice);
 }
 
@@ -74,6 +108,8 @@ void CDeviceConfigDlg::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     tabs_->setGeometry(0, kPagesTop, std::max(0, width() - 20),
                        std::max(0, height() - kPagesTop - 10));
+    originLabel_->setGeometry(200, 0, std::max(0, std::min(width(), 1200) - 200),
+                              kTitleBannerHeight);
 }
 
 }  // namespace pelmora

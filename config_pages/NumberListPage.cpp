@@ -215,6 +215,7 @@ void CNumberListPage::OnAddNumber() {
     }
     std::uint32_t deviceId = 0;
     if (!engine_.FindCheckedTerminal(devices_, deviceId)) return;
+    if (!engine_.CheckPagesHold(deviceId)) return;
     if (config_.busyCheckOnAdd && engine_.Busy()) {
         engine_.Log(text::kBusy);
         return;
@@ -246,6 +247,7 @@ void CNumberListPage::OnDeleteNumbers() {
 
     std::uint32_t deviceId = 0;
     if (!engine_.FindCheckedTerminal(devices_, deviceId)) return;
+    if (!engine_.CheckPagesHold(deviceId)) return;
     if (engine_.Busy()) {
         engine_.Log(text::kBusy);
         return;
@@ -262,6 +264,7 @@ void CNumberListPage::OnResetNumbers() {
     if (!Confirmed(QString::fromUtf8(config_.resetPrompt))) return;
     std::uint32_t deviceId = 0;
     if (!engine_.FindCheckedTerminal(devices_, deviceId)) return;
+    if (!engine_.CheckPagesHold(deviceId)) return;
     if (engine_.Busy()) {
         engine_.Log(text::kBusy);
         return;

@@ -1,6 +1,7 @@
 #include "CommandEngine.h"
 
 #include <cstring>
+#include <ctime>
 
 #include "CommandTexts.h"
 #include "ControlJobs.h"
@@ -50,7 +51,10 @@ bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId) {
 }
 
 CommandEngine::CommandEngine(LinkApi link, IEngineEvents& events, EngineTiming timing)
-    : link_(std::move(link)), events_(events), timing_(WithDefaults(std::move(timing))) {}
+    : link_(std::move(link)),
+      events_(events),
+      timing_(WithDefaults(std::move(timing))),
+      sender_(link_, [this](std::string line) { events_.PostLog(std::move(line)); }) {}
 
 CommandEngine::~CommandEngine() {
     RequestStop();
@@ -220,6 +224,30 @@ void CommandEngine::PostWorkerLog(std::string line) {
     events_.PostLog(std::move(line));
 }
 
+std::optional<SettingsOrigin> CommandEngine::Origin() {
+    std::lock_guard guard(settingsLock_);
+    return origin_;
+}
+
+void CommandEngine::AdoptSettings(AlarmSettings settings, std::uint32_t deviceId) {
+    std::lock_guard guard(settingsLock_);
+    settings_ = std::move(settings);
+    origin_ = SettingsOrigin{deviceId, static_cast<std::int64_t>(std::time(nullptr)), true};
+}
+
+bool CommandEngine::CheckPagesHold(std::uint32_t deviceId) {
+    const std::optional<SettingsOrigin> origin = Origin();
+    if (origin && origin->deviceId == deviceId) return true;
+    Log(origin ? WithText(text::kPagesHoldOther, DeviceIdText(origin->deviceId))
+               : WithText(text::kPagesHoldNone, DeviceIdText(deviceId)));
+    return false;
+}
+
+bool CommandEngine::SendLater(std::uint32_t deviceId, std::vector<std::uint8_t> bytes,
+                              std::string what) {
+    return sender_.Post(deviceId, std::move(bytes), std::move(what));
+}
+
 void CommandEngine::ExecuteCommand(const CommandJob& job) {
     const int kind = job.kind;
     if (kind < 0 || kind > 23 || kind == 8 || kind == 9 || (kind >= 13 && kind <= 17)) return;
@@ -228,6 +256,9 @@ void CommandEngine::ExecuteCommand(const CommandJob& job) {
             ReadSettings(job);
             return;
         case CommandKind::SaveSettings:
+            // The grid shows one terminal's read-back: its differences are
+            // meaningless for any other terminal.
+            if (!CheckPagesHold(job.deviceId)) return;
             if (RunSaveSequence(*this, job.deviceId)) PostWorkerLog(text::kSaveDone);
             return;
         case CommandKind::PlayMp3:
@@ -255,10 +286,17 @@ void CommandEngine::ReadSettings(const CommandJob& job) {
     const auto at = reply.find(text::kAccessPointLabel);
     const std::string_view report =
         at == std::string::npos ? std::string_view() : std::string_view(reply).substr(at);
+    // Parsed into a cleared record, so a report that stops early leaves
+    // empty fields, never another terminal's values.
+    auto fresh = std::make_unique<AlarmSettings>();
+    const bool complete = ParseSettingsReport(report, *fresh);
     {
         std::lock_guard guard(settingsLock_);
-        ParseSettingsReport(report, settings_);
+        settings_ = std::move(*fresh);
+        origin_ = SettingsOrigin{job.deviceId, static_cast<std::int64_t>(std::time(nullptr)),
+                                 complete};
     }
+    if (!complete) PostWorkerLog(WithText(text::kSettingsIncomplete, DeviceIdText(job.deviceId)));
     // The pages are refilled even when the parse stopped early: they show
     // what was read.
     events_.SettingsArrived();
@@ -268,6 +306,9 @@ void CommandEngine::RunNumberListJob(const CommandJob& job) {
     const auto kind = static_cast<CommandKind>(job.kind);
     const ListTexts* texts = ListTextsFor(kind);
     if (texts == nullptr) return;
+    // The pages' lists are the read-back of one terminal; a change for any
+    // other would make them lie about it.
+    if (!CheckPagesHold(job.deviceId)) return;
     const bool ok = SendAndAwaitOk(job.deviceId, job.text);
     if (stopRequested_) return;
     const bool isAdd = kind == CommandKind::AddAdminNumbers ||
@@ -283,6 +324,7 @@ void CommandEngine::RunNumberListJob(const CommandJob& job) {
     }
     ListChangeNotice notice;
     notice.listKind = ListKindOf(kind);
+    notice.deviceId = job.deviceId;
     if (!isReset) notice.commandText = job.text;
     if (isAdd) {
         events_.NumbersAdded(std::move(notice));
@@ -308,8 +350,9 @@ void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* dat
         const int row = devices.FindRow(DeviceIdText(deviceId));
         if (row >= 0) {
             devices.SetPowerText(row, (data[15] & 1) ? text::kBatteryPower : text::kMainsPower);
-            const auto answer = PackFrame(deviceId, kStatusAnswer, {});
-            SendBytes(deviceId, answer.data(), answer.size());
+            // Sent by the sending threads: a terminal that stopped reading
+            // must not stop the window that runs this intake.
+            SendLater(deviceId, PackFrame(deviceId, kStatusAnswer, {}), text::kStatusAnswerName);
         }
     }
     replies_.Append(deviceId, data, length);

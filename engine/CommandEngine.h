@@ -15,9 +15,11 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "CommandJob.h"
 #include "EngineTiming.h"
@@ -25,6 +27,7 @@
 #include "LinkApi.h"
 #include "ReplyBuffers.h"
 #include "SettingsRecord.h"
+#include "TerminalSender.h"
 
 namespace pelmora {
 
@@ -74,6 +77,21 @@ class CommandEngine {
     std::unique_lock<std::mutex> LockSettings() { return std::unique_lock(settingsLock_); }
     const AlarmSettings& Settings() const { return settings_; }  // with LockSettings held
     AlarmSettings& MutableSettings() { return settings_; }       // with LockSettings held
+    // Whose read-back the record holds; empty before the first one. With
+    // LockSettings held, or through Origin() without it.
+    const std::optional<SettingsOrigin>& OriginLocked() const { return origin_; }
+    std::optional<SettingsOrigin> Origin();
+    // True when the record holds this terminal's read-back; otherwise logs
+    // why nothing may be written to it from the pages. Either thread.
+    bool CheckPagesHold(std::uint32_t deviceId);
+    // Hands bytes to the sending threads; the window thread never waits on a
+    // terminal's socket. `what` (GBK) names the message in a failure line.
+    bool SendLater(std::uint32_t deviceId, std::vector<std::uint8_t> bytes, std::string what);
+    std::size_t PendingSends() const { return sender_.Pending(); }
+    // Waits, at most `limit`, until every SendLater has been written or failed.
+    bool FlushSends(std::chrono::milliseconds limit) { return sender_.Flush(limit); }
+    // Puts a record in place as the read-back of `deviceId`, now. Either thread.
+    void AdoptSettings(AlarmSettings settings, std::uint32_t deviceId);
     ReplyBuffers& Replies() { return replies_; }
     void Log(std::string line) { events_.PostLog(std::move(line)); }
 
@@ -116,7 +134,8 @@ class CommandEngine {
     IUpgradeForm* upgradeForm_ = nullptr;
 
     std::mutex settingsLock_;
-    AlarmSettings settings_;  // guarded by settingsLock_
+    AlarmSettings settings_;                // guarded by settingsLock_
+    std::optional<SettingsOrigin> origin_;  // guarded by settingsLock_
 
     ReplyBuffers replies_;  // has its own lock
 
@@ -127,6 +146,8 @@ class CommandEngine {
     std::atomic<bool> stopRequested_{false};         // read by the worker between polls
     std::atomic<bool> busy_{false};                  // written by the worker only
     std::thread worker_;
+
+    TerminalSender sender_;  // has its own lock; last, so it stops first
 };
 
 }  // namespace pelmora

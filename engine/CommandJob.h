@@ -37,6 +37,7 @@ struct CommandJob {
 struct ListChangeNotice {
     std::string commandText;  // the acknowledged command line; empty for a reset
     int listKind = 0;         // 1 admin, 2 authorize, 3 backup
+    std::uint32_t deviceId = 0;  // the terminal whose list changed
 };
 
 }  // namespace pelmora

@@ -110,6 +110,18 @@ const char* const kSmsCenterChars = "短信中心号码必须是+，或者数字
 const char* const kHeartbeatRange = "心跳包大小超出范围";
 const char* const kFmFreqDigits = "FM接收频率只能是数字格式";
 const char* const kUnsendableCell = "%s 含有无法发送的字符(GBK不能表示),请修改后再保存";
+const char* const kPlayContentTooLong = "播放内容过长,最多%d字节,未发送";
+
+const char* const kPagesHoldOther =
+    "注意!配置页面显示的是设备%s的参数,未向所选设备发送任何内容,请先对所选设备进行参数回读";
+const char* const kPagesHoldNone = "注意!尚未回读设备%s的参数,未发送任何内容,请先进行参数回读";
+const char* const kSettingsIncomplete = "注意!设备%s的参数报告不完整,页面只显示已读到的部分";
+const char* const kSendFailed = "注意!向设备%s发送失败(连接已断开或对方不接收数据):";
+const char* const kSendDropped = ",另有%s条待发送数据已丢弃";
+const char* const kSendBacklog = "注意!设备%s待发送的数据过多,已丢弃:";
+const char* const kSendNoThread = "注意!发送线程启动失败,未向设备%s发送:";
+const char* const kStatusAnswerName = "状态应答";
+const char* const kCommitName = "远程配置提交命令";
 }  // namespace text
 
 namespace {

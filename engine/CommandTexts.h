@@ -74,6 +74,22 @@ extern const char* const kSmsCenterChars;
 extern const char* const kHeartbeatRange;
 extern const char* const kFmFreqDigits;
 extern const char* const kUnsendableCell;  // "%s" is the row's label
+// Play content beyond what a frame's one-byte piece count can number; "%d" is
+// the longest content that can go.
+extern const char* const kPlayContentTooLong;
+
+// The pages hold another terminal's read-back (the "%s" is the pages'
+// terminal), or none of the ticked terminal's (the "%s" is the ticked one).
+extern const char* const kPagesHoldOther;
+extern const char* const kPagesHoldNone;
+extern const char* const kSettingsIncomplete;  // "%s" is the terminal
+// Sends made for the window thread; the message's name follows the line.
+extern const char* const kSendFailed;
+extern const char* const kSendDropped;  // "%s" is the count
+extern const char* const kSendBacklog;
+extern const char* const kSendNoThread;
+extern const char* const kStatusAnswerName;
+extern const char* const kCommitName;
 }  // namespace text
 
 // The lines of one engine command: logged by the page after queueing, and by

@@ -1,6 +1,7 @@
 // The settings of the terminal last reported: one record for the whole
 // program, filled from each settings report and written back by the save
-// sequence. Texts are GBK bytes. The widths of the terminal's own record
+// sequence. The record names the terminal and the read-back it came from
+// (SettingsOrigin), so nothing read from one terminal is written to another. Texts are GBK bytes. The widths of the terminal's own record
 // survive as limits: see the k...Limit constants and their users.
 #pragma once
 
@@ -93,6 +94,15 @@ struct AlarmSettings {
     std::string totalServers;
 
     bool operator==(const AlarmSettings&) const = default;
+};
+
+// Which terminal's report the record holds, and when it was read.
+struct SettingsOrigin {
+    std::uint32_t deviceId = 0;
+    std::int64_t readAt = 0;  // seconds since 1970
+    bool complete = true;     // false: the report stopped early; later fields are empty
+
+    bool operator==(const SettingsOrigin&) const = default;
 };
 
 // 1 admin, 2 authorize, 3 backup; anything else has no list.

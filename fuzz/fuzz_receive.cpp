@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Devices devices;
     pelmora::CommandEngine engine(link, events);
     engine.IntakePacket(kDevice, message.get(), length, devices);
+    FUZZ_CHECK(engine.FlushSends(std::chrono::seconds(10)));
 
     const bool taken = length < 4096;
     const bool status = taken && pelmora::IsStatusMessage(message.get(), length);

@@ -29,6 +29,7 @@ class NumberPagesTest : public EngineTest {
     void SetUp() override {
         EngineTest::SetUp();
         devices_.rows.push_back({true, "0001e240", G("在线"), ""});
+        engine_->AdoptSettings({}, kId);  // the pages hold this terminal's lists
     }
     void TearDown() override {
         ReleaseTerminal();

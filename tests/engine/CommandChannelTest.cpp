@@ -51,21 +51,42 @@ TEST_F(EngineTest, PageContractRefusesWithoutWorkerAndWhileBusy) {
     EXPECT_FALSE(engine_->SubmitPageCommand(devices, CommandKind::StopMp3));
     EXPECT_EQ(Log().back(), G("设置停止播放mp3失败"));
 
-    // A terminal that never answers keeps the worker busy until the engine
-    // is destroyed.
-    EngineTiming slow;
-    slow.sleep = [](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); };
-    slow.framePolls = 1'000'000;
-    Build(slow);
+    // A terminal that never answers keeps the worker busy: it waits in its
+    // first poll until the test lets the poll end.
+    std::mutex gateLock;
+    std::condition_variable gate;
+    int polls = 0;
+    bool open = false;
+    EngineTiming held;
+    held.sleep = [&](std::chrono::milliseconds) {
+        std::unique_lock lock(gateLock);
+        ++polls;
+        gate.notify_all();
+        gate.wait(lock, [&] { return open; });
+    };
+    Build(held);
     ASSERT_TRUE(engine_->StartWorker());
     EXPECT_TRUE(engine_->SubmitPageCommand(devices, CommandKind::StopMp3));
     EXPECT_EQ(Log().back(), G("设置停止播放mp3,清等待..."));
-    ASSERT_TRUE(Eventually([&] { return engine_->Busy(); }));
+    {
+        std::unique_lock lock(gateLock);
+        ASSERT_TRUE(gate.wait_for(lock, 10s, [&] { return polls == 1; }));
+    }
+    EXPECT_TRUE(engine_->Busy());
     EXPECT_FALSE(engine_->SubmitPageCommand(devices, CommandKind::ReadVersion));
     EXPECT_EQ(Log().back(), G("上个操作未完成，请稍后再试\r\n"));
-    const auto start = std::chrono::steady_clock::now();
-    engine_.reset();  // stops the worker in the middle of its wait
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+
+    // Stopping ends the job at its next poll, not at its poll limit, unlogged.
+    engine_->RequestStop();
+    {
+        std::lock_guard lock(gateLock);
+        open = true;
+    }
+    gate.notify_all();
+    ASSERT_TRUE(Eventually([&] { return !engine_->Busy(); }));
+    engine_.reset();
+    EXPECT_EQ(polls, 1);
+    EXPECT_EQ(Log().back(), G("上个操作未完成，请稍后再试\r\n"));
 }
 
 TEST_F(EngineTest, WorkerRunsEveryJobInOrderWithoutLosingAWakeUp) {
@@ -75,9 +96,8 @@ TEST_F(EngineTest, WorkerRunsEveryJobInOrderWithoutLosingAWakeUp) {
     std::thread producer([&] {
         for (int i = 0; i < kJobs; ++i) {
             auto job = std::make_unique<CommandJob>();
-            job->kind = static_cast<std::int32_t>(CommandKind::ResetBackupNumbers);
+            job->kind = static_cast<std::int32_t>(CommandKind::ReadSettings);
             job->deviceId = static_cast<std::uint32_t>(i);
-            job->text = "AT+LRMSETBKNO=\r";
             EXPECT_TRUE(engine_->EnqueueCommand(std::move(job)));
             if (i % 7 == 0)
                 std::this_thread::sleep_for(50us);  // let the worker fall asleep now and then
@@ -125,6 +145,7 @@ TEST_F(EngineTest, ReportWaitNeedsOkAfterTheModemSection) {
 }
 
 TEST_F(EngineTest, NumberListJobsNotifyAndLogInTheirOrder) {
+    engine_->AdoptSettings({}, kId);
     AnswerText("OK\r\n");
     Run(CommandKind::AddAdminNumbers, "AT+LRMADDADMINNO=138,139\r");
     ASSERT_EQ(events_.notices.size(), 1u);
@@ -159,6 +180,7 @@ TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
                           0x02, 0x00, 0x00, 0x00, 0x02, 0x01, 0x00, 0x00, 0x03};
     engine_->IntakePacket(kId, status.data(), status.size(), devices);
     EXPECT_EQ(devices.rows[0].power, G("备电"));
+    ASSERT_TRUE(engine_->FlushSends(5s));
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0], PackFrame(kId, kStatusAnswer, {}));
     EXPECT_EQ(Sent()[0].size(), 17u);
@@ -167,6 +189,7 @@ TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
 
     // Without a row: logged and kept, not answered.
     engine_->IntakePacket(7, status.data(), status.size(), devices);
+    ASSERT_TRUE(engine_->FlushSends(5s));
     EXPECT_EQ(Sent().size(), 1u);
 
     const std::string text = "OK\r\n";
@@ -198,6 +221,27 @@ TEST(ReplyBuffer, CutsTheOldestHalfWhenFull) {
     replies.Append(2, withNul, 3);
     EXPECT_EQ(replies.Snapshot(2), "O K");
     EXPECT_EQ(replies.Snapshot(99), "");
+}
+
+TEST(ReplyBuffer, TheAwaitedTerminalKeepsAReplyOfManyMessages) {
+    ReplyBuffers replies;
+    const std::vector<std::uint8_t> message(1000, 'r');
+    replies.Reset(1);
+    for (int i = 0; i < 14; ++i) replies.Append(1, message.data(), message.size());
+    EXPECT_EQ(replies.Length(1), 14'000u);
+    for (int i = 0; i < 14; ++i) replies.Append(2, message.data(), message.size());
+    EXPECT_LE(replies.Length(2), ReplyBuffers::kIdleCapacity);  // nobody awaits it
+
+    // Still bounded: a message that would pass 64 KiB pushes out the oldest half.
+    const std::vector<std::uint8_t> flood(4000, 'f');
+    for (int i = 0; i < 13; ++i) replies.Append(1, flood.data(), flood.size());
+    EXPECT_EQ(replies.Length(1), 62'000u - ReplyBuffers::kCapacity / 2 + 4000u);
+    EXPECT_EQ(replies.Snapshot(1).back(), 'f');
+
+    // Once another terminal is awaited, the first is cut to the idle bound.
+    replies.Reset(2);
+    EXPECT_LE(replies.Length(1), ReplyBuffers::kIdleCapacity);
+    EXPECT_EQ(replies.Snapshot(1).back(), 'f');
 }
 
 TEST(GbkText, ChineseTextsTravelAsGbkAndUnrepresentableTextIsRefused) {

@@ -66,10 +66,7 @@ class SaveTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        {
-            auto lock = engine_->LockSettings();
-            engine_->MutableSettings() = Recorded();
-        }
+        engine_->AdoptSettings(Recorded(), kId);
         for (const auto& cell : GridCellsFromSettings(Recorded())) {
             if (cell.text) grid_.Set(cell.row, cell.column, *cell.text);
         }
