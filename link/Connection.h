@@ -32,6 +32,10 @@ struct Connection final {
     std::array<std::uint8_t, 16> remoteAddress{};
     std::chrono::steady_clock::time_point acceptedAt{};
 
+    // Held by a sender for the whole of one message, so that two senders'
+    // bytes never interleave on the wire. Taken before `lock`, never under it.
+    std::timed_mutex sendLock;
+
     std::mutex lock;
     asio::ip::tcp::socket socket;           // guarded by lock
     std::atomic<bool> closing{false};       // written under lock; read anywhere

@@ -13,8 +13,15 @@
 //    runs for it.
 //  - Accept event: a wait for readability of the listening socket, armed by
 //    the listener. It fires when connections wait and no posted accept is left
-//    to take them. After a failed accept (descriptors or memory exhausted) it is
-//    re-armed only at the next round, so the listener cannot spin.
+//    to take them.
+//  - Out of descriptors: a failed accept leaves its peer in the listen
+//    backlog. Until an accept succeeds again the listener posts no accepts and
+//    leaves the accept event unarmed; each round posts one probe accept. So it
+//    cannot spin, the operator is told once, and the waiting terminals are
+//    taken as soon as descriptors come free.
+//  - Pending peers are bounded: past the bound the oldest silent peer is
+//    dropped, so a flood of silent connections cannot use up the descriptors
+//    that real terminals need.
 //  - Overlapped receive: a wait for readability, then one non-blocking read of
 //    up to 8192 bytes (8128 for the first message) into a pool buffer. One
 //    read is one message, as one completed receive was, and an idle
@@ -24,22 +31,24 @@
 //    guard; each worker ends when the last aborted completion has run.
 //  - Releasing records: shared ownership. A record returns to its free list
 //    once its outstanding operation, the indexes and any sender let go of it.
-//  - Blocking send: a sender pins the connection (pendingSends), so a close
+//  - Blocking send: bounded by the send timeout, one message at a time per
+//    connection. The sender pins the connection (pendingSends), so a close
 //    meanwhile only cancels its receive; the descriptor is closed when the
 //    send ends and cannot be reused under the sender.
+//  - Runs: every handler carries the number of the run that posted it. A
+//    shutdown that had to stop the io_context under a stuck worker leaves
+//    handlers queued; in the next run they only let go of what they hold.
 #include "IOCPServer.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <utility>
 
 #include <asio/post.hpp>
+
+#include "platform/SocketPlatform.h"
 
 namespace dovrik {
 
@@ -52,8 +61,6 @@ constexpr std::size_t kInitialAccepts = 10;
 constexpr std::size_t kMaxOutstandingAccepts = 100;
 constexpr std::size_t kDefaultFreeBuffers = 200;
 constexpr std::size_t kDefaultFreeConnections = 100;
-// How often a sender waiting for room looks whether its connection was closed.
-constexpr int kSendPollSliceMs = 100;
 
 template <class Hook>
 void Guarded(Hook&& hook) {
@@ -72,27 +79,6 @@ std::array<std::uint8_t, 16> AddressBytes(const Endpoint& endpoint) {
     return bytes;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t length,
-              const std::atomic<bool>& closing) {
-    std::size_t sent = 0;
-    while (sent < length) {
-        const ssize_t n = ::send(fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (closing.load()) return false;
-            pollfd p{fd, POLLOUT, 0};
-            ::poll(&p, 1, kSendPollSliceMs);
-            continue;
-        }
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 CIOCPServer::CIOCPServer()
@@ -103,11 +89,14 @@ CIOCPServer::CIOCPServer()
 
 CIOCPServer::~CIOCPServer() = default;
 
-bool CIOCPServer::Start(std::uint16_t port, std::size_t maxFreeBuffers,
-                        std::size_t maxFreeConnections) {
-    if (started_) return false;
+CIOCPServer::StartResult CIOCPServer::Start(std::uint16_t port, std::size_t maxFreeBuffers,
+                                            std::size_t maxFreeConnections) {
+    if (started_) return StartResult::AlreadyStarted;
     buffers_.SetMaxFree(maxFreeBuffers);
     connections_.SetMaxFree(maxFreeConnections);
+    // Long-lived servers take what the hard limit allows: the usual soft
+    // limit of 1024 would refuse terminals long before the machine runs out.
+    const std::size_t descriptorLimit = platform::RaiseDescriptorLimit();
 
     asio::error_code error;
     acceptor_.open(tcp::v4(), error);
@@ -119,10 +108,11 @@ bool CIOCPServer::Start(std::uint16_t port, std::size_t maxFreeBuffers,
     if (error) {
         asio::error_code ignored;
         acceptor_.close(ignored);
-        return false;
+        return StartResult::BindFailed;
     }
     boundPort_.store(acceptor_.local_endpoint(error).port());
 
+    run_.fetch_add(1);
     io_.restart();
     work_.emplace(io_.get_executor());
     {
@@ -132,19 +122,41 @@ bool CIOCPServer::Start(std::uint16_t port, std::size_t maxFreeBuffers,
         repostCounter_ = 0;
         workersEnded_ = 0;
         acceptStarved_ = false;
+        acceptEventArmed_ = false;
+        startup_ = Startup::Pending;
     }
     {
         std::lock_guard guard(pendingAcceptLock_);
         accepting_ = true;
         outstandingAccepts_ = 0;
+        pendingLimit_ = pendingLimitSet_ != 0
+                            ? pendingLimitSet_
+                            : std::clamp<std::size_t>(descriptorLimit / 2, 1, kMaxPendingPeers);
     }
     {
         std::lock_guard guard(connectionListLock_);
         admitting_ = true;
     }
-    listener_ = std::thread([this] { ListenerMain(); });
+    try {
+        listener_ = MakeThread([this] { ListenerMain(); });
+    } catch (...) {
+        work_.reset();
+        asio::error_code ignored;
+        acceptor_.close(ignored);
+        return StartResult::ThreadFailed;
+    }
+    Startup outcome = Startup::Pending;
+    {
+        std::unique_lock lock(eventLock_);
+        eventSignal_.wait(lock, [this] { return startup_ != Startup::Pending; });
+        outcome = startup_;
+    }
+    if (outcome == Startup::Failed) {
+        listener_.join();  // it has shut everything down again
+        return StartResult::ThreadFailed;
+    }
     started_ = true;
-    return true;
+    return StartResult::Started;
 }
 
 void CIOCPServer::Stop() {
@@ -158,9 +170,35 @@ void CIOCPServer::Stop() {
     started_ = false;
 }
 
+std::thread CIOCPServer::MakeThread(std::function<void()> body) {
+    const auto drills = Drills();
+    if (drills && drills->makeThread) return drills->makeThread(std::move(body));
+    return std::thread(std::move(body));
+}
+
+std::shared_ptr<const EngineDrills> CIOCPServer::Drills() const {
+    std::lock_guard guard(drillLock_);
+    return drills_;
+}
+
+void CIOCPServer::SetDrills(EngineDrills drills) {
+    auto shared = std::make_shared<const EngineDrills>(std::move(drills));
+    std::lock_guard guard(drillLock_);
+    drills_ = std::move(shared);
+}
+
 void CIOCPServer::ListenerMain() {
     PostAccepts(static_cast<int>(kInitialAccepts));
-    for (int i = 0; i < kWorkerThreads; ++i) workers_.emplace_back([this] { WorkerMain(); });
+    const bool workersRun = StartWorkers();
+    {
+        std::lock_guard guard(eventLock_);
+        startup_ = workersRun ? Startup::Running : Startup::Failed;
+    }
+    eventSignal_.notify_all();
+    if (!workersRun) {
+        ShutDown();
+        return;
+    }
     ArmAcceptEvent();
 
     std::unique_lock lock(eventLock_);
@@ -183,27 +221,37 @@ void CIOCPServer::ListenerMain() {
         if (Clock::now() >= nextRound) {
             nextRound = Clock::now() + timings_.round;
             const auto limit = timings_.silentPeerLimit;
-            const bool rearm = std::exchange(acceptStarved_, false);
+            const bool probe = acceptStarved_;
             lock.unlock();
             DropSilentPeers(limit);
-            if (rearm) ArmAcceptEvent();
+            if (probe) PostProbeAccept();
+            listenerRounds_.fetch_add(1);
             lock.lock();
         }
         int count = std::exchange(repostCounter_, 0);
-        bool rearm = false;
-        if (acceptEvent_) {
-            acceptEvent_ = false;
-            count = static_cast<int>(kMaxOutstandingAccepts);
-            rearm = !acceptStarved_;
-        }
-        if (count == 0 && !rearm) continue;
+        const bool event = std::exchange(acceptEvent_, false);
+        // Out of descriptors, every accept posted now would fail at once.
+        if (acceptStarved_) continue;
+        if (event) count = static_cast<int>(kMaxOutstandingAccepts);
+        if (count == 0) continue;
         lock.unlock();
         PostAccepts(count);
-        if (rearm) ArmAcceptEvent();
+        if (event) ArmAcceptEvent();
         lock.lock();
     }
     lock.unlock();
     ShutDown();
+}
+
+bool CIOCPServer::StartWorkers() {
+    try {
+        workers_.reserve(kWorkerThreads);
+        for (int i = 0; i < kWorkerThreads; ++i)
+            workers_.push_back(MakeThread([this] { WorkerMain(); }));
+    } catch (...) {
+        return false;  // the shutdown ends those that run
+    }
+    return true;
 }
 
 void CIOCPServer::WorkerMain() {
@@ -250,11 +298,20 @@ void CIOCPServer::ShutDown() {
     std::this_thread::yield();
 
     work_.reset();
+    bool abandoned = false;
     {
         std::unique_lock lock(eventLock_);
-        const bool ended = eventSignal_.wait_for(
-            lock, timings_.workerExitWait, [this] { return workersEnded_ >= kWorkerThreads; });
-        if (!ended) io_.stop();
+        const int running = static_cast<int>(workers_.size());
+        abandoned = !eventSignal_.wait_for(lock, timings_.workerExitWait,
+                                           [&] { return workersEnded_ >= running; });
+    }
+    if (abandoned) {
+        // Handlers still queued stay in the io_context; the next run's number
+        // disarms them.
+        io_.stop();
+        if (const auto drills = Drills(); drills && drills->workersAbandoned) {
+            drills->workersAbandoned();
+        }
     }
     for (auto& worker : workers_) worker.join();
     workers_.clear();
@@ -263,43 +320,59 @@ void CIOCPServer::ShutDown() {
 }
 
 void CIOCPServer::PostAccepts(int count) {
+    const std::uint64_t run = run_.load();
     for (int i = 0; i < count; ++i) {
         {
             std::lock_guard guard(pendingAcceptLock_);
             if (!accepting_ || outstandingAccepts_ >= kMaxOutstandingAccepts) return;
             ++outstandingAccepts_;
         }
-        acceptor_.async_accept([this](const asio::error_code& error, tcp::socket socket) {
-            OnAcceptDone(error, std::move(socket));
+        acceptor_.async_accept([this, run](const asio::error_code& error, tcp::socket socket) {
+            OnAcceptDone(run, error, std::move(socket));
         });
     }
 }
 
+void CIOCPServer::PostProbeAccept() {
+    {
+        std::lock_guard guard(pendingAcceptLock_);
+        if (outstandingAccepts_ > 0) return;  // one already waits for a peer
+    }
+    PostAccepts(1);
+}
+
 void CIOCPServer::ArmAcceptEvent() {
-    acceptor_.async_wait(tcp::acceptor::wait_read, [this](const asio::error_code& error) {
-        if (error) return;
+    {
+        std::lock_guard guard(eventLock_);
+        if (acceptEventArmed_) return;
+        acceptEventArmed_ = true;
+    }
+    const std::uint64_t run = run_.load();
+    acceptor_.async_wait(tcp::acceptor::wait_read, [this, run](const asio::error_code& error) {
+        if (IsStale(run)) return;
         {
             std::lock_guard guard(eventLock_);
+            acceptEventArmed_ = false;
+            if (error) return;
             acceptEvent_ = true;
         }
         eventSignal_.notify_all();
     });
 }
 
-void CIOCPServer::OnAcceptDone(const asio::error_code& error, tcp::socket socket) {
+void CIOCPServer::OnAcceptDone(std::uint64_t run, const asio::error_code& error,
+                               tcp::socket socket) {
+    if (IsStale(run)) return;
     {
         std::lock_guard guard(pendingAcceptLock_);
         --outstandingAccepts_;
     }
     if (error) {
-        if (error != asio::error::operation_aborted) {
-            std::lock_guard guard(eventLock_);
-            acceptStarved_ = true;
-        }
+        if (error != asio::error::operation_aborted) OnAcceptFailed(error);
         return;
     }
     asio::error_code ignored;
-    socket.set_option(asio::socket_base::linger(true, 0), ignored);
+    platform::SetAbortiveClose(socket.native_handle());
     // Each send is one whole message: it goes out at once instead of waiting
     // behind the acknowledgement of the previous one.
     socket.set_option(tcp::no_delay(true), ignored);
@@ -308,15 +381,22 @@ void CIOCPServer::OnAcceptDone(const asio::error_code& error, tcp::socket socket
         connection->serial = nextSerial_.fetch_add(1);
         connection->acceptedAt = Clock::now();
         bool admitted = false;
+        ConnectionList evicted;
         {
             std::lock_guard guard(pendingAcceptLock_);
             admitted = accepting_;
             if (admitted) {
+                // The oldest silent peers sit at the back.
+                while (!pendingPeers_.empty() && pendingPeers_.size() >= pendingLimit_) {
+                    pendingPeers_.back()->onPendingList = false;
+                    evicted.splice(evicted.begin(), pendingPeers_, std::prev(pendingPeers_.end()));
+                }
                 pendingPeers_.push_front(connection);
                 connection->pendingListPos = pendingPeers_.begin();
                 connection->onPendingList = true;
             }
         }
+        for (auto& c : evicted) MarkClosed(*c);
         SignalRepost();
         if (admitted) {
             // A terminal sends its registration right after connecting, so it
@@ -330,11 +410,28 @@ void CIOCPServer::OnAcceptDone(const asio::error_code& error, tcp::socket socket
     SignalRepost();
 }
 
+void CIOCPServer::OnAcceptFailed(const asio::error_code& error) {
+    failedAccepts_.fetch_add(1);
+    bool episodeBegins = false;
+    {
+        std::lock_guard guard(eventLock_);
+        episodeBegins = !std::exchange(acceptStarved_, true);
+    }
+    if (episodeBegins && platform::IsOutOfDescriptors(error)) {
+        ShowOperatorMessage(kOutOfDescriptorsMessage);
+    }
+}
+
 void CIOCPServer::SignalRepost() {
     bool wake = false;
     {
         std::lock_guard guard(eventLock_);
         wake = repostCounter_++ == 0;  // the listener takes the whole count when it wakes
+        if (std::exchange(acceptStarved_, false)) {
+            // Descriptors came free: take the peers waiting in the backlog.
+            acceptEvent_ = true;
+            wake = true;
+        }
     }
     if (wake) eventSignal_.notify_all();
 }
@@ -348,17 +445,19 @@ bool CIOCPServer::PostReceive(const ConnectionPtr& connection,
     const bool numbered = !connection->awaitingFirstData && !stillOutstanding;
     const std::uint32_t sequence =
         stillOutstanding ? *stillOutstanding : (numbered ? connection->nextReceiveSequence : 0);
-    connection->socket.async_wait(tcp::socket::wait_read,
-                                  [this, connection, sequence](const asio::error_code& error) {
-                                      OnReceiveReady(connection, sequence, error);
-                                  });
+    connection->socket.async_wait(
+        tcp::socket::wait_read,
+        [this, run = run_.load(), connection, sequence](const asio::error_code& error) {
+            OnReceiveReady(run, connection, sequence, error);
+        });
     ++connection->pendingReceives;
     if (numbered) ++connection->nextReceiveSequence;
     return true;
 }
 
-void CIOCPServer::OnReceiveReady(const ConnectionPtr& connection, std::uint32_t sequence,
-                                 const asio::error_code& waitError) {
+void CIOCPServer::OnReceiveReady(std::uint64_t run, const ConnectionPtr& connection,
+                                 std::uint32_t sequence, const asio::error_code& waitError) {
+    if (IsStale(run)) return;
     {
         std::lock_guard guard(connection->lock);
         --connection->pendingReceives;
@@ -430,17 +529,29 @@ void CIOCPServer::Receive(const ConnectionPtr& connection, std::uint32_t sequenc
 }
 
 void CIOCPServer::OpenConnection(const ConnectionPtr& connection, IoBuffer* firstData) {
+    if (const auto drills = Drills(); drills && drills->beforeAdmission) {
+        drills->beforeAdmission(connection);
+    }
+    bool stillPending = false;
     {
+        // The silent-peer scan, the pending bound or the shutdown may have
+        // dropped the peer while its first message was read; it stays dropped.
         std::lock_guard guard(pendingAcceptLock_);
-        if (connection->onPendingList) {
+        stillPending = connection->onPendingList;
+        if (stillPending) {
             pendingPeers_.erase(connection->pendingListPos);
             connection->onPendingList = false;
         }
     }
+    if (!stillPending) {
+        buffers_.Release(firstData);
+        MarkClosed(*connection);
+        return;
+    }
     bool admitted = false;
     {
         std::lock_guard guard(connectionListLock_);
-        admitted = admitting_;
+        admitted = admitting_ && !connection->closing.load();
         if (admitted) {
             connectionList_.push_front(connection);
             connection->connectionListPos = connectionList_.begin();
@@ -512,29 +623,61 @@ void CIOCPServer::MarkClosed(Connection& connection) {
     connection.closing.store(true);
 }
 
-bool CIOCPServer::SendBlocking(const ConnectionPtr& connection, const std::uint8_t* data,
-                               std::size_t length) {
-    int fd = -1;
+CIOCPServer::SendResult CIOCPServer::Send(const ConnectionPtr& connection, const std::uint8_t* data,
+                                          std::size_t length) {
+    std::chrono::milliseconds timeout;
+    {
+        std::lock_guard guard(eventLock_);
+        timeout = timings_.sendTimeout;
+    }
+    const auto deadline = Clock::now() + timeout;
+    std::unique_lock turn(connection->sendLock, std::defer_lock);
+    if (!turn.try_lock_until(deadline)) return SendResult::Failed;  // nothing written
+
+    platform::NativeSocket socket{};
     {
         std::lock_guard guard(connection->lock);
-        if (connection->closing.load() || !connection->socket.is_open()) return false;
+        if (connection->closing.load() || !connection->socket.is_open()) return SendResult::Closed;
         ++connection->pendingSends;
-        fd = connection->socket.native_handle();
+        socket = connection->socket.native_handle();
     }
-    const bool sent = WriteAll(fd, data, length, connection->closing);
-    std::lock_guard guard(connection->lock);
-    --connection->pendingSends;
-    if (connection->closing.load() && connection->pendingSends == 0 &&
-        connection->socket.is_open()) {
-        asio::error_code ignored;
-        connection->socket.close(ignored);
+    const auto outcome = platform::WriteUntil(socket, data, length, deadline, connection->closing);
+    if (outcome == platform::WriteOutcome::TimedOut) {
+        // Part of the message may be out; no later message may follow it.
+        // Still holding the turn, so no other sender gets in first.
+        CloseConnection(connection);
     }
-    return sent;
+    {
+        std::lock_guard guard(connection->lock);
+        --connection->pendingSends;
+        if (connection->closing.load() && connection->pendingSends == 0 &&
+            connection->socket.is_open()) {
+            asio::error_code ignored;
+            connection->socket.close(ignored);
+        }
+    }
+    switch (outcome) {
+        case platform::WriteOutcome::Written:
+            return SendResult::Sent;
+        case platform::WriteOutcome::TimedOut:
+            return SendResult::TimedOut;
+        case platform::WriteOutcome::Closed:
+            return SendResult::Closed;
+        case platform::WriteOutcome::Failed:
+            break;
+    }
+    return SendResult::Failed;
 }
 
 void CIOCPServer::SetTimings(const EngineTimings& timings) {
     std::lock_guard guard(eventLock_);
     timings_ = timings;
+}
+
+void CIOCPServer::SetPendingPeerLimit(std::size_t limit) {
+    std::lock_guard guard(pendingAcceptLock_);
+    pendingLimitSet_ = limit;
+    if (limit != 0) pendingLimit_ = limit;
 }
 
 void CIOCPServer::SetOperatorMessageSink(OperatorMessageSink sink) {
@@ -571,7 +714,9 @@ std::size_t CIOCPServer::OutstandingAccepts() const {
 }
 
 void CIOCPServer::InjectWorkerFault() {
-    asio::post(io_, [] { throw WorkerFault{}; });
+    asio::post(io_, [this, run = run_.load()] {
+        if (!IsStale(run)) throw WorkerFault{};
+    });
 }
 
 }  // namespace dovrik

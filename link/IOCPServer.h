@@ -1,7 +1,7 @@
 // The connection engine: accepts terminal connections on one port, receives
 // on all of them with four worker threads, and reports every event to the
 // hooks that a derived class implements. Sending bypasses the engine's
-// completion side: SendBlocking writes straight to the connection's socket.
+// completion side: Send writes straight to the connection's socket.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,9 +31,24 @@ struct EngineTimings {
     std::chrono::milliseconds round{1000};               // the listener's wait
     std::chrono::milliseconds silentPeerLimit{300'000};  // connected without a first message
     std::chrono::milliseconds workerExitWait{5000};      // at shutdown
+    std::chrono::milliseconds sendTimeout{5000};         // one message to one terminal
 };
 
-// Where the two operator messages of an internal failure go. The library has
+// Points where a test steps in to force an interleaving that the network
+// produces only rarely, or a failure the machine rarely has. All empty in
+// the service.
+struct EngineDrills {
+    // Makes every thread of the engine; std::thread when empty.
+    std::function<std::thread(std::function<void()>)> makeThread;
+    // On a worker: a peer's first message has been read, the peer is not yet
+    // admitted.
+    std::function<void(const ConnectionPtr&)> beforeAdmission;
+    // On the listener: the shutdown gave up waiting for the workers and
+    // stopped the completion side under them.
+    std::function<void()> workersAbandoned;
+};
+
+// Where the operator messages of an internal failure go. The library has
 // no window, so by default they are written to standard error.
 using OperatorMessageSink = std::function<void(const std::string&)>;
 
@@ -40,12 +56,20 @@ inline constexpr char kWorkerExitMessage[] =
     "GetQueuedCompletionStatus() return,WorkThread exit,dwkey==0";
 inline constexpr char kEngineFailureMessage[] =
     "An Error Occur in IOCP !!! pls close the d2a and reopen again";
+inline constexpr char kOutOfDescriptorsMessage[] =
+    "Too many open files: new terminals wait until connections close";
 
 class CIOCPServer {
   public:
     static constexpr int kWorkerThreads = 4;
     static constexpr int kListenBacklog = 200;
     static constexpr int kFirstReceiveLength = IoBuffer::kCapacity - 64;
+    // Peers connected without their first message, at most; fewer when half
+    // the descriptor limit is less.
+    static constexpr std::size_t kMaxPendingPeers = 10'000;
+
+    enum class StartResult { Started, AlreadyStarted, BindFailed, ThreadFailed };
+    enum class SendResult { Sent, Closed, Failed, TimedOut };
 
     CIOCPServer();
     virtual ~CIOCPServer();
@@ -63,9 +87,12 @@ class CIOCPServer {
     virtual void OnWriteDone(const ConnectionPtr& connection, IoBuffer* buffer) = 0;
     virtual bool CheckFrames(const ConnectionPtr& connection, IoBuffer* buffer) = 0;
 
-    // Binds and listens on all local addresses and starts the listener thread.
-    // False when the port cannot be bound or listened on; nothing then runs.
-    bool Start(std::uint16_t port, std::size_t maxFreeBuffers, std::size_t maxFreeConnections);
+    // Raises the descriptor limit, binds and listens on all local addresses,
+    // and starts the listener thread, which starts the workers. Returns once
+    // all five threads run. On failure nothing runs and Start may be called
+    // again.
+    StartResult Start(std::uint16_t port, std::size_t maxFreeBuffers,
+                      std::size_t maxFreeConnections);
     // Signals the listener and waits for it to close everything and end.
     void Stop();
     // True from a successful Start until Stop, also after the engine shut
@@ -75,19 +102,29 @@ class CIOCPServer {
     // Removes the connection from the live list, closes its socket at once
     // (the peer sees a reset) and marks it closing, so no hook runs for it.
     void CloseConnection(const ConnectionPtr& connection);
-    // Writes all bytes to the connection's socket, waiting for room as long as
-    // the connection stays open. False if it is closing or the send fails.
-    bool SendBlocking(const ConnectionPtr& connection, const std::uint8_t* data,
-                      std::size_t length);
+    // Writes the whole message to the connection's socket, waiting for room
+    // at most the send timeout, and never interleaved with another sender's
+    // message. A message cut off by the timeout would corrupt the stream, so
+    // the connection is then closed at once (TimedOut). A sender that cannot
+    // get its turn within the timeout fails without writing anything.
+    SendResult Send(const ConnectionPtr& connection, const std::uint8_t* data, std::size_t length);
 
     void SetTimings(const EngineTimings& timings);
     void SetOperatorMessageSink(OperatorMessageSink sink);
+    // Bounds the peers waiting for their first message; beyond it the oldest
+    // is dropped. 0 restores the default, taken at the next Start.
+    void SetPendingPeerLimit(std::size_t limit);
+    void SetDrills(EngineDrills drills);
     // The port actually bound by the last successful Start.
     std::uint16_t LocalPort() const { return boundPort_.load(); }
     std::size_t PendingPeerCount() const;
     std::size_t OpenConnectionCount() const;
     std::size_t OutstandingAccepts() const;
     std::size_t BuffersInUse() const { return buffers_.InUse(); }
+    // Accepts that failed (out of descriptors or memory), and the listener's
+    // completed rounds, since the library was loaded.
+    std::uint64_t FailedAccepts() const { return failedAccepts_.load(); }
+    std::uint64_t ListenerRounds() const { return listenerRounds_.load(); }
     // Fault drill: makes one worker thread end as if the completion mechanism
     // had failed under it.
     void InjectWorkerFault();
@@ -97,17 +134,29 @@ class CIOCPServer {
 
   private:
     struct WorkerFault {};
+    enum class Startup { Pending, Running, Failed };
 
     void ListenerMain();
+    bool StartWorkers();
     void WorkerMain();
     void ShutDown();
+    std::thread MakeThread(std::function<void()> body);
+    std::shared_ptr<const EngineDrills> Drills() const;
+    // Handlers carry the run they were posted in; one of an earlier run, left
+    // in the io_context by a shutdown that stopped it under a stuck worker,
+    // must not touch the state of this one.
+    bool IsStale(std::uint64_t run) const { return run != run_.load(); }
 
     void PostAccepts(int count);
+    // While accepts fail, one accept a round looks whether descriptors came free.
+    void PostProbeAccept();
     void ArmAcceptEvent();
-    void OnAcceptDone(const asio::error_code& error, asio::ip::tcp::socket socket);
+    void OnAcceptDone(std::uint64_t run, const asio::error_code& error,
+                      asio::ip::tcp::socket socket);
+    void OnAcceptFailed(const asio::error_code& error);
     bool PostReceive(const ConnectionPtr& connection,
                      std::optional<std::uint32_t> stillOutstanding = std::nullopt);
-    void OnReceiveReady(const ConnectionPtr& connection, std::uint32_t sequence,
+    void OnReceiveReady(std::uint64_t run, const ConnectionPtr& connection, std::uint32_t sequence,
                         const asio::error_code& error);
     // Reads one message, or waits again if there is none yet.
     void Receive(const ConnectionPtr& connection, std::uint32_t sequence, asio::error_code error);
@@ -133,23 +182,36 @@ class CIOCPServer {
     // Set by Start and Stop on the caller's thread.
     bool started_ = false;
     std::atomic<std::uint16_t> boundPort_{0};
+    std::atomic<std::uint64_t> run_{0};  // counts the starts
 
     // The listener's wake-up: accept event, re-post counter, ended workers.
     mutable std::mutex eventLock_;
     std::condition_variable eventSignal_;
-    bool stopFlag_ = false;             // guarded by eventLock_
-    bool acceptEvent_ = false;          // guarded by eventLock_
-    int repostCounter_ = 0;             // guarded by eventLock_
-    int workersEnded_ = 0;              // guarded by eventLock_
-    bool acceptStarved_ = false;        // guarded by eventLock_
-    EngineTimings timings_;             // guarded by eventLock_
-    OperatorMessageSink operatorSink_;  // guarded by eventLock_
+    bool stopFlag_ = false;     // guarded by eventLock_
+    bool acceptEvent_ = false;  // guarded by eventLock_
+    int repostCounter_ = 0;     // guarded by eventLock_
+    int workersEnded_ = 0;      // guarded by eventLock_
+    // Set when an accept fails (out of descriptors or memory) and cleared by
+    // the next accept that succeeds. Meanwhile the listener posts no accepts
+    // and leaves the accept event unarmed: only the round's probe tries.
+    bool acceptStarved_ = false;          // guarded by eventLock_
+    bool acceptEventArmed_ = false;       // guarded by eventLock_
+    Startup startup_ = Startup::Pending;  // guarded by eventLock_
+    EngineTimings timings_;               // guarded by eventLock_
+    OperatorMessageSink operatorSink_;    // guarded by eventLock_
+    std::atomic<std::uint64_t> failedAccepts_{0};
+    std::atomic<std::uint64_t> listenerRounds_{0};
+
+    mutable std::mutex drillLock_;
+    std::shared_ptr<const EngineDrills> drills_;  // guarded by drillLock_
 
     // Accepted peers that have not sent their first message yet.
     mutable std::mutex pendingAcceptLock_;
-    ConnectionList pendingPeers_;         // guarded by pendingAcceptLock_
-    std::size_t outstandingAccepts_ = 0;  // guarded by pendingAcceptLock_
-    bool accepting_ = false;              // guarded by pendingAcceptLock_
+    ConnectionList pendingPeers_;                  // guarded by pendingAcceptLock_
+    std::size_t outstandingAccepts_ = 0;           // guarded by pendingAcceptLock_
+    bool accepting_ = false;                       // guarded by pendingAcceptLock_
+    std::size_t pendingLimit_ = kMaxPendingPeers;  // guarded by pendingAcceptLock_
+    std::size_t pendingLimitSet_ = 0;              // guarded by pendingAcceptLock_; 0: default
 
     mutable std::mutex connectionListLock_;
     ConnectionList connectionList_;  // guarded by connectionListLock_

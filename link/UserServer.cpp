@@ -34,11 +34,20 @@ int CUserServer::StartService(std::uint16_t port) {
         SetLastError(kErrorServerStarted);
         return 0;
     }
-    if (!Start(port, kFreeBuffersKept, kFreeConnectionsKept)) {
-        SetLastError(kErrorBindFailed);
-        return 0;
+    switch (Start(port, kFreeBuffersKept, kFreeConnectionsKept)) {
+        case StartResult::Started:
+            return 1;
+        case StartResult::AlreadyStarted:
+            SetLastError(kErrorServerStarted);
+            return 0;
+        case StartResult::ThreadFailed:
+            SetLastError(kErrorThreadFailed);
+            return 0;
+        case StartResult::BindFailed:
+            break;
     }
-    return 1;
+    SetLastError(kErrorBindFailed);
+    return 0;
 }
 
 void CUserServer::StopService() {
@@ -80,11 +89,16 @@ int CUserServer::SendData(std::uint32_t deviceId, std::uint16_t length, const st
     }
     std::array<std::uint8_t, kMaxWireMessage> wire{};
     const std::size_t count = EscapeForSend(data, length, wire.data());
-    if (!SendBlocking(connection, wire.data(), count)) {
-        SetLastError(kErrorSendFailed);
-        return 0;
+    const SendResult result = Send(connection, wire.data(), count);
+    if (result == SendResult::Sent) return 1;
+    if (result == SendResult::TimedOut) {
+        // The engine has closed the connection: a terminal that does not read
+        // is gone, as if closed by its ID.
+        std::lock_guard guard(indexLock_);
+        ForgetTerminalLocked(deviceId, connection);
     }
-    return 1;
+    SetLastError(kErrorSendFailed);
+    return 0;
 }
 
 int CUserServer::GetModemCount() const {
@@ -105,6 +119,12 @@ void CUserServer::CloseConnectionByDeviceId(std::uint32_t deviceId) {
     if (it == idIndex_.end()) return;
     const ConnectionPtr connection = it->second;
     CloseConnection(connection);
+    ForgetTerminalLocked(deviceId, connection);
+}
+
+void CUserServer::ForgetTerminalLocked(std::uint32_t deviceId, const ConnectionPtr& connection) {
+    auto it = idIndex_.find(deviceId);
+    if (it == idIndex_.end() || it->second != connection) return;
     RemoveTerminalLocked(deviceId, connection->serial);
     socketIndex_.erase(connection->serial);
     idIndex_.erase(it);
@@ -174,6 +194,8 @@ void CUserServer::OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* 
 
     const std::uint32_t id = registration->deviceId;
     std::lock_guard guard(indexLock_);
+    // A connection the server closed meanwhile (its shutdown) never registers.
+    if (connection->closing.load()) return;
     if (auto old = idIndex_.find(id); old != idIndex_.end()) {
         // A terminal that reconnects replaces its old connection.
         const ConnectionPtr previous = old->second;

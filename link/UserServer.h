@@ -22,6 +22,7 @@ inline constexpr char kErrorServerStarted[] = "Server has started!";
 inline constexpr char kErrorBindFailed[] = "Binding socket failed\xA3\xA1";
 inline constexpr char kErrorModemBroken[] = "The connection with modem has broken\xA3\xA1";
 inline constexpr char kErrorSendFailed[] = "Send failed!";
+inline constexpr char kErrorThreadFailed[] = "Create thread failed!";
 
 class CUserServer : public CIOCPServer {
   public:
@@ -71,6 +72,9 @@ class CUserServer : public CIOCPServer {
 
     void SetLastError(std::string_view text);
     void Forget(const ConnectionPtr& connection);
+    // Removes the terminal from the list and both indexes, if it is still
+    // registered on `connection`. Requires the index lock.
+    void ForgetTerminalLocked(std::uint32_t deviceId, const ConnectionPtr& connection);
     void ClearTables();
     // Requires the terminal-list lock. Records only move towards the front,
     // so the search runs back from the hint first.

@@ -1,10 +1,12 @@
 // What the network and the callers can throw at the server: silent peers,
 // floods, resets, races between closes, stops in mid-traffic, and a worker
 // thread that dies.
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include <asio/read.hpp>
 #include <asio/write.hpp>
 
 #include "ServerFixture.h"
@@ -15,6 +17,19 @@ namespace {
 using namespace std::chrono_literals;
 using sim::TerminalState;
 using Bytes = std::vector<std::uint8_t>;
+
+// A registered terminal on a plain socket with a tiny receive window, so that
+// what the centre sends it fills the socket quickly.
+struct RawTerminal {
+    RawTerminal(std::uint16_t port, std::uint32_t id) : socket(io) {
+        socket.open(asio::ip::tcp::v4());
+        socket.set_option(asio::socket_base::receive_buffer_size(4096));
+        socket.connect({asio::ip::address_v4::loopback(), port});
+        asio::write(socket, asio::buffer(sim::RegistrationMessage(Terminal(id))));
+    }
+    asio::io_context io;
+    asio::ip::tcp::socket socket;
+};
 
 TEST_F(ServerTest, SilentPeersDoNotLockRealTerminalsOut) {
     constexpr std::size_t kSilent = 1000;
@@ -177,6 +192,46 @@ TEST_F(ServerTest, BlockedSendEndsWhenTheConnectionIsClosed) {
     server_.CopyLastError(text, sizeof text);
     const std::string error = text;
     EXPECT_TRUE(error == kErrorSendFailed || error == kErrorModemBroken) << error;
+}
+
+TEST_F(ServerTest, ConcurrentSendsToOneTerminalArriveWhole) {
+    RawTerminal peer(server_.LocalPort(), 98);
+    ASSERT_TRUE(Eventually([&] { return Position(98) == 0; }));
+    constexpr int kSenders = 2;
+    constexpr int kMessages = 2000;
+    constexpr std::size_t kSize = 4000;  // no byte needs escaping, so wire = plain
+    auto message = [](int sender, int number) {
+        Bytes bytes(kSize, static_cast<std::uint8_t>(0x10 + sender));
+        bytes[0] = static_cast<std::uint8_t>(sender);
+        bytes[1] = static_cast<std::uint8_t>(number % 200);
+        return bytes;
+    };
+    Bytes stream(kSenders * kMessages * kSize);
+    asio::error_code readError;
+    std::thread reader([&] { asio::read(peer.socket, asio::buffer(stream), readError); });
+    std::atomic<int> failures{0};
+    std::vector<std::thread> senders;
+    for (int s = 0; s < kSenders; ++s) {
+        senders.emplace_back([&, s] {
+            for (int m = 0; m < kMessages; ++m) {
+                const Bytes bytes = message(s, m);
+                if (server_.SendData(98, kSize, bytes.data()) != 1) ++failures;
+            }
+        });
+    }
+    for (auto& t : senders) t.join();
+    if (failures > 0) server_.CloseConnectionByDeviceId(98);  // frees the reader
+    reader.join();
+    ASSERT_EQ(failures.load(), 0);
+    ASSERT_FALSE(readError) << readError.message();
+    std::vector<int> next(kSenders, 0);
+    for (std::size_t at = 0; at < stream.size(); at += kSize) {
+        const int sender = stream[at];
+        ASSERT_LT(sender, kSenders) << "at byte " << at;
+        const Bytes expected = message(sender, next[sender]++);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), stream.begin() + at))
+            << "message " << next[sender] - 1 << " of sender " << sender << " torn at byte " << at;
+    }
 }
 
 TEST_F(ServerTest, DyingWorkerShutsTheServerDownUntilStopped) {

@@ -1,0 +1,43 @@
+// What the link needs of the operating system beyond Asio: a write that gives
+// up at a deadline, the abortive close, and the process's descriptor limit.
+// Each platform has its own twin of the implementation (PosixSocketPlatform.cpp
+// here); nothing else in the link calls the socket layer directly.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <system_error>
+
+namespace dovrik::platform {
+
+#if defined(_WIN32)
+using NativeSocket = std::uintptr_t;  // SOCKET
+#else
+using NativeSocket = int;
+#endif
+
+enum class WriteOutcome { Written, Closed, Failed, TimedOut };
+
+// Writes all `length` bytes to a non-blocking socket, waiting for room in its
+// send buffer until `deadline`. Closed as soon as `closing` is seen set while
+// waiting; Failed on a socket error; TimedOut when the deadline passes first,
+// possibly after part of the bytes went out.
+WriteOutcome WriteUntil(NativeSocket socket, const std::uint8_t* data, std::size_t length,
+                        std::chrono::steady_clock::time_point deadline,
+                        const std::atomic<bool>& closing);
+
+// Makes the socket's close reset the connection at once (the peer sees a
+// reset, unsent bytes are dropped) instead of an orderly shutdown.
+void SetAbortiveClose(NativeSocket socket);
+
+// Raises the process's soft limit of open descriptors to its hard limit and
+// returns the soft limit then in force.
+std::size_t RaiseDescriptorLimit();
+
+// True for an accept that failed because the process or the system has no
+// descriptor left.
+bool IsOutOfDescriptors(const std::error_code& error);
+
+}  // namespace dovrik::platform
