@@ -4,25 +4,53 @@
 
 namespace pelmora {
 
+namespace {
+
+// Keeps at most `bound` bytes: the oldest half of the bound goes, or more
+// when that is not enough.
+void MakeRoom(std::vector<std::uint8_t>& buffer, std::size_t incoming, std::size_t bound) {
+    if (buffer.size() + incoming <= bound) return;
+    const std::size_t drop =
+        std::min(buffer.size(), std::max(bound / 2, buffer.size() + incoming - bound));
+    buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(drop));
+}
+
+}  // namespace
+
+std::size_t ReplyBuffers::BoundOf(std::uint32_t deviceId) const {
+    return awaited_ == deviceId ? kCapacity : kIdleCapacity;
+}
+
 void ReplyBuffers::Append(std::uint32_t deviceId, const std::uint8_t* data, std::size_t count) {
     if (data == nullptr || count == 0) return;
-    if (count > kCapacity) {  // never from the intake; keep the newest bytes
-        data += count - kCapacity;
-        count = kCapacity;
-    }
     std::lock_guard guard(lock_);
-    auto& buffer = buffers_[deviceId];
-    if (buffer.capacity() < kCapacity) buffer.reserve(kCapacity);
-    if (buffer.size() + count > kCapacity) {
-        const std::size_t drop =
-            std::min(buffer.size(), std::max(kCut, buffer.size() + count - kCapacity));
-        buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(drop));
+    const std::size_t bound = BoundOf(deviceId);
+    if (count > bound) {  // never from the intake; keep the newest bytes
+        data += count - bound;
+        count = bound;
     }
+    auto& buffer = buffers_[deviceId];
+    if (buffer.capacity() < kIdleCapacity) buffer.reserve(kIdleCapacity);
+    MakeRoom(buffer, count, bound);
     buffer.insert(buffer.end(), data, data + count);
 }
 
 void ReplyBuffers::Reset(std::uint32_t deviceId) {
     std::lock_guard guard(lock_);
+    if (awaited_ && *awaited_ != deviceId) {
+        // The reply it may have grown for is no longer read: back to the
+        // idle bound, and its memory with it.
+        const auto previous = buffers_.find(*awaited_);
+        if (previous != buffers_.end() && previous->second.capacity() > kIdleCapacity) {
+            std::vector<std::uint8_t>& old = previous->second;
+            MakeRoom(old, 0, kIdleCapacity);
+            std::vector<std::uint8_t> kept;
+            kept.reserve(kIdleCapacity);
+            kept.assign(old.begin(), old.end());
+            old.swap(kept);
+        }
+    }
+    awaited_ = deviceId;
     buffers_[deviceId].clear();
 }
 

@@ -1,11 +1,20 @@
 // The bytes each terminal sent since the engine last cleared them: filled by
 // the packet intake on the window thread, read by the worker. One lock around
 // the whole table; it is never held across a sleep.
+//
+// Two bounds. The terminal whose reply the worker awaits (the one it cleared
+// last: one job runs at a time) keeps up to kCapacity bytes, enough for the
+// longest settings report (full number lists and three 400-byte texts come to
+// about 13 KB, sent in several messages). Every other terminal keeps up to
+// kIdleCapacity: no job reads those bytes before clearing them, so a chatty
+// fleet must not hold 64 KiB per terminal. Past its bound a buffer drops its
+// oldest half (at least as much as needed) and keeps the newest bytes.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,12 +22,14 @@ namespace pelmora {
 
 class ReplyBuffers {
   public:
-    static constexpr std::size_t kCapacity = 8192;
-    static constexpr std::size_t kCut = 4096;
+    static constexpr std::size_t kCapacity = 64 * 1024;
+    static constexpr std::size_t kIdleCapacity = 8192;
 
-    // Appends; when the bytes would pass kCapacity, the oldest kCut bytes go.
+    // Appends; when the bytes would pass the terminal's bound, the oldest
+    // half of the bound goes (or more, when the new bytes need it).
     void Append(std::uint32_t deviceId, const std::uint8_t* data, std::size_t count);
-    // Length back to 0, creating the entry when there is none.
+    // Length back to 0, creating the entry when there is none. The terminal
+    // becomes the awaited one; the one awaited before is cut to the idle bound.
     void Reset(std::uint32_t deviceId);
     // The text so far, NUL bytes turned into blanks so searches see it all.
     std::string Snapshot(std::uint32_t deviceId) const;
@@ -27,8 +38,11 @@ class ReplyBuffers {
     std::size_t Length(std::uint32_t deviceId) const;
 
   private:
+    std::size_t BoundOf(std::uint32_t deviceId) const;
+
     mutable std::mutex lock_;
     std::map<std::uint32_t, std::vector<std::uint8_t>> buffers_;  // guarded by lock_
+    std::optional<std::uint32_t> awaited_;                        // guarded by lock_
 };
 
 }  // namespace pelmora

@@ -129,6 +129,23 @@ TEST_F(EndToEnd, ReportSplitOverManyWritesStillParses) {
     EXPECT_EQ(engine_->Settings().backupNumbers, sim_->Settings(terminal_).backupNumbers);
 }
 
+TEST_F(EndToEnd, LongestReportArrivesInSeveralMessagesAndReadsBackWhole) {
+    sim_->MakeStateful(terminal_, {}, dovrik::sim::FullTerminalSettings());
+    const AlarmSettings terminal = sim_->Settings(terminal_);
+    ASSERT_GT(dovrik::sim::SettingsReport(terminal).size(), 12'000u);
+    Submit(CommandKind::ReadSettings);
+    ASSERT_EQ(events_.settingsArrived, 1);
+    auto lock = engine_->LockSettings();
+    const AlarmSettings& record = engine_->Settings();
+    EXPECT_EQ(record.adminNumbers, terminal.adminNumbers);
+    EXPECT_EQ(record.authorizeNumbers, terminal.authorizeNumbers);
+    EXPECT_EQ(record.backupNumbers, terminal.backupNumbers);
+    EXPECT_EQ(record.text1, terminal.text1);
+    EXPECT_EQ(record.text2, terminal.text2);
+    EXPECT_EQ(record.text3, terminal.text3);
+    EXPECT_TRUE(record == terminal);  // the modem section, at the report's start, too
+}
+
 TEST_F(EndToEnd, SaveWritesOnlyTheChangedValuesAndTheTerminalKeepsThem) {
     Submit(CommandKind::ReadSettings);
     FillGridFromRecord();

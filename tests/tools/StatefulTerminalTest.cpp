@@ -202,6 +202,23 @@ TEST(StatefulTerminalAlone, SplitsTheReportIntoTimedWrites) {
     EXPECT_EQ(joined, report);
 }
 
+TEST(StatefulTerminalAlone, AReportLongerThanAMessageGoesInPiecesThatFit) {
+    const std::string report = SettingsReport(FullTerminalSettings());
+    ASSERT_GT(EscapeStream(B(report)).size(), report.size());  // it has bytes to escape
+    StatefulTerminal full(1, {}, FullTerminalSettings());
+    const auto actions = full.Receive(B("AT+SHOW\r").data(), 8);
+    ASSERT_GT(actions.size(), 1u);
+    std::string joined;
+    for (const auto& action : actions) {
+        EXPECT_LE(EscapeStream(action.bytes).size(), StatefulTerminal::kReportPiece);
+        joined.append(action.bytes.begin(), action.bytes.end());
+    }
+    EXPECT_EQ(joined, report);
+
+    StatefulTerminal usual(1, {}, DefaultTerminalSettings());
+    EXPECT_EQ(usual.Receive(B("AT+SHOW\r").data(), 8).size(), 1u);  // fits one message
+}
+
 // Over loopback TCP, the terminal server as the centre.
 class StatefulTerminalTest : public testing::ServerTest {
   protected:

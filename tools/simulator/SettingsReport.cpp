@@ -179,6 +179,26 @@ AlarmSettings DefaultTerminalSettings() {
     return s;
 }
 
+AlarmSettings FullTerminalSettings() {
+    AlarmSettings s = DefaultTerminalSettings();
+    int listNumber = 0;
+    for (pelmora::NumberList* list : {&s.adminNumbers, &s.authorizeNumbers, &s.backupNumbers}) {
+        ++listNumber;
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            const std::string serial = std::to_string(10000000 + i);  // eight digits
+            (*list)[i] = "13" + std::to_string(listNumber) + serial;
+        }
+    }
+    // Two bytes a character, so the cut at 400 bytes falls between characters.
+    // "二", "三", "件" and "升" carry 0xFE and 0xFD.
+    const std::string phrase = Gbk("二级预警：三号文件，水位上升，请收听广播。");
+    std::string text;
+    while (text.size() < pelmora::kPresetTextLimit) text += phrase;
+    text.resize(pelmora::kPresetTextLimit);
+    s.text1 = s.text2 = s.text3 = text;
+    return s;
+}
+
 std::string SettingsReport(const AlarmSettings& s) {
     const auto& d = s.dtu;
     ReportWriter w;

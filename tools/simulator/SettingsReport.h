@@ -15,6 +15,12 @@ namespace dovrik::sim {
 // reader that misses a line of its report cannot go unnoticed.
 pelmora::AlarmSettings DefaultTerminalSettings();
 
+// The same terminal with the longest report there is: every number list full
+// (255 numbers of 11 digits) and three preset texts of 400 GBK bytes, among
+// them the link's escape bytes 0xFD and 0xFE. Its report comes to about 13 KB,
+// more than one message can carry.
+pelmora::AlarmSettings FullTerminalSettings();
+
 // The whole report, GBK, ending in "OK\r\n". The modem section comes first,
 // from "Access Point Name:" on, then the alarm section. Labels are searched
 // from the start of the text and the first occurrence counts, so a label's

@@ -204,6 +204,29 @@ bool ApplyListCommand(AlarmSettings& settings, const ListCommand& command,
     return true;
 }
 
+bool Escaped(char c) {
+    const auto b = static_cast<std::uint8_t>(c);
+    return b == kEscapeByte || b == kHeartbeatByte;
+}
+
+std::size_t WireSize(std::string_view text) {
+    return text.size() + static_cast<std::size_t>(std::count_if(text.begin(), text.end(), Escaped));
+}
+
+// How many bytes of `text` the next write takes: at most `plainLimit` bytes
+// that escape to at most `wireLimit` bytes.
+std::size_t PieceLength(std::string_view text, std::size_t plainLimit, std::size_t wireLimit) {
+    std::size_t length = 0;
+    std::size_t wire = 0;
+    while (length < text.size() && length < plainLimit) {
+        const std::size_t next = Escaped(text[length]) ? 2 : 1;
+        if (wire + next > wireLimit) break;
+        wire += next;
+        ++length;
+    }
+    return length;
+}
+
 std::vector<std::uint8_t> Bytes(std::string_view text) {
     return {text.begin(), text.end()};
 }
@@ -316,12 +339,19 @@ void StatefulTerminal::AnswerLine(const std::vector<std::uint8_t>& message,
         if (reply == Reply::Error) answer(kError);
         if (reply != Reply::Ok) return;
         const std::string report = SettingsReport(settings_);
-        const std::size_t chunk = script_.reportChunk > 0 ? script_.reportChunk : report.size();
-        for (std::size_t at = 0; at < report.size(); at += chunk) {
+        const bool oneMessage = WireSize(report) <= kMaxWireMessage;
+        const std::size_t plainLimit =
+            script_.reportChunk > 0 ? script_.reportChunk : report.size();
+        const std::size_t wireLimit =
+            script_.reportChunk == 0 && !oneMessage ? kReportPiece : kMaxWireMessage;
+        for (std::size_t at = 0; at < report.size();) {
+            const std::size_t length =
+                PieceLength(std::string_view(report).substr(at), plainLimit, wireLimit);
             out.push_back({TerminalAction::Kind::Write,
                            at == 0 ? script_.answerDelay : script_.chunkDelay,
-                           Bytes(std::string_view(report).substr(at, chunk)),
+                           Bytes(std::string_view(report).substr(at, length)),
                            {}});
+            at += length;
         }
         return;
     }

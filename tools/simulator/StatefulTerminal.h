@@ -42,8 +42,11 @@ struct TerminalScript {
     // Ok is the report and Silent sends nothing; Ok for an unknown word
     // answers "OK" and changes nothing.
     std::map<std::string, Reply> replies;
-    std::size_t reportChunk = 0;               // 0: the report in one write; else bytes per write
-    std::chrono::milliseconds chunkDelay{0};   // between report writes
+    // Bytes per write of the report; 0: one write when the report fits in one
+    // message, else pieces of kReportPiece wire bytes. No write is ever longer
+    // than a message (4096 bytes on the wire, escaped).
+    std::size_t reportChunk = 0;
+    std::chrono::milliseconds chunkDelay{2};   // between report writes
     std::chrono::milliseconds answerDelay{0};  // before each answer
     // Result byte by request code; nullopt: never answer that request (a
     // restart still happens).
@@ -79,6 +82,10 @@ class StatefulTerminal final {
     // A text line that reaches this length without "\r" is taken as it
     // stands, so that a stream without line ends cannot grow without bound.
     static constexpr std::size_t kMaxLine = 4096;
+    // A report too long for one message goes in pieces of this many wire
+    // bytes: pieces that the network runs together into one receive still
+    // make a message the centre accepts, unless more than four meet.
+    static constexpr std::size_t kReportPiece = 1024;
 
     StatefulTerminal(std::uint32_t deviceId, TerminalScript script,
                      pelmora::AlarmSettings settings);
