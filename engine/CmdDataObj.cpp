@@ -37,6 +37,9 @@ constexpr std::uint8_t kStart = 0x02;
 constexpr std::uint8_t kProtocolHigh = 0x11;
 constexpr std::uint8_t kProtocolLow = 0x01;
 constexpr std::uint8_t kEnd = 0x03;
+// Where the payload starts in each form.
+constexpr std::size_t kShortPayloadAt = 15;
+constexpr std::size_t kLongPayloadAt = 23;
 
 }  // namespace
 
@@ -73,7 +76,7 @@ std::size_t CCmdDataObj::Pack(std::uint8_t* out, std::size_t capacity) const {
         Put16(out + at, 0);
         at += 2;
     } else {
-        Put16(out + at, 8);
+        Put16(out + at, kLongOptionLength);
         out[at + 2] = static_cast<std::uint8_t>(frameCount);
         out[at + 3] = static_cast<std::uint8_t>(frameIndex);
         std::memcpy(out + at + 4, timestamp.data(), timestamp.size());
@@ -99,7 +102,14 @@ bool CCmdDataObj::ReadHeader(const std::uint8_t* bytes, std::size_t count) {
 
 int CCmdDataObj::UnpackResult(const std::uint8_t* bytes, std::size_t count) {
     if (!ReadHeader(bytes, count)) return -1;
-    return static_cast<std::int8_t>(bytes[15]);
+    // The answer's own option length tells its form: a long-form answer
+    // carries count, index and timestamp before its payload, and reading the
+    // short form's offset there would take the year for the result.
+    if (Get16(bytes + 11) == kLongOptionLength) {
+        if (count < kLongOverhead) return -1;
+        return static_cast<std::int8_t>(bytes[kLongPayloadAt]);
+    }
+    return static_cast<std::int8_t>(bytes[kShortPayloadAt]);
 }
 
 int CCmdDataObj::UnpackHeader(const std::uint8_t* bytes, std::size_t count) {

@@ -47,6 +47,7 @@ class CCmdDataObj {
     static constexpr std::size_t kShortOverhead = 17;
     static constexpr std::size_t kLongOverhead = 25;
     static constexpr std::size_t kVersionPayload = 80;
+    static constexpr std::uint16_t kLongOptionLength = 8;  // offset 11; 0 in the short form
 
     CCmdDataObj() = default;
     virtual ~CCmdDataObj() = default;
@@ -61,7 +62,9 @@ class CCmdDataObj {
     std::size_t Pack(std::uint8_t* out, std::size_t capacity) const;
 
     // -1 unless at least 17 bytes with a good checksum; otherwise stores the
-    // header fields and returns the first payload byte as a signed value.
+    // header fields and returns the first payload byte as a signed value:
+    // offset 15 in the short form, 23 in the long form (option length 8,
+    // which needs at least 25 bytes).
     int UnpackResult(const std::uint8_t* bytes, std::size_t count);
     // The same checks and fields; 1 or -1.
     int UnpackHeader(const std::uint8_t* bytes, std::size_t count);

@@ -82,6 +82,23 @@ TEST(ControlFrame, UnpacksResultsOnlyFromWholeCheckedFrames) {
               -1);
 }
 
+TEST(ControlFrame, ResultIsTheFirstPayloadByteOfTheFormTheAnswerUses) {
+    // A long-form refusal: offset 15 holds the year of its timestamp.
+    const Bytes longRefusal =
+        PackFrame(3, kPlayContentAnswer, {0x00}, 3, 2, FrameTimestamp{0xEA, 12, 8, 9, 30, 0});
+    CCmdDataObj frame;
+    EXPECT_EQ(frame.UnpackResult(longRefusal.data(), longRefusal.size()), 0);
+    EXPECT_EQ(frame.command, kPlayContentAnswer);
+    const Bytes longTaken = PackFrame(3, kPlayContentAnswer, {0x01}, 3, 2, {});
+    EXPECT_EQ(frame.UnpackResult(longTaken.data(), longTaken.size()), 1);
+
+    // Option length 8 in a frame too short for the long form has no result.
+    Bytes cut = PackFrame(3, kPlayContentAnswer, {0x01, 0x00});
+    cut[12] = 0x08;
+    cut[cut.size() - 2] = CCmdDataObj::SumBytes(cut.data() + 1, cut.size() - 3);
+    EXPECT_EQ(frame.UnpackResult(cut.data(), cut.size()), -1);
+}
+
 TEST(ControlFrame, VersionAnswerNeedsEightyPayloadBytes) {
     Bytes payload(80, 0);
     payload[0] = 'V';
