@@ -119,6 +119,13 @@ void PlayContent(CommandEngine& engine, const CommandJob& job, const FrameTimest
     // when the terminal took every piece: a false success is the worst outcome
     // an early-warning broadcast can have.
     const std::size_t pieces = (total + kPlayContentPiece - 1) / kPlayContentPiece;
+    if (pieces > kMaxPlayContentPieces) {
+        engine.PostWorkerLog(
+            FormatCommand(text::kPlayContentTooLong,
+                          static_cast<long long>(kMaxPlayContentPieces * kPlayContentPiece)));
+        engine.PostWorkerLog(texts.refused);
+        return;
+    }
     bool allTaken = true;
     for (std::size_t i = 0; i < pieces; ++i) {
         const std::size_t offset = i * kPlayContentPiece;

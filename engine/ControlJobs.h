@@ -15,6 +15,9 @@ class CommandEngine;
 
 inline constexpr std::size_t kUpgradePayloadSize = 94;
 inline constexpr std::size_t kPlayContentPiece = 1024;
+// A long-form frame numbers its pieces in one byte each for count and index,
+// so longer content is refused rather than sent with wrapped numbers.
+inline constexpr std::size_t kMaxPlayContentPieces = 255;
 
 // Runs one job of the kinds PlayMp3 to RestartDevice on the worker thread.
 void RunControlJob(CommandEngine& engine, const CommandJob& job);

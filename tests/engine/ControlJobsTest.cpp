@@ -206,6 +206,45 @@ TEST_F(ControlTest, LongContentGoesInPiecesAndSucceedsOnlyIfAllAreTaken) {
     EXPECT_EQ(Sent().back().size(), 17u);
 }
 
+TEST_F(ControlTest, ARefusalInTheLongFormIsARefusal) {
+    // Long-form answers carry a timestamp whose year byte (0xEA) sits where a
+    // short answer has its result.
+    const FrameTimestamp stamp{0xEA, 12, 8, 9, 30, 0};
+    AnswerFrames([stamp](const CCmdDataObj& r) {
+        return PackFrame(r.deviceId, static_cast<std::uint16_t>(r.command & 0x7FFF), {0}, 2, 1,
+                         stamp);
+    });
+    Run(CommandKind::PlayMp3, "00003");
+    EXPECT_EQ(Log(), std::vector<std::string>{G("设置播放Mp3失败")});
+
+    // Each piece answered in the long form with its own count and index; the
+    // second is refused.
+    events_.ClearLog();
+    Answer([stamp](std::uint32_t id, const Bytes& sent) {
+        const std::uint8_t index = sent[14];
+        return PackFrame(id, kPlayContentAnswer, {static_cast<std::uint8_t>(index == 2 ? 0 : 1)},
+                         sent[13], index, stamp);
+    });
+    Run(CommandKind::SendPlayContent, std::string(2500, 'x'));
+    EXPECT_EQ(Log(), (std::vector<std::string>{G("设置播放内容失败"), G("设置播放内容失败")}));
+}
+
+TEST_F(ControlTest, ContentBeyond255PiecesIsRefusedUnsent) {
+    AnswerResult(1);
+    const std::size_t longest = kMaxPlayContentPieces * kPlayContentPiece;
+    Run(CommandKind::SendPlayContent, std::string(longest + 1, 'x'));
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(Log(), (std::vector<std::string>{G("播放内容过长,最多261120字节,未发送"),
+                                               G("设置播放内容失败")}));
+
+    events_.ClearLog();
+    Run(CommandKind::SendPlayContent, std::string(longest, 'x'));
+    ASSERT_EQ(Sent().size(), 255u);
+    EXPECT_EQ(Sent().back()[13], 255);  // count
+    EXPECT_EQ(Sent().back()[14], 255);  // index
+    EXPECT_EQ(Log(), std::vector<std::string>{G("设置播放内容成功")});
+}
+
 TEST_F(ControlTest, UpgradeParametersAreBuiltFromThePageAndResultTwoIsARefusal) {
     FixedUpgradeForm page;
     page.form = {1, 1, 1, 1, 1, "16", "192.168.1.10", "5001", "V2.0"};
