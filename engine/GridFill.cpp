@@ -1,7 +1,5 @@
 #include "GridFill.h"
 
-#include <cstdio>
-
 #include "CommandTexts.h"
 #include "SaveSequence.h"
 
@@ -16,10 +14,16 @@ std::string YesNoText(bool yes) {
     return yes ? text::kYes : text::kNo;
 }
 
+// MHz with two decimals ("8870" shows as 88.70), in integers: printf would
+// write the process locale's decimal separator, and a decimal comma is a
+// character the save refuses in this cell.
 std::string FrequencyText(const std::string& hundredths) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.02f", static_cast<double>(CellInteger(hundredths)) / 100.0);
-    return text;
+    const long long value = CellInteger(hundredths);
+    const unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                                   : static_cast<unsigned long long>(value);
+    const unsigned long long fraction = magnitude % 100;
+    return (value < 0 ? "-" : "") + std::to_string(magnitude / 100) + (fraction < 10 ? ".0" : ".") +
+           std::to_string(fraction);
 }
 
 }  // namespace

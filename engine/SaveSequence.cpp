@@ -1,8 +1,9 @@
 #include "SaveSequence.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -317,7 +318,21 @@ bool FmFrequencyValue(const std::string& cell, std::string& value) {
     for (char c : cell) {
         if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.') return false;
     }
-    const float megahertz = static_cast<float>(std::strtod(cell.c_str(), nullptr));
+    // from_chars always reads "." as the decimal point; strtod would follow
+    // the process locale and stop at it under a decimal-comma desktop. Like
+    // strtod it reads the longest number at the start ("1.2.3" is 1.2) and
+    // nothing readable is 0.
+    const char* const first = cell.data();
+    const char* const last = first + cell.size();
+    double read = 0.0;
+    if (std::from_chars(first, last, read, std::chars_format::fixed).ec ==
+        std::errc::result_out_of_range) {
+        // Too large to be a frequency, or so small that it is 0.
+        const char* const point = std::find(first, last, '.');
+        if (std::any_of(first, point, [](char c) { return c != '0'; })) return false;
+        read = 0.0;
+    }
+    const float megahertz = static_cast<float>(read);
     const float units = megahertz * 100.0f;  // rounded to single precision, as the terminal does
     if (!std::isfinite(units) || units >= 2147483648.0f) return false;
     value = std::to_string(static_cast<long>(units));
