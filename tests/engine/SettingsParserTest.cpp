@@ -429,6 +429,7 @@ TEST(ModemSection, ModeCodes) {
         EXPECT_TRUE(ok) << c.value;  // no keyword leaves the text, not a failure
         EXPECT_EQ(std::string(c.label) == "Work Mode:" ? r.dtu.workMode : r.dtu.activateMethod,
                   c.stored);
+        EXPECT_EQ(r.dtu.dataDaemonPppOffPassword, "off") << c.value;  // the lines after it are read
     }
 }
 
