@@ -140,6 +140,7 @@ CBaseConfig::CBaseConfig(CommandEngine& engine, IDeviceList& devices, QWidget* p
 }
 
 void CBaseConfig::BuildRows() {
+    filled_.clear();
     grid_->DeleteAllItems();
     grid_->DeleteAllColumns();
     grid_->InsertColumn(0, QStringLiteral("配置项"), 150);
@@ -217,23 +218,29 @@ void CBaseConfig::BuildRows() {
 
 void CBaseConfig::FillFromSettings(const AlarmSettings& settings) {
     for (const GridCellUpdate& cell : GridCellsFromSettings(settings)) {
-        if (cell.text)
-            grid_->SetItemText(cell.row, cell.column,
-                               QString::fromStdString(GbkToUtf8Lossy(*cell.text)));
+        if (cell.text) {
+            const QString shown = QString::fromStdString(GbkToUtf8Lossy(*cell.text));
+            grid_->SetItemText(cell.row, cell.column, shown);
+            filled_[{cell.row, cell.column}] = {shown, *cell.text};
+        }
         if (cell.makeReadOnly) grid_->SetCellReadOnly(cell.row, cell.column, true);
     }
 }
 
-QString CBaseConfig::CellOnWindowThread(int row, int column) {
-    if (QThread::currentThread() == thread()) return grid_->ItemText(row, column);
-    QString text;
-    QMetaObject::invokeMethod(
-        this, [&] { text = grid_->ItemText(row, column); }, Qt::BlockingQueuedConnection);
-    return text;
+std::optional<std::string> CBaseConfig::CellOnWindowThread(int row, int column) {
+    const QString text = grid_->ItemText(row, column);
+    if (const auto it = filled_.find({row, column});
+        it != filled_.end() && it->second.first == text)
+        return it->second.second;
+    return Utf8ToGbk(text.toStdString());
 }
 
 std::optional<std::string> CBaseConfig::CellText(int row, int column) {
-    return Utf8ToGbk(CellOnWindowThread(row, column).toStdString());
+    if (QThread::currentThread() == thread()) return CellOnWindowThread(row, column);
+    std::optional<std::string> text;
+    QMetaObject::invokeMethod(
+        this, [&] { text = CellOnWindowThread(row, column); }, Qt::BlockingQueuedConnection);
+    return text;
 }
 
 std::string CBaseConfig::CellLabel(int row, int column) {

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <map>
 #include <optional>
 #include <string>
 
@@ -47,7 +48,8 @@ class CBaseConfig final : public QWidget, public ISettingsGrid {
 
   private:
     void Queue(int kind, const char* queuedLine, const char* refusedLine);
-    QString CellOnWindowThread(int row, int column);
+    // The cell as GBK, read on the window thread.
+    std::optional<std::string> CellOnWindowThread(int row, int column);
 
     CommandEngine& engine_;
     IDeviceList& devices_;
@@ -59,6 +61,11 @@ class CBaseConfig final : public QWidget, public ISettingsGrid {
     QLineEdit* defaultEditor_;  // 1010
     QPushButton* saveButton_;   // 1004
     QPushButton* readButton_;   // 1005
+    // Window thread: each value cell's text as filled and the record's bytes
+    // behind it. A record value that does not decode cleanly shows a lossy
+    // text; while the cell still shows it, the save reads the bytes back, so
+    // an unchanged grid stays unchanged.
+    std::map<std::pair<int, int>, std::pair<QString, std::string>> filled_;
 };
 
 }  // namespace pelmora

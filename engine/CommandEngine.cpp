@@ -293,8 +293,8 @@ void CommandEngine::ReadSettings(const CommandJob& job) {
     {
         std::lock_guard guard(settingsLock_);
         settings_ = std::move(*fresh);
-        origin_ = SettingsOrigin{job.deviceId, static_cast<std::int64_t>(std::time(nullptr)),
-                                 complete};
+        origin_ =
+            SettingsOrigin{job.deviceId, static_cast<std::int64_t>(std::time(nullptr)), complete};
     }
     if (!complete) PostWorkerLog(WithText(text::kSettingsIncomplete, DeviceIdText(job.deviceId)));
     // The pages are refilled even when the parse stopped early: they show

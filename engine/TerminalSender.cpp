@@ -82,9 +82,9 @@ void TerminalSender::Run() {
         terminal->queue.pop_front();
 
         lock.unlock();
-        const bool sent =
-            link_.sendData && link_.sendData(deviceId, static_cast<std::uint16_t>(message.bytes.size()),
-                                             message.bytes.data()) == 1;
+        const bool sent = link_.sendData &&
+                          link_.sendData(deviceId, static_cast<std::uint16_t>(message.bytes.size()),
+                                         message.bytes.data()) == 1;
         lock.lock();
 
         // The map may have rehashed meanwhile; the entry itself stayed.

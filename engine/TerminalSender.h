@@ -69,10 +69,10 @@ class TerminalSender {
     std::condition_variable wake_;
     std::condition_variable drained_;
     std::unordered_map<std::uint32_t, Terminal> terminals_;  // guarded by lock_
-    std::deque<std::uint32_t> ready_;  // guarded by lock_: terminals waiting for a thread
-    std::size_t pending_ = 0;          // guarded by lock_
-    bool fullLogged_ = false;          // guarded by lock_
-    bool stopping_ = false;            // guarded by lock_
+    std::deque<std::uint32_t> ready_;   // guarded by lock_: terminals waiting for a thread
+    std::size_t pending_ = 0;           // guarded by lock_
+    bool fullLogged_ = false;           // guarded by lock_
+    bool stopping_ = false;             // guarded by lock_
     std::vector<std::thread> threads_;  // started on first use, under lock_
 };
 

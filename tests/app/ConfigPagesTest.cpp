@@ -211,5 +211,70 @@ TEST_F(ConfigPagesTest, NumbersAreAddedDeletedAndResetOnTheTerminal) {
     for (const std::string& entry : sim_->Settings(0).backupNumbers) EXPECT_TRUE(entry.empty());
 }
 
+TEST_F(ConfigPagesTest, PagesBelongToTheTerminalTheyWereReadFrom) {
+    Connect();
+    // A second terminal with other settings, one of its texts in bytes that
+    // do not decode as GBK.
+    constexpr std::uint32_t kOther = 0x0000BEEF;
+    AlarmSettings other = dovrik::sim::DefaultTerminalSettings();
+    other.text1 = "other terminal";
+    other.text2 = "\xFF\x80 raw";
+    other.phonePriority = 7;
+    other.adminNumbers = {};
+    other.adminNumbers[0] = "13700000000";
+    dovrik::sim::TerminalSpec setup;
+    setup.deviceId = kOther;
+    sim_->Add(setup);
+    sim_->MakeStateful(1, {}, other);
+    ASSERT_TRUE(Pump([] { return DSGetModemCount() == 2; }));
+    frame_->Refresh();
+    CReportCtrl* rows = frame_->DeviceView()->List();
+    ASSERT_EQ(rows->RowCount(), 2);
+    EXPECT_EQ(pages_->OriginText(), QStringLiteral("尚未回读任何设备的参数"));
+
+    ReadBack();  // the first terminal
+    EXPECT_TRUE(
+        pages_->OriginText().startsWith(QStringLiteral("当前显示: 设备 0001e240 的参数, 回读于 ")));
+
+    // The second terminal ticked, the first one's pages shown: a save and a
+    // number change are refused and nothing reaches it.
+    rows->SetChecked(0, false);
+    rows->SetChecked(1, true);
+    grid_->SetItemText(3, 1, QStringLiteral("edited"));
+    pages_->BaseConfig().OnSaveSettings();
+    CNumberListPage* admin = pages_->NumberPage(1);
+    admin->SetNumberEntry([](CAddPhoneDlg& dialog) {
+        dialog.Edit()->setText("13912345678");
+        return dialog.TryAccept();
+    });
+    admin->OnAddNumber();
+    WaitIdle();
+    EXPECT_TRUE(sim_->Messages(1).empty());
+    const QString refusal = QStringLiteral(
+        "注意!配置页面显示的是设备0001e240的参数,未向所选设备发送任何内容,"
+        "请先对所选设备进行参数回读");
+    EXPECT_EQ(Log().count(refusal), 2);
+    EXPECT_FALSE(Log().contains(QStringLiteral("参数保存中，请等待...")));
+
+    // Read back, the pages are its own: an unchanged grid sends nothing,
+    // even for the text that does not decode, and an edit goes to it alone.
+    ReadBack();
+    EXPECT_TRUE(pages_->OriginText().contains(QStringLiteral("设备 0000beef")));
+    EXPECT_EQ(Cell(1, 1), QStringLiteral("other terminal"));
+    EXPECT_EQ(Cell(5, 1), QStringLiteral("7"));
+    EXPECT_EQ(admin->List()->Text(0, 0), QStringLiteral("13700000000"));
+    pages_->BaseConfig().OnSaveSettings();
+    WaitIdle();
+    EXPECT_EQ(sim_->CommandLines(1), std::vector<std::string>{"AT+SHOW"});
+    EXPECT_TRUE(Log().endsWith(QStringLiteral("参数保存完毕...")));
+
+    grid_->SetItemText(3, 1, QStringLiteral("edited"));
+    pages_->BaseConfig().OnSaveSettings();
+    WaitIdle();
+    EXPECT_EQ(sim_->CommandLines(1).back(), "AT+LRMSETTXT3=edited");
+    EXPECT_EQ(sim_->Settings(1).text2, other.text2);
+    EXPECT_EQ(sim_->CommandLines(0), std::vector<std::string>{"AT+SHOW"});
+}
+
 }  // namespace
 }  // namespace pelmora
