@@ -123,6 +123,7 @@ CIOCPServer::StartResult CIOCPServer::Start(std::uint16_t port, std::size_t maxF
         workersEnded_ = 0;
         acceptStarved_ = false;
         acceptEventArmed_ = false;
+        timingsChanged_ = false;
         startup_ = Startup::Pending;
     }
     {
@@ -202,12 +203,15 @@ void CIOCPServer::ListenerMain() {
     ArmAcceptEvent();
 
     std::unique_lock lock(eventLock_);
-    auto nextRound = Clock::now() + timings_.round;
+    auto lastRound = Clock::now();
+    auto nextRound = lastRound + timings_.round;
     for (;;) {
         eventSignal_.wait_until(lock, nextRound, [this] {
-            return stopFlag_ || acceptEvent_ || repostCounter_ > 0 || workersEnded_ > 0;
+            return stopFlag_ || acceptEvent_ || repostCounter_ > 0 || workersEnded_ > 0 ||
+                   timingsChanged_;
         });
         if (stopFlag_) break;
+        if (std::exchange(timingsChanged_, false)) nextRound = lastRound + timings_.round;
         if (workersEnded_ > 0) {
             stopFlag_ = true;
             lock.unlock();
@@ -219,7 +223,8 @@ void CIOCPServer::ListenerMain() {
         // listener busy, so a steady stream of connections cannot shield
         // silent peers from the scan.
         if (Clock::now() >= nextRound) {
-            nextRound = Clock::now() + timings_.round;
+            lastRound = Clock::now();
+            nextRound = lastRound + timings_.round;
             const auto limit = timings_.silentPeerLimit;
             const bool probe = acceptStarved_;
             lock.unlock();
@@ -670,8 +675,12 @@ CIOCPServer::SendResult CIOCPServer::Send(const ConnectionPtr& connection, const
 }
 
 void CIOCPServer::SetTimings(const EngineTimings& timings) {
-    std::lock_guard guard(eventLock_);
-    timings_ = timings;
+    {
+        std::lock_guard guard(eventLock_);
+        timings_ = timings;
+        timingsChanged_ = true;  // a shorter round applies to the wait under way
+    }
+    eventSignal_.notify_all();
 }
 
 void CIOCPServer::SetPendingPeerLimit(std::size_t limit) {

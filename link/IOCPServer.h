@@ -196,6 +196,7 @@ class CIOCPServer {
     // and leaves the accept event unarmed: only the round's probe tries.
     bool acceptStarved_ = false;          // guarded by eventLock_
     bool acceptEventArmed_ = false;       // guarded by eventLock_
+    bool timingsChanged_ = false;         // guarded by eventLock_
     Startup startup_ = Startup::Pending;  // guarded by eventLock_
     EngineTimings timings_;               // guarded by eventLock_
     OperatorMessageSink operatorSink_;    // guarded by eventLock_

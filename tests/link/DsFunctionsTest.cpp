@@ -31,6 +31,8 @@ bool Eventually(const std::function<bool()>& condition) {
 
 using testsupport::FreePort;
 
+constexpr std::size_t kRegistrationBytes = 21;  // as the simulated terminals send it
+
 class DsFunctions : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -102,16 +104,25 @@ TEST_F(DsFunctions, EmptyQueueAndPositionPastTheEndLeaveBuffersUntouched) {
 }
 
 TEST_F(DsFunctions, TakesMessagesOldestFirst) {
-    const std::size_t index = Register(0xCAFE);
-    sim_->SendText(index, "first");
-    ASSERT_TRUE(Eventually([&] { return true; }));
+    // Each terminal says one thing and hangs up. Once it has left the table
+    // its message is queued, so all of them wait together before the first
+    // is taken.
+    const std::vector<std::string> texts = {"first", "second", "third", "fourth"};
+    std::size_t written = 0;
+    for (std::uint32_t n = 0; n < texts.size(); ++n) {
+        const std::size_t index = Register(0xCAFE00 + n);
+        sim_->SendText(index, texts[n]);
+        written += kRegistrationBytes + texts[n].size();
+        ASSERT_TRUE(Eventually([&] { return sim_->TotalSentWireBytes() >= written; }));
+        sim_->Close(index);
+        ASSERT_TRUE(Eventually([&] { return DSGetModemCount() == 0; }));
+    }
     _PACKET packet;
-    ASSERT_TRUE(Eventually([&] { return DSGetNextData(&packet, 0) == 1; }));
-    EXPECT_EQ(packet.deviceId, 0xCAFEu);
-    EXPECT_STREQ(reinterpret_cast<const char*>(packet.data), "first");
-    sim_->SendText(index, "second");
-    ASSERT_TRUE(Eventually([&] { return DSGetNextData(&packet, 0) == 1; }));
-    EXPECT_STREQ(reinterpret_cast<const char*>(packet.data), "second");
+    for (std::uint32_t n = 0; n < texts.size(); ++n) {
+        ASSERT_EQ(DSGetNextData(&packet, 0), 1);
+        EXPECT_EQ(packet.deviceId, 0xCAFE00 + n);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(packet.data), packet.length), texts[n]);
+    }
     EXPECT_EQ(DSGetNextData(&packet, 0), 0);
 }
 
@@ -164,12 +175,16 @@ TEST_F(DsFunctions, StartTwiceAndOnABusyPortFailWithTheirTexts) {
 }
 
 TEST_F(DsFunctions, StopKeepsQueuedMessagesAndStoppedFunctionsStillAnswer) {
-    const std::size_t index = Register(0x77);
-    sim_->SendText(index, "before stop");
+    Register(0x77);
+    const std::size_t talker = Register(0x78);
+    sim_->SendText(talker, "before stop");
     _PACKET packet;
-    // Wait for the message to be queued without taking it.
-    ASSERT_TRUE(Eventually([&] { return sim_->TotalSentWireBytes() >= 21 + 11; }));
-    std::this_thread::sleep_for(50ms);
+    // The talker hangs up after its message; once it has left the table the
+    // message is queued, and nothing has taken it.
+    ASSERT_TRUE(
+        Eventually([&] { return sim_->TotalSentWireBytes() >= 2 * kRegistrationBytes + 11; }));
+    sim_->Close(talker);
+    ASSERT_TRUE(Eventually([&] { return DSGetModemCount() == 1; }));
     DSStopService();
     DSStopService();
     EXPECT_EQ(DSGetModemCount(), 0);

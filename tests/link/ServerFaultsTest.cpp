@@ -1,15 +1,25 @@
-// What the network and the callers can throw at the server: silent peers,
-// floods, resets, races between closes, stops in mid-traffic, and a worker
-// thread that dies.
+// What the network, the callers and the machine can throw at the server:
+// silent peers, floods, resets, races between closes, stops in mid-traffic,
+// terminals that stop reading, senders on one terminal at once, descriptors
+// that run out, threads that cannot be made, and workers that die or hang.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 
 #include "ServerFixture.h"
+#include "platform/SocketPlatform.h"
 
 namespace dovrik::testing {
 namespace {
@@ -17,6 +27,38 @@ namespace {
 using namespace std::chrono_literals;
 using sim::TerminalState;
 using Bytes = std::vector<std::uint8_t>;
+
+// Lowers the soft descriptor limit to just above the descriptors open now
+// and takes every one left, as a process that has run out; gives them back
+// and restores the limit when it ends.
+class DescriptorExhaustion final {
+  public:
+    DescriptorExhaustion() {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        int highest = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            highest = std::max(highest, std::atoi(entry.path().filename().c_str()));
+        }
+        rlimit lowered = saved_;
+        lowered.rlim_cur = static_cast<rlim_t>(highest) + 16;
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) taken_.push_back(fd);
+        error_ = errno;
+    }
+    ~DescriptorExhaustion() {
+        for (int fd : taken_) ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    DescriptorExhaustion(const DescriptorExhaustion&) = delete;
+    DescriptorExhaustion& operator=(const DescriptorExhaustion&) = delete;
+
+    int Error() const { return error_; }
+
+  private:
+    rlimit saved_{};
+    std::vector<int> taken_;
+    int error_ = 0;
+};
 
 // A registered terminal on a plain socket with a tiny receive window, so that
 // what the centre sends it fills the socket quickly.
@@ -33,6 +75,10 @@ struct RawTerminal {
 
 TEST_F(ServerTest, SilentPeersDoNotLockRealTerminalsOut) {
     constexpr std::size_t kSilent = 1000;
+    // Both ends of every connection live in this process.
+    if (platform::RaiseDescriptorLimit() < 2 * kSilent + 200) {
+        GTEST_SKIP() << "the hard descriptor limit is too low";
+    }
     // A hundred at a time: a thousand connecting at once would overflow the
     // listen queue, and the kernel's SYN cookies may then lose some of them
     // before the service sees them.
@@ -43,11 +89,73 @@ TEST_F(ServerTest, SilentPeersDoNotLockRealTerminalsOut) {
     // A waiting peer holds no receive buffer.
     EXPECT_LE(server_.BuffersInUse(), 4u);
 
-    const auto start = std::chrono::steady_clock::now();
+    // The terminal gets in while every silent peer still waits: it is not
+    // queued behind them until the scan drops them 300 s later.
     sim_->Add(Terminal(77));
-    ASSERT_TRUE(sim::TerminalSimulator::WaitUntil([&] { return Position(77) == 0; }, 1s));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    ASSERT_TRUE(Eventually([&] { return Position(77) == 0; }));
+    EXPECT_EQ(server_.PendingPeerCount(), kSilent);
     EXPECT_EQ(server_.opened.load(), 1);
+}
+
+TEST_F(ServerTest, PendingPeersPastTheBoundDropTheOldestFirst) {
+    server_.SetPendingPeerLimit(3);
+    std::vector<std::size_t> silent;
+    for (std::size_t i = 0; i < 6; ++i) {
+        silent.push_back(sim_->AddSilent());
+        // One at a time, so that acceptance follows this order.
+        if (i < 3) {
+            ASSERT_TRUE(Eventually([&] { return server_.PendingPeerCount() == i + 1; }));
+        } else {
+            ASSERT_TRUE(
+                Eventually([&] { return sim_->State(silent[i - 3]) == TerminalState::Closed; }));
+        }
+    }
+    EXPECT_EQ(server_.PendingPeerCount(), 3u);
+    for (std::size_t i = 3; i < 6; ++i) EXPECT_NE(sim_->State(silent[i]), TerminalState::Closed);
+
+    Register(90);  // pushes the oldest silent peer out in turn
+    EXPECT_TRUE(Eventually([&] { return sim_->State(silent[3]) == TerminalState::Closed; }));
+    EXPECT_EQ(server_.opened.load(), 1);
+    EXPECT_EQ(server_.closed.load() + server_.failed.load(), 0);
+}
+
+TEST_F(ServerTest, RunningOutOfDescriptorsIsToldOnceAndWaitingTerminalsGetIn) {
+    std::mutex lock;
+    std::vector<std::string> messages;
+    server_.SetOperatorMessageSink([&](const std::string& text) {
+        std::lock_guard guard(lock);
+        messages.push_back(text);
+    });
+    auto told = [&] {
+        std::lock_guard guard(lock);
+        return messages;
+    };
+    EngineTimings timings;
+    timings.round = 5ms;
+    server_.SetTimings(timings);
+    // The terminals' own sockets exist before the process runs out.
+    asio::io_context io;
+    std::vector<asio::ip::tcp::socket> terminals;
+    for (int i = 0; i < 2; ++i) terminals.emplace_back(io).open(asio::ip::tcp::v4());
+    {
+        DescriptorExhaustion exhaustion;
+        ASSERT_EQ(exhaustion.Error(), EMFILE);
+        for (std::size_t i = 0; i < terminals.size(); ++i) {
+            terminals[i].connect({asio::ip::address_v4::loopback(), server_.LocalPort()});
+            const auto id = static_cast<std::uint32_t>(40 + i);
+            asio::write(terminals[i], asio::buffer(sim::RegistrationMessage(Terminal(id))));
+        }
+        ASSERT_TRUE(Eventually([&] { return !told().empty(); }));
+        const auto failed = server_.FailedAccepts();
+        const auto rounds = server_.ListenerRounds();
+        ASSERT_TRUE(Eventually([&] { return server_.ListenerRounds() >= rounds + 10; }));
+        // No spinning: at most the one probe of each round fails.
+        EXPECT_LE(server_.FailedAccepts() - failed, server_.ListenerRounds() - rounds + 2);
+        EXPECT_EQ(server_.GetModemCount(), 0);
+    }
+    // Descriptors are free again: the terminals waiting in the backlog get in.
+    ASSERT_TRUE(Eventually([&] { return server_.GetModemCount() == 2; }));
+    EXPECT_EQ(told(), std::vector<std::string>{kOutOfDescriptorsMessage});
 }
 
 TEST_F(ServerTest, SilentPeersAreDroppedAfterTheLimitWithoutHooks) {
@@ -160,14 +268,12 @@ TEST_F(ServerTest, StopWhileTerminalsSendAndTheCentreSends) {
 
 TEST_F(ServerTest, BlockedSendEndsWhenTheConnectionIsClosed) {
     // A terminal that stops reading fills the socket buffers until the
-    // centre's send blocks; closing the terminal must free the sender.
-    asio::io_context io;
-    asio::ip::tcp::socket peer(io);
-    peer.open(asio::ip::tcp::v4());
-    peer.set_option(asio::socket_base::receive_buffer_size(4096));
-    peer.connect({asio::ip::address_v4::loopback(), server_.LocalPort()});
-    const Bytes registration = sim::RegistrationMessage(Terminal(99));
-    asio::write(peer, asio::buffer(registration));
+    // centre's send waits for room; closing the terminal must free the sender
+    // long before its send timeout would.
+    EngineTimings timings;
+    timings.sendTimeout = std::chrono::hours(1);
+    server_.SetTimings(timings);
+    RawTerminal peer(server_.LocalPort(), 99);
     ASSERT_TRUE(Eventually([&] { return Position(99) == 0; }));
 
     std::atomic<int> sends{0};
@@ -188,10 +294,40 @@ TEST_F(ServerTest, BlockedSendEndsWhenTheConnectionIsClosed) {
     server_.CloseConnectionByDeviceId(99);
     sender.join();
     EXPECT_EQ(lastResult.load(), 0);
-    char text[64];
-    server_.CopyLastError(text, sizeof text);
-    const std::string error = text;
+    const std::string error = LastError();
     EXPECT_TRUE(error == kErrorSendFailed || error == kErrorModemBroken) << error;
+}
+
+TEST_F(ServerTest, SendToATerminalThatStopsReadingTimesOutAndDropsIt) {
+    EngineTimings timings;
+    timings.sendTimeout = 20ms;
+    server_.SetTimings(timings);
+    RawTerminal peer(server_.LocalPort(), 97);
+    ASSERT_TRUE(Eventually([&] { return Position(97) == 0; }));
+
+    // The terminal reads nothing: the sends fill its socket until one times out.
+    const Bytes chunk(4096, 0x41);
+    std::atomic<int> result{1};
+    std::thread sender([&] {
+        while (result == 1) result = server_.SendData(97, 4096, chunk.data());
+    });
+    const bool ended = Eventually([&] { return result != 1; });
+    if (!ended) server_.CloseConnectionByDeviceId(97);  // frees the sender
+    sender.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(LastError(), kErrorSendFailed);
+    // Gone at once, as if closed by its ID: no hook, no connection left.
+    EXPECT_EQ(Position(97), -1);
+    EXPECT_EQ(server_.OpenConnectionCount(), 0u);
+    EXPECT_EQ(server_.closed.load() + server_.failed.load(), 0);
+    EXPECT_EQ(server_.SendData(97, 1, chunk.data()), 0);
+    EXPECT_EQ(LastError(), kErrorModemBroken);
+    // The terminal sees a reset after the bytes that made it, never the rest
+    // of a message that was cut off.
+    asio::error_code error;
+    Bytes sink(64 * 1024);
+    while (!error) peer.socket.read_some(asio::buffer(sink), error);
+    EXPECT_EQ(error, asio::error::connection_reset) << error.message();
 }
 
 TEST_F(ServerTest, ConcurrentSendsToOneTerminalArriveWhole) {
@@ -260,6 +396,88 @@ TEST_F(ServerTest, DyingWorkerShutsTheServerDownUntilStopped) {
     ASSERT_EQ(server_.StartService(0), 1);
     sim_ = MakeSimulator();
     Register(72);
+}
+
+TEST_F(ServerTest, PeerDroppedWhileItsFirstMessageIsReadNeverRegisters) {
+    EngineTimings timings;
+    timings.round = 5ms;
+    timings.silentPeerLimit = std::chrono::hours(1);
+    server_.SetTimings(timings);
+    std::atomic<int> drilled{0};
+    EngineDrills drills;
+    drills.beforeAdmission = [&](const ConnectionPtr&) {
+        // The silent-peer scan strikes between the read and the admission.
+        EngineTimings dropAll = timings;
+        dropAll.silentPeerLimit = 0ms;
+        server_.SetTimings(dropAll);
+        Eventually([&] { return server_.PendingPeerCount() == 0; });
+        ++drilled;
+    };
+    server_.SetDrills(drills);
+    const std::size_t index = sim_->Add(Terminal(5));
+    ASSERT_TRUE(Eventually([&] { return sim_->State(index) == TerminalState::Closed; }));
+    ASSERT_TRUE(Eventually([&] { return drilled == 1; }));
+    EXPECT_EQ(server_.GetModemCount(), 0);
+    EXPECT_EQ(server_.opened.load(), 0);
+    EXPECT_EQ(server_.OpenConnectionCount(), 0u);
+    server_.SetDrills({});
+}
+
+TEST_F(ServerTest, ThreadThatCannotBeMadeFailsTheStartAndLeavesItStartable) {
+    sim_.reset();
+    server_.StopService();
+    // The first thread made is the listener, the next four are its workers.
+    for (int failing : {1, 2, 5}) {
+        std::atomic<int> made{0};
+        EngineDrills drills;
+        drills.makeThread = [&](std::function<void()> body) {
+            if (++made == failing) {
+                throw std::system_error(
+                    std::make_error_code(std::errc::resource_unavailable_try_again));
+            }
+            return std::thread(std::move(body));
+        };
+        server_.SetDrills(drills);
+        EXPECT_EQ(server_.StartService(0), 0) << "thread " << failing;
+        EXPECT_EQ(LastError(), kErrorThreadFailed);
+        EXPECT_FALSE(server_.IsStarted());
+        server_.SetDrills({});
+
+        ASSERT_EQ(server_.StartService(0), 1);
+        sim_ = MakeSimulator();
+        Register(static_cast<std::uint32_t>(60 + failing));
+        sim_.reset();
+        server_.StopService();
+    }
+}
+
+TEST_F(ServerTest, WorkersStuckPastTheExitWaitLeaveNothingToTheNextRun) {
+    EngineTimings timings;
+    timings.workerExitWait = 1ms;
+    server_.SetTimings(timings);
+    std::vector<std::size_t> index;
+    for (std::uint32_t id = 1; id <= CIOCPServer::kWorkerThreads; ++id) {
+        index.push_back(Register(id));
+    }
+    // Every worker ends up in a hook that does not return, so the shutdown's
+    // aborted accepts stay queued when it gives up and stops the io_context.
+    server_.HoldReads();
+    for (std::size_t i : index) sim_->SendText(i, "stuck");
+    ASSERT_TRUE(Eventually([&] { return server_.HeldReads() == CIOCPServer::kWorkerThreads; }));
+    EngineDrills drills;
+    drills.workersAbandoned = [&] { server_.ReleaseReads(); };
+    server_.SetDrills(drills);
+    server_.StopService();
+    server_.SetDrills({});
+
+    ASSERT_EQ(server_.StartService(0), 1);
+    sim_ = MakeSimulator();
+    // More terminals than the initial accepts: the new run's count of
+    // outstanding accepts must be its own.
+    constexpr std::uint32_t kTerminals = 30;
+    for (std::uint32_t id = 100; id < 100 + kTerminals; ++id) sim_->Add(Terminal(id));
+    ASSERT_TRUE(Eventually([&] { return server_.GetModemCount() == kTerminals; }));
+    EXPECT_LE(server_.OutstandingAccepts(), 100u);
 }
 
 }  // namespace

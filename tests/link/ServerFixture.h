@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,15 +35,46 @@ class CountingServer final : public CUserServer {
         CUserServer::OnConnectionFailed(c, b, e);
     }
     void OnReadDone(const ConnectionPtr& c, IoBuffer* b) override {
+        {
+            std::unique_lock lock(holdLock_);
+            if (holding_) {
+                ++held_;
+                holdSignal_.wait(lock, [this] { return !holding_; });
+            }
+        }
         ++reads;
         CUserServer::OnReadDone(c, b);
     }
     void OnSpareHook(std::uint32_t) override {}
 
+    // Makes every OnReadDone wait until released, as a hook stuck on a lock
+    // would, and counts the workers caught in it.
+    void HoldReads() {
+        std::lock_guard guard(holdLock_);
+        holding_ = true;
+    }
+    void ReleaseReads() {
+        {
+            std::lock_guard guard(holdLock_);
+            holding_ = false;
+        }
+        holdSignal_.notify_all();
+    }
+    int HeldReads() const {
+        std::lock_guard guard(holdLock_);
+        return held_;
+    }
+
     std::atomic<int> opened{0};
     std::atomic<int> closed{0};
     std::atomic<int> failed{0};
     std::atomic<int> reads{0};
+
+  private:
+    mutable std::mutex holdLock_;
+    std::condition_variable holdSignal_;
+    bool holding_ = false;  // guarded by holdLock_
+    int held_ = 0;          // guarded by holdLock_
 };
 
 inline sim::TerminalSpec Terminal(std::uint32_t id, std::string sim = "13912345678") {
@@ -112,6 +145,12 @@ class ServerTest : public ::testing::Test {
         _PACKET p{};
         EXPECT_TRUE(Eventually([&] { return server_.GetNextData(&p) == 1; }));
         return p;
+    }
+
+    std::string LastError() const {
+        char text[128];
+        server_.CopyLastError(text, sizeof text);
+        return text;
     }
 
     static std::vector<std::uint8_t> DataOf(const _PACKET& p) {
