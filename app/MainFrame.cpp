@@ -50,6 +50,7 @@ QString CMainFrame::Title() {
 CMainFrame::CMainFrame(Options options, QWidget* parent)
     : QMainWindow(parent), options_(std::move(options)), settings_(*options_.settings) {
     if (!options_.now) options_.now = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+    if (!options_.descriptorUse) options_.descriptorUse = CurrentDescriptorUse;
     if (!options_.inform) {
         options_.inform = [this](const QString& text, const QString& caption) {
             QMessageBox::information(this, caption, text);
@@ -301,6 +302,26 @@ void CMainFrame::Refresh() {
         }
     }
     deviceView_->Refresh(online);
+    CheckDescriptors();
+}
+
+void CMainFrame::CheckDescriptors() {
+    // A few are kept for the log file, the settings and the window system.
+    constexpr long kReserve = 16;
+    const std::optional<DescriptorUse> use = options_.descriptorUse();
+    if (!use) return;
+    if (!descriptorsExhausted_ && use->open >= use->limit - kReserve) {
+        descriptorsExhausted_ = true;
+        LogLine(QStringLiteral("注意!可用的连接描述符已用尽(%1/%2),新的终端暂时无法接入,"
+                               "连接释放后将自动恢复")
+                    .arg(use->open)
+                    .arg(use->limit));
+    } else if (descriptorsExhausted_ && use->open < use->limit - 2 * kReserve) {
+        descriptorsExhausted_ = false;
+        LogLine(QStringLiteral("连接描述符已恢复(%1/%2),可以接入新的终端")
+                    .arg(use->open)
+                    .arg(use->limit));
+    }
 }
 
 bool CMainFrame::DrainTick() {

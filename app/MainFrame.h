@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 
+#include "Descriptors.h"
 #include "EngineTiming.h"
 #include "LinkApi.h"
 
@@ -49,6 +50,9 @@ class CMainFrame final : public QMainWindow {
         EngineTiming engineTiming;
         // Seconds since 1970, for the silence test of the refresh.
         std::function<std::int64_t()> now;
+        // Open descriptors and their limit, looked at by each refresh; the
+        // default asks the system.
+        std::function<std::optional<DescriptorUse>()> descriptorUse;
         std::chrono::milliseconds drainInterval{300};
         std::chrono::milliseconds backlogInterval{5};  // while messages keep waiting
         std::chrono::milliseconds drainBudget{20};     // work per drain tick
@@ -92,12 +96,16 @@ class CMainFrame final : public QMainWindow {
     void BuildStatusBar();
     void BuildPanes();
     void UpdateCommandStates();
+    // Tells the operator once when descriptors run out, and once when they
+    // are back.
+    void CheckDescriptors();
     void LogLine(const QString& line);
 
     Options options_;
     ServiceSettings& settings_;
     std::unique_ptr<LogRelay> log_;
     bool running_ = false;
+    bool descriptorsExhausted_ = false;
     QTimer refreshTimer_;
     QTimer drainTimer_;
     CMySplitterWnd* outer_ = nullptr;

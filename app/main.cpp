@@ -6,10 +6,14 @@
 
 #include <cstdio>
 
+#include "Descriptors.h"
 #include "MainFrame.h"
 #include "ServiceSettings.h"
 
 int main(int argc, char** argv) {
+    // Each terminal holds a descriptor: thousands of them need more than the
+    // usual soft limit of 1024.
+    pelmora::RaiseDescriptorLimit();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pelmora");
     QApplication::setApplicationVersion("1.2");

@@ -227,6 +227,33 @@ TEST_F(MainFrameTest, DrainWorksInBoundedTicksAndKeepsTheOrder) {
     EXPECT_EQ(received, sent);
 }
 
+TEST_F(MainFrameTest, RunningOutOfDescriptorsIsToldOnceAndSoIsTheRecovery) {
+    std::optional<DescriptorUse> use = DescriptorUse{100, 1024};
+    CMainFrame::Options options;
+    options.settings = settings_.get();
+    options.stopPause = 0ms;
+    options.descriptorUse = [&use] { return use; };
+    frame_ = std::make_unique<CMainFrame>(options);
+    const QString exhausted = QStringLiteral("注意!可用的连接描述符已用尽");
+    const QString recovered = QStringLiteral("连接描述符已恢复");
+    frame_->Refresh();
+    use->open = 1020;
+    frame_->Refresh();
+    frame_->Refresh();
+    EXPECT_EQ(Log().count(exhausted), 1);
+    EXPECT_TRUE(Log().contains(QStringLiteral("(1020/1024)")));
+    use->open = 1000;  // not yet clear of the edge: still exhausted
+    frame_->Refresh();
+    EXPECT_EQ(Log().count(recovered), 0);
+    use->open = 900;
+    frame_->Refresh();
+    frame_->Refresh();
+    EXPECT_EQ(Log().count(recovered), 1);
+    use.reset();  // a platform that cannot tell says nothing
+    frame_->Refresh();
+    EXPECT_EQ(Log().count(exhausted), 1);
+}
+
 TEST_F(MainFrameTest, DeviceRowsSurviveReRegistrationAndSorting) {
     StartWithTerminals(2);
     sim_->SendStatus(1, dovrik::sim::PowerSource::Mains);
