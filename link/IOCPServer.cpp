@@ -122,6 +122,7 @@ CIOCPServer::StartResult CIOCPServer::Start(std::uint16_t port, std::size_t maxF
         repostCounter_ = 0;
         workersEnded_ = 0;
         acceptStarved_ = false;
+        starvationTold_ = false;
         acceptEventArmed_ = false;
         timingsChanged_ = false;
         startup_ = Startup::Pending;
@@ -130,9 +131,13 @@ CIOCPServer::StartResult CIOCPServer::Start(std::uint16_t port, std::size_t maxF
         std::lock_guard guard(pendingAcceptLock_);
         accepting_ = true;
         outstandingAccepts_ = 0;
-        pendingLimit_ = pendingLimitSet_ != 0
-                            ? pendingLimitSet_
-                            : std::clamp<std::size_t>(descriptorLimit / 2, 1, kMaxPendingPeers);
+        if (pendingLimitSet_ != 0) {
+            pendingLimit_ = pendingLimitSet_;
+        } else if (descriptorLimit == 0) {
+            pendingLimit_ = kMaxPendingPeers;  // the limit is unknown
+        } else {
+            pendingLimit_ = std::clamp<std::size_t>(descriptorLimit / 2, 1, kMaxPendingPeers);
+        }
     }
     {
         std::lock_guard guard(connectionListLock_);
@@ -417,14 +422,14 @@ void CIOCPServer::OnAcceptDone(std::uint64_t run, const asio::error_code& error,
 
 void CIOCPServer::OnAcceptFailed(const asio::error_code& error) {
     failedAccepts_.fetch_add(1);
-    bool episodeBegins = false;
+    const bool outOfDescriptors = platform::IsOutOfDescriptors(error);
+    bool tell = false;
     {
         std::lock_guard guard(eventLock_);
-        episodeBegins = !std::exchange(acceptStarved_, true);
+        acceptStarved_ = true;
+        tell = outOfDescriptors && !std::exchange(starvationTold_, true);
     }
-    if (episodeBegins && platform::IsOutOfDescriptors(error)) {
-        ShowOperatorMessage(kOutOfDescriptorsMessage);
-    }
+    if (tell) ShowOperatorMessage(kOutOfDescriptorsMessage);
 }
 
 void CIOCPServer::SignalRepost() {
@@ -433,6 +438,7 @@ void CIOCPServer::SignalRepost() {
         std::lock_guard guard(eventLock_);
         wake = repostCounter_++ == 0;  // the listener takes the whole count when it wakes
         if (std::exchange(acceptStarved_, false)) {
+            starvationTold_ = false;
             // Descriptors came free: take the peers waiting in the backlog.
             acceptEvent_ = true;
             wake = true;

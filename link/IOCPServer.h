@@ -194,9 +194,10 @@ class CIOCPServer {
     // Set when an accept fails (out of descriptors or memory) and cleared by
     // the next accept that succeeds. Meanwhile the listener posts no accepts
     // and leaves the accept event unarmed: only the round's probe tries.
-    bool acceptStarved_ = false;          // guarded by eventLock_
-    bool acceptEventArmed_ = false;       // guarded by eventLock_
-    bool timingsChanged_ = false;         // guarded by eventLock_
+    bool acceptStarved_ = false;     // guarded by eventLock_
+    bool starvationTold_ = false;    // guarded by eventLock_; the operator knows of this episode
+    bool acceptEventArmed_ = false;  // guarded by eventLock_
+    bool timingsChanged_ = false;    // guarded by eventLock_
     Startup startup_ = Startup::Pending;  // guarded by eventLock_
     EngineTimings timings_;               // guarded by eventLock_
     OperatorMessageSink operatorSink_;    // guarded by eventLock_
