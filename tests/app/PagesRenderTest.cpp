@@ -68,6 +68,10 @@ class PagesRender : public ::testing::Test {
 TEST_F(PagesRender, EveryPageAndDialog) {
     CPelmoraView& view = *frame_->CommandView();
     Shoot(*frame_, "main-configuration");
+    // The banner names the terminal and read-back the pages show.
+    view.Engine().AdoptSettings({}, 0x0001E240);
+    view.ConfigPages().FillPagesFromSettings();
+    Shoot(*frame_, "main-configuration-read");
     CTabSheet& config = view.ConfigPages().Tabs();
     for (int page = 1; page < config.PageCount(); ++page) {
         Shoot(*config.Page(page), QString("configuration-tab%1").arg(page));
