@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -389,6 +390,49 @@ TEST_F(StatefulTerminalTest, AFrameSentInTwoPartsIsAnsweredOnce) {
     Send(Bytes(frame.begin() + 9, frame.end()));
     EXPECT_EQ(Next(), Frame(pelmora::kPlayMp3Answer, {1}));
     EXPECT_EQ(sim_->Messages(index), std::vector<Bytes>{frame});
+}
+
+TEST_F(StatefulTerminalTest, AFleetAnswersRefusesKeepsSilentOrStopsReadingByShare) {
+    FleetPlan plan;
+    plan.count = 8;
+    plan.firstId = 0x100;
+    plan.answerDelay = 2ms;
+    plan.refusingShare = plan.silentShare = plan.deafShare = 0.25;
+    const Fleet fleet = sim_->AddFleet(plan);
+    ASSERT_EQ(fleet.answering.size(), 2u);
+    ASSERT_EQ(fleet.refusing.size(), 2u);
+    ASSERT_EQ(fleet.silent.size(), 2u);
+    ASSERT_EQ(fleet.deaf.size(), 2u);
+    ASSERT_TRUE(Eventually([&] {
+        for (std::uint32_t id = 0x100; id < 0x108; ++id) {
+            if (Position(id) < 0) return false;
+        }
+        return true;
+    }));
+
+    // The silent and deaf terminals are asked first, so that an answer from
+    // them would come before the last of the others.
+    for (std::uint32_t id = 0x107; id >= 0x100; --id) {
+        const Bytes frame = PackFrame(id, pelmora::kStopMp3Request, {});
+        ASSERT_EQ(server_.SendData(id, static_cast<std::uint16_t>(frame.size()), frame.data()), 1);
+    }
+    std::map<std::uint32_t, Bytes> answers;
+    while (answers.size() < 4) {
+        const _PACKET packet = NextPacket();
+        if (packet.length == 0) break;
+        answers[packet.deviceId] = DataOf(packet);
+    }
+    for (const _PACKET& late : Drain()) answers[late.deviceId] = DataOf(late);
+    EXPECT_EQ(answers, (std::map<std::uint32_t, Bytes>{
+                           {0x100, PackFrame(0x100, pelmora::kStopMp3Answer, {0})},
+                           {0x101, PackFrame(0x101, pelmora::kStopMp3Answer, {0})},
+                           {0x106, PackFrame(0x106, pelmora::kStopMp3Answer, {1})},
+                           {0x107, PackFrame(0x107, pelmora::kStopMp3Answer, {1})},
+                       }));
+    for (std::size_t index : fleet.silent) {
+        EXPECT_TRUE(Eventually([&] { return sim_->Messages(index).size() == 1; }));
+    }
+    for (std::size_t index : fleet.deaf) EXPECT_TRUE(sim_->Received(index).empty());
 }
 
 }  // namespace

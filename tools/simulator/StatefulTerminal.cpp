@@ -387,9 +387,8 @@ void StatefulTerminal::AnswerFrame(const std::vector<std::uint8_t>& frame,
 
     std::lock_guard guard(lock_);
     const auto chosen = script_.frameResults.find(code);
-    const std::optional<std::uint8_t> result = chosen == script_.frameResults.end()
-                                                   ? std::optional(script_.defaultFrameResult)
-                                                   : chosen->second;
+    const std::optional<std::uint8_t> result =
+        chosen == script_.frameResults.end() ? script_.defaultFrameResult : chosen->second;
     if (result) {
         std::vector<std::uint8_t> payload{*result};
         if (code == pelmora::kVersionRequest) {

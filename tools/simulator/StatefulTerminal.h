@@ -51,7 +51,8 @@ struct TerminalScript {
     // Result byte by request code; nullopt: never answer that request (a
     // restart still happens).
     std::map<std::uint16_t, std::optional<std::uint8_t>> frameResults;
-    std::uint8_t defaultFrameResult = 1;
+    // For requests without an entry in frameResults; nullopt: never answered.
+    std::optional<std::uint8_t> defaultFrameResult = 1;
     std::string softwareVersion = "V1.2.0";  // version answer, bytes 0-39
     std::string bootVersion = "BOOT-1.0";    // bytes 40-79
     // After a restart request: answer, close, and connect and register again

@@ -1,5 +1,7 @@
 #include "TerminalSimulator.h"
 
+#include <algorithm>
+#include <cmath>
 #include <deque>
 #include <optional>
 #include <utility>
@@ -99,6 +101,7 @@ struct TerminalSimulator::Terminal {
     bool acting = false;               // an action waits for its delay or for the writes
     std::function<void()> afterDrain;  // runs once everything queued is written
     bool stopped = false;              // closed for good: a restart does not reconnect
+    bool readingStopped = false;       // no read is started any more
     // Counts the connections, so that completions of an earlier one are ignored.
     std::uint64_t generation = 0;
 
@@ -191,11 +194,13 @@ TerminalSimulator::Terminal& TerminalSimulator::At(std::size_t index) const {
 }
 
 std::size_t TerminalSimulator::AddTerminal(const TerminalSpec& setup,
-                                           std::optional<std::vector<std::uint8_t>> firstMessage) {
+                                           std::optional<std::vector<std::uint8_t>> firstMessage,
+                                           bool deaf) {
     auto terminal = std::make_unique<Terminal>(impl_->io, impl_->options.readChunk);
     Terminal* t = terminal.get();
     t->setup = setup;
     t->firstMessage = std::move(firstMessage);
+    t->readingStopped = deaf;  // before it connects, so that it never reads at all
     {
         std::lock_guard guard(impl_->lock);
         t->index = impl_->terminals.size();
@@ -256,6 +261,7 @@ void TerminalSimulator::WriteNext(Terminal& t) {
 }
 
 void TerminalSimulator::StartRead(Terminal& t) {
+    if (t.readingStopped) return;
     t.socket.async_read_some(
         asio::buffer(t.chunk),
         [this, &t, generation = t.generation](const asio::error_code& error, std::size_t count) {
@@ -457,6 +463,49 @@ void TerminalSimulator::SendHeartbeat(std::size_t index) {
 
 void TerminalSimulator::SendStatus(std::size_t index, PowerSource power) {
     SendData(index, StatusMessage(At(index).setup.deviceId, power));
+}
+
+Fleet TerminalSimulator::AddFleet(const FleetPlan& plan) {
+    const auto share = [&plan](double fraction) {
+        const double wanted = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(plan.count);
+        return static_cast<std::size_t>(std::llround(wanted));
+    };
+    const std::size_t refusing = share(plan.refusingShare);
+    const std::size_t silent =
+        std::min(share(plan.silentShare), plan.count - std::min(refusing, plan.count));
+    const std::size_t deaf =
+        std::min(share(plan.deafShare), plan.count - std::min(refusing + silent, plan.count));
+
+    Fleet fleet;
+    for (std::size_t i = 0; i < plan.count; ++i) {
+        TerminalSpec setup;
+        setup.deviceId = plan.firstId + static_cast<std::uint32_t>(i);
+        setup.heartbeat = plan.heartbeat;
+        TerminalScript script;
+        script.answerDelay = plan.answerDelay;
+        std::vector<std::size_t>* role = &fleet.answering;
+        if (i < refusing) {
+            script.defaultFrameResult = 0;
+            role = &fleet.refusing;
+        } else if (i < refusing + silent) {
+            script.defaultReply = Reply::Silent;
+            script.replies["AT+SHOW"] = Reply::Silent;
+            script.defaultFrameResult = std::nullopt;
+            role = &fleet.silent;
+        } else if (i < refusing + silent + deaf) {
+            role = &fleet.deaf;
+        }
+        const std::size_t index =
+            AddTerminal(setup, RegistrationMessage(setup), role == &fleet.deaf);
+        MakeStateful(index, std::move(script));
+        role->push_back(index);
+    }
+    return fleet;
+}
+
+void TerminalSimulator::StopReading(std::size_t index) {
+    Terminal& t = At(index);
+    asio::post(t.strand, [&t] { t.readingStopped = true; });
 }
 
 void TerminalSimulator::Close(std::size_t index) {

@@ -48,6 +48,27 @@ std::vector<std::uint8_t> EscapeStream(const std::vector<std::uint8_t>& plain);
 
 enum class TerminalState { Connecting, Registered, Closed, Failed };
 
+// Many stateful terminals for jobs that address a group. Device IDs count up
+// from firstId. The shares are fractions of `count`, rounded, taken in this
+// order from the first terminal on; the rest answer as scripted by default.
+struct FleetPlan {
+    std::size_t count = 0;
+    std::uint32_t firstId = 1;
+    std::chrono::milliseconds answerDelay{0};  // before every answer
+    std::chrono::milliseconds heartbeat{0};
+    double refusingShare = 0;  // answer every control frame with result 0
+    double silentShare = 0;    // answer nothing, neither lines nor frames
+    double deafShare = 0;      // stop reading: what the centre sends piles up
+};
+
+// Simulator indices of a fleet's terminals by how they behave.
+struct Fleet {
+    std::vector<std::size_t> answering;
+    std::vector<std::size_t> refusing;
+    std::vector<std::size_t> silent;
+    std::vector<std::size_t> deaf;
+};
+
 class TerminalSimulator final {
   public:
     struct Options {
@@ -95,6 +116,14 @@ class TerminalSimulator final {
     // The text messages only, without the "\r".
     std::vector<std::string> CommandLines(std::size_t index) const;
 
+    // Adds and makes stateful the terminals of `plan`; they start connecting at once.
+    Fleet AddFleet(const FleetPlan& plan);
+
+    // The terminal reads nothing more from its connection (a read already
+    // under way still completes), so what the centre sends fills the socket
+    // buffers until the centre's sends block. Holds across reconnections.
+    void StopReading(std::size_t index);
+
     void SendRaw(std::size_t index, std::vector<std::uint8_t> wire);
     void SendData(std::size_t index, const std::vector<std::uint8_t>& plain);
     void SendText(std::size_t index, const std::string& text);
@@ -126,7 +155,8 @@ class TerminalSimulator final {
     Terminal& At(std::size_t index) const;
     std::shared_ptr<StatefulTerminal> StatefulAt(std::size_t index) const;
     std::size_t AddTerminal(const TerminalSpec& setup,
-                            std::optional<std::vector<std::uint8_t>> firstMessage);
+                            std::optional<std::vector<std::uint8_t>> firstMessage,
+                            bool deaf = false);
     // These run on the terminal's strand.
     void Connect(Terminal& t);
     void Queue(Terminal& t, std::vector<std::uint8_t> bytes);
