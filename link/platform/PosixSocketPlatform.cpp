@@ -62,8 +62,11 @@ std::size_t RaiseDescriptorLimit() {
 }
 
 bool IsOutOfDescriptors(const std::error_code& error) {
+    // Compared by address: this runs when the process may have no descriptor
+    // left, where even a sanitizer's check of a virtual call can fail.
+    const std::error_category* category = &error.category();
     const bool systemError =
-        error.category() == asio::system_category() || error.category() == std::system_category();
+        category == &asio::system_category() || category == &std::system_category();
     return systemError && (error.value() == EMFILE || error.value() == ENFILE);
 }
 

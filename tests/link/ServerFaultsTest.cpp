@@ -133,6 +133,10 @@ TEST_F(ServerTest, RunningOutOfDescriptorsIsToldOnceAndWaitingTerminalsGetIn) {
     EngineTimings timings;
     timings.round = 5ms;
     server_.SetTimings(timings);
+    // One terminal gets in first. Besides, the sanitizers check each kind of
+    // virtual call once, through a pipe; the first check must not fall into
+    // the time without descriptors.
+    Register(39);
     // The terminals' own sockets exist before the process runs out.
     asio::io_context io;
     std::vector<asio::ip::tcp::socket> terminals;
@@ -151,10 +155,10 @@ TEST_F(ServerTest, RunningOutOfDescriptorsIsToldOnceAndWaitingTerminalsGetIn) {
         ASSERT_TRUE(Eventually([&] { return server_.ListenerRounds() >= rounds + 10; }));
         // No spinning: at most the one probe of each round fails.
         EXPECT_LE(server_.FailedAccepts() - failed, server_.ListenerRounds() - rounds + 2);
-        EXPECT_EQ(server_.GetModemCount(), 0);
+        EXPECT_EQ(server_.GetModemCount(), 1);
     }
     // Descriptors are free again: the terminals waiting in the backlog get in.
-    ASSERT_TRUE(Eventually([&] { return server_.GetModemCount() == 2; }));
+    ASSERT_TRUE(Eventually([&] { return server_.GetModemCount() == 3; }));
     EXPECT_EQ(told(), std::vector<std::string>{kOutOfDescriptorsMessage});
 }
 
