@@ -4,6 +4,21 @@
 
 namespace dovrik {
 
+bool SendTurn::Take(Deadline deadline) {
+    std::unique_lock guard(lock_);
+    if (!free_.wait_until(guard, deadline, [this] { return !taken_; })) return false;
+    taken_ = true;
+    return true;
+}
+
+void SendTurn::Give() {
+    {
+        std::lock_guard guard(lock_);
+        taken_ = false;
+    }
+    free_.notify_one();
+}
+
 ConnectionPool::ConnectionPool(asio::io_context& io, BufferPool& buffers, std::size_t maxFree)
     : io_(io), buffers_(buffers), maxFree_(maxFree) {}
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -21,6 +22,21 @@ struct Connection;
 using ConnectionPtr = std::shared_ptr<Connection>;
 using ConnectionList = std::list<ConnectionPtr>;
 
+// The right to write one whole message to a connection: a lock that can be
+// waited for until a deadline.
+class SendTurn final {
+  public:
+    using Deadline = std::chrono::steady_clock::time_point;
+    // False if another sender still holds the turn at the deadline.
+    bool Take(Deadline deadline);
+    void Give();
+
+  private:
+    std::mutex lock_;
+    std::condition_variable free_;
+    bool taken_ = false;  // guarded by lock_
+};
+
 struct Connection final {
     static constexpr std::size_t kReassemblySize = 8192;
 
@@ -34,7 +50,7 @@ struct Connection final {
 
     // Held by a sender for the whole of one message, so that two senders'
     // bytes never interleave on the wire. Taken before `lock`, never under it.
-    std::timed_mutex sendLock;
+    SendTurn sendTurn;
 
     std::mutex lock;
     asio::ip::tcp::socket socket;           // guarded by lock

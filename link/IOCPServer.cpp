@@ -642,8 +642,11 @@ CIOCPServer::SendResult CIOCPServer::Send(const ConnectionPtr& connection, const
         timeout = timings_.sendTimeout;
     }
     const auto deadline = Clock::now() + timeout;
-    std::unique_lock turn(connection->sendLock, std::defer_lock);
-    if (!turn.try_lock_until(deadline)) return SendResult::Failed;  // nothing written
+    if (!connection->sendTurn.Take(deadline)) return SendResult::Failed;  // nothing written
+    struct TurnGuard {
+        SendTurn& turn;
+        ~TurnGuard() { turn.Give(); }
+    } turnGuard{connection->sendTurn};
 
     platform::NativeSocket socket{};
     {
