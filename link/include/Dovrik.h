@@ -78,8 +78,11 @@ _Static_assert(sizeof(ModemInfo) == 28, "ModemInfo is 28 bytes");
 _Static_assert(sizeof(_PACKET) == 4112, "_PACKET is 4112 bytes");
 #endif
 
-/* 1. Starts listening on `port`. 0 if the service already runs ("Server has
- *    started!") or the port cannot be bound ("Binding socket failed！"). */
+/* 1. Starts listening on `port`, after raising the process's soft limit of
+ *    open descriptors to its hard limit. 0 if the service already runs
+ *    ("Server has started!"), the port cannot be bound ("Binding socket
+ *    failed！") or a thread cannot be created ("Create thread failed!"); the
+ *    service then stays stopped. */
 DOVRIK_API int DOVRIK_CALL DSStartService(uint16_t port);
 
 /* 2. Closes every connection and empties the terminal table. Messages already
@@ -91,9 +94,12 @@ DOVRIK_API void DOVRIK_CALL DSStopService(void);
 DOVRIK_API int DOVRIK_CALL DSGetNextData(_PACKET* packet, int reserved);
 
 /* 4. Link-escapes `length` bytes (at most 4096 bytes go on the wire) and sends
- *    them to the terminal in one blocking send. 0 if the terminal is not
- *    connected ("The connection with modem has broken！") or the send did not
- *    take every byte ("Send failed!"). */
+ *    them to the terminal in one blocking send of at most 5 seconds. Messages
+ *    sent from several threads to one terminal never interleave. 0 if the
+ *    terminal is not connected ("The connection with modem has broken！") or
+ *    the send did not take every byte in time ("Send failed!"); a terminal
+ *    whose message was cut off by the time limit is disconnected and leaves
+ *    the table, as with DSCloseConnectionByDeviceID. */
 DOVRIK_API int DOVRIK_CALL DSSendData(uint32_t deviceId, uint16_t length, const uint8_t* data);
 
 /* 5. Number of registered terminals. */
