@@ -122,7 +122,7 @@ class CIOCPServer {
     std::size_t OutstandingAccepts() const;
     std::size_t BuffersInUse() const { return buffers_.InUse(); }
     // Accepts that failed (out of descriptors or memory), and the listener's
-    // completed rounds, since the library was loaded.
+    // completed rounds, over the life of the server.
     std::uint64_t FailedAccepts() const { return failedAccepts_.load(); }
     std::uint64_t ListenerRounds() const { return listenerRounds_.load(); }
     // Fault drill: makes one worker thread end as if the completion mechanism
