@@ -13,6 +13,17 @@
 #include "GridFill.h"
 #include "SaveSequence.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define PELMORA_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PELMORA_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef PELMORA_LEAK_CHECKED
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace pelmora::testing {
 namespace {
 
@@ -314,11 +325,18 @@ locale_t DecimalCommaLocale() {
     // localedef reports the categories the source leaves out, yet builds it:
     // whether it worked shows when the locale is loaded.
     [[maybe_unused]] const int status = std::system(build.c_str());
+    locale_t built{};
     const char* previous = std::getenv("LOCPATH");
     const std::optional<std::string> kept =
         previous != nullptr ? std::optional<std::string>(previous) : std::nullopt;
     ::setenv("LOCPATH", folder.c_str(), 1);
-    const locale_t built = newlocale(LC_NUMERIC_MASK, "xx_XX.UTF-8", locale_t{});
+    {
+#ifdef PELMORA_LEAK_CHECKED
+        // glibc keeps the search path it made from LOCPATH; it is not ours to free.
+        __lsan::ScopedDisabler keptByTheCLibrary;
+#endif
+        built = newlocale(LC_NUMERIC_MASK, "xx_XX.UTF-8", locale_t{});
+    }
     if (kept) {
         ::setenv("LOCPATH", kept->c_str(), 1);
     } else {
