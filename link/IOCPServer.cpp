@@ -692,6 +692,11 @@ void CIOCPServer::SetTimings(const EngineTimings& timings) {
     eventSignal_.notify_all();
 }
 
+EngineTimings CIOCPServer::Timings() const {
+    std::lock_guard guard(eventLock_);
+    return timings_;
+}
+
 void CIOCPServer::SetPendingPeerLimit(std::size_t limit) {
     std::lock_guard guard(pendingAcceptLock_);
     pendingLimitSet_ = limit;

@@ -110,6 +110,7 @@ class CIOCPServer {
     SendResult Send(const ConnectionPtr& connection, const std::uint8_t* data, std::size_t length);
 
     void SetTimings(const EngineTimings& timings);
+    EngineTimings Timings() const;
     void SetOperatorMessageSink(OperatorMessageSink sink);
     // Bounds the peers waiting for their first message; beyond it the oldest
     // is dropped. 0 restores the default, taken at the next Start.

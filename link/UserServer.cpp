@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -29,11 +30,25 @@ CUserServer::~CUserServer() {
     StopService();
 }
 
+void CUserServer::ApplyEnvironment() {
+    // How long one send may wait for a terminal that does not read: a knob
+    // for sites with slow links, and for tests that must not wait 5 s.
+    const char* text = std::getenv("DOVRIK_SEND_TIMEOUT_MS");
+    if (text == nullptr) return;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value <= 0 || value > 3'600'000) return;
+    EngineTimings timings = Timings();
+    timings.sendTimeout = std::chrono::milliseconds(value);
+    SetTimings(timings);
+}
+
 int CUserServer::StartService(std::uint16_t port) {
     if (IsStarted()) {
         SetLastError(kErrorServerStarted);
         return 0;
     }
+    ApplyEnvironment();
     switch (Start(port, kFreeBuffersKept, kFreeConnectionsKept)) {
         case StartResult::Started:
             return 1;

@@ -71,6 +71,9 @@ class CUserServer : public CIOCPServer {
     };
 
     void SetLastError(std::string_view text);
+    // DOVRIK_SEND_TIMEOUT_MS, when set to a whole number of milliseconds
+    // (1 to 3,600,000), replaces the send's time limit.
+    void ApplyEnvironment();
     void Forget(const ConnectionPtr& connection);
     // Removes the terminal from the list and both indexes, if it is still
     // registered on `connection`. Requires the index lock.

@@ -13,6 +13,10 @@
 #include <atomic>
 #include <thread>
 
+#include <asio/connect.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/write.hpp>
+
 #include "CmdDataObj.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
@@ -252,6 +256,71 @@ TEST_F(MainFrameTest, RunningOutOfDescriptorsIsToldOnceAndSoIsTheRecovery) {
     use.reset();  // a platform that cannot tell says nothing
     frame_->Refresh();
     EXPECT_EQ(Log().count(exhausted), 1);
+}
+
+TEST_F(MainFrameTest, TerminalThatStopsReadingNeverFreezesTheWindow) {
+    qputenv("DOVRIK_SEND_TIMEOUT_MS", "300");
+    StartWithTerminals(1);
+    qunsetenv("DOVRIK_SEND_TIMEOUT_MS");
+
+    // A terminal that registers, then keeps sending status messages and
+    // never reads; long messages for it (a broadcast, say) fill its socket.
+    constexpr std::uint32_t kStuck = 0xDEAD;
+    asio::io_context io;
+    asio::ip::tcp::socket stuck(io);
+    stuck.open(asio::ip::tcp::v4());
+    stuck.set_option(asio::socket_base::receive_buffer_size(1024));
+    stuck.connect({asio::ip::address_v4::loopback(), static_cast<std::uint16_t>(settings_->port)});
+    dovrik::sim::TerminalSpec setup;
+    setup.deviceId = kStuck;
+    asio::write(stuck, asio::buffer(dovrik::sim::RegistrationMessage(setup)));
+    ASSERT_TRUE(Eventually([] { return DSGetModemCount() == 2; }));
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        const auto status = dovrik::sim::EscapeStream(
+            dovrik::sim::StatusMessage(kStuck, dovrik::sim::PowerSource::Battery));
+        asio::error_code error;
+        while (!stop && !error) {
+            asio::write(stuck, asio::buffer(status), error);
+            std::this_thread::sleep_for(200us);  // small receives, each one answered
+        }
+    });
+    std::thread fill([&] {
+        const std::vector<std::uint8_t> content(4096, 'A');
+        while (!stop && DSSendData(kStuck, 4096, content.data()) == 1) {
+        }
+    });
+
+    // The window's own loop: every tick comes back; the other terminal is
+    // still listed and answered; the stuck one is dropped and reported.
+    const std::size_t answerSize = PackFrame(0x100, kStatusAnswer, {}).size();
+    std::size_t asked = 0;
+    std::size_t answered = 0;
+    bool dropped = false;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline && !(dropped && answered >= 3)) {
+        while (frame_->DrainTick()) {
+        }
+        now_ = std::time(nullptr);
+        frame_->Refresh();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(CellOf(0x100, 5), QStringLiteral("在线"));
+        answered = sim_->Received(0).size() / answerSize;
+        if (answered == asked) {
+            sim_->SendStatus(0, dovrik::sim::PowerSource::Mains);
+            ++asked;
+        }
+        dropped = CellOf(kStuck, 5) == QStringLiteral("离线");
+        std::this_thread::sleep_for(2ms);
+    }
+    stop = true;
+    flood.join();
+    fill.join();
+    EXPECT_TRUE(dropped);
+    EXPECT_GE(answered, 3u);
+    EXPECT_EQ(CellOf(kStuck, 6), QStringLiteral("备电"));
+    EXPECT_TRUE(
+        Eventually([&] { return Log().contains(QStringLiteral("注意!向设备0000dead发送失败")); }));
 }
 
 TEST_F(MainFrameTest, DeviceRowsSurviveReRegistrationAndSorting) {
