@@ -41,6 +41,8 @@ run() {  # name, target text, command...
 run "Registration storm" "10,000 terminals registered within 2 s (median of 3 runs); table walk of 10,000 positions <= 5 ms" \
     "$bin/bench_registration_storm"
 run "Memory per idle terminal" "RSS growth <= 4 KiB per idle registered terminal" "$bin/bench_memory"
+run "Descriptor limit" "5,000 terminals registered by a service started under a soft descriptor limit of 1024" \
+    "$bin/bench_descriptor_limit"
 run "Ingest" "Dovrik's rate >= 70 % of a bare reader's, 1,000 terminals, 100-byte messages" "$bin/bench_ingest"
 run "Send fan-out" "(reported) DSSendData to 1,000 terminals" "$bin/bench_fanout"
 run "Settings report parse" "< 50 us per complete report" "$bin/bench_parser"
