@@ -26,6 +26,7 @@ packages=(
     fonts-wqy-microhei  # Chinese text on screen
     dpkg-dev            # dpkg-shlibdeps, for the package's dependencies
     file                # used when the package is built
+    locales             # locale sources: a test builds a decimal-comma locale
 )
 for extra in "$@"; do
     case "$extra" in
