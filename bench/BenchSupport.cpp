@@ -308,4 +308,15 @@ void BareReader::Run() {
     for (int c : open) ::close(c);
 }
 
+int RegisteringChild(ChildProcess& parent, int terminals, std::uint32_t firstId) {
+    RaiseDescriptorLimit();
+    const auto port = static_cast<std::uint16_t>(parent.Receive());
+    LoadTerminals load(port, terminals, firstId);
+    parent.Send(1);    // sockets made, ready
+    parent.Receive();  // go
+    parent.Send(static_cast<std::uint64_t>(load.ConnectAll(std::chrono::seconds(60))));
+    parent.Receive();  // stop
+    return 0;
+}
+
 }  // namespace bench

@@ -73,6 +73,12 @@ class LoadTerminals final {
     std::uint64_t received_ = 0;
 };
 
+// The body of a child that registers a fleet at a word from its parent: it
+// raises its own descriptor limit, takes the port, makes `terminals` sockets
+// (IDs from `firstId`) and says so, connects them all on "go", answers with
+// the number registered, and leaves on "stop".
+int RegisteringChild(ChildProcess& parent, int terminals, std::uint32_t firstId);
+
 // The least a server can do: accept and read, nothing else. It counts first
 // messages and bytes. One thread, one epoll.
 class BareReader final {

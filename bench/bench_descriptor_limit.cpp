@@ -23,17 +23,6 @@ long SoftLimit() {
     return static_cast<long>(limit.rlim_cur);
 }
 
-int LoadChild(ChildProcess& parent, int terminals) {
-    bench::RaiseDescriptorLimit();
-    const auto port = static_cast<std::uint16_t>(parent.Receive());
-    bench::LoadTerminals load(port, terminals, 0x300000);
-    parent.Send(1);    // sockets made, ready
-    parent.Receive();  // go
-    parent.Send(static_cast<std::uint64_t>(load.ConnectAll(60s)));
-    parent.Receive();  // stop
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +45,8 @@ int main(int argc, char** argv) {
     if (terminals < 1 || softLimit < 64) return 2;
 
     // Forked before any thread exists; it raises its own limit.
-    ChildProcess child([terminals](ChildProcess& p) { return LoadChild(p, terminals); });
+    ChildProcess child(
+        [terminals](ChildProcess& p) { return bench::RegisteringChild(p, terminals, 0x300000); });
 
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);

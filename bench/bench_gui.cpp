@@ -37,12 +37,15 @@ int LoadChild(ChildProcess& parent, int terminals, int perTerminal) {
     if (parent.Receive() == kStop) return 0;
     const std::vector<std::uint8_t> message = {'A', 'T', '+', 'O', 'K', '\r', '\n'};
     const double total = static_cast<double>(terminals) * perTerminal;
-    parent.Send(load.Pace(message, 20000.0, std::chrono::milliseconds(static_cast<int>(total / 20.0))));
+    parent.Send(
+        load.Pace(message, 20000.0, std::chrono::milliseconds(static_cast<int>(total / 20.0))));
     parent.Receive();
     return 0;
 }
 
-double Ms(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e6; }
+double Ms(const QElapsedTimer& t) {
+    return static_cast<double>(t.nsecsElapsed()) / 1e6;
+}
 
 }  // namespace
 
@@ -56,7 +59,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--messages" && i + 1 < argc) {
             messages = std::atoi(argv[++i]);
         } else {
-            std::printf("Usage: bench_gui [--terminals N] [--messages M]   (defaults 10000, 50000)\n");
+            std::printf(
+                "Usage: bench_gui [--terminals N] [--messages M]   (defaults 10000, 50000)\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -64,7 +68,8 @@ int main(int argc, char** argv) {
     const int senders = 1000;
     // Forked before any thread exists.
     ChildProcess tableLoad([&](ChildProcess& p) { return LoadChild(p, terminals, 0); });
-    ChildProcess messageLoad([&](ChildProcess& p) { return LoadChild(p, senders, messages / senders); });
+    ChildProcess messageLoad(
+        [&](ChildProcess& p) { return LoadChild(p, senders, messages / senders); });
 
     QElapsedTimer startup;
     startup.start();
@@ -97,11 +102,12 @@ int main(int argc, char** argv) {
         refreshMs.push_back(Ms(t));
         QApplication::processEvents();
     }
-    std::printf("refresh with %d terminals: first %.1f ms (rows added), then median %.1f ms, max %.1f ms "
-                "(target <= 50 ms)\n",
-                DSGetModemCount(), refreshMs[0],
-                bench::Median(std::vector<double>(refreshMs.begin() + 1, refreshMs.end())),
-                *std::max_element(refreshMs.begin() + 1, refreshMs.end()));
+    std::printf(
+        "refresh with %d terminals: first %.1f ms (rows added), then median %.1f ms, max %.1f ms "
+        "(target <= 50 ms)\n",
+        DSGetModemCount(), refreshMs[0],
+        bench::Median(std::vector<double>(refreshMs.begin() + 1, refreshMs.end())),
+        *std::max_element(refreshMs.begin() + 1, refreshMs.end()));
     tableLoad.Send(kStop);
     tableLoad.Wait();
     frame->StopService();
@@ -136,7 +142,8 @@ int main(int argc, char** argv) {
     // The timer's own logic from here: short ticks while a backlog remains,
     // the normal period once a tick finds the queue empty.
     frame->DrainTimer().start(0);
-    while (frame->DrainTimer().interval() != 300) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    while (frame->DrainTimer().interval() != 300)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     // Let the log catch up: its lines go in bounded batches too.
     for (std::uint64_t seen = ~0ULL; seen != frame->Log().Delivered();) {
         seen = frame->Log().Delivered();
@@ -144,9 +151,11 @@ int main(int argc, char** argv) {
     }
     const double drainMs = Ms(drainClock);
     const std::uint64_t drained = frame->Log().Delivered() - linesBefore;
-    std::printf("drained %llu messages (one log line each) in %.0f ms: %.0f messages/s (target >= 20000/s); "
-                "longest time without serving events: %.1f ms (target <= 50 ms)\n",
-                static_cast<unsigned long long>(drained), drainMs, drained / (drainMs / 1000.0), worstGap);
+    std::printf(
+        "drained %llu messages (one log line each) in %.0f ms: %.0f messages/s (target >= "
+        "20000/s); "
+        "longest time without serving events: %.1f ms (target <= 50 ms)\n",
+        static_cast<unsigned long long>(drained), drainMs, drained / (drainMs / 1000.0), worstGap);
     messageLoad.Send(kStop);
     messageLoad.Wait();
     frame.reset();

@@ -19,16 +19,6 @@ using bench::ChildProcess;
 
 constexpr std::uint64_t kStop = 0xDEAD;
 
-int StormChild(ChildProcess& parent, int terminals) {
-    const auto port = static_cast<std::uint16_t>(parent.Receive());
-    bench::LoadTerminals load(port, terminals, 0x100000);
-    parent.Send(1);    // sockets made, ready
-    parent.Receive();  // go
-    parent.Send(static_cast<std::uint64_t>(load.ConnectAll(60s)));
-    parent.Receive();  // stop
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,10 +48,12 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<ChildProcess>> dovrikLoads;
     std::vector<std::unique_ptr<ChildProcess>> bareLoads;
     for (int r = 0; r < runs; ++r) {
-        dovrikLoads.push_back(std::make_unique<ChildProcess>(
-            [terminals](ChildProcess& p) { return StormChild(p, terminals); }));
-        bareLoads.push_back(std::make_unique<ChildProcess>(
-            [terminals](ChildProcess& p) { return StormChild(p, terminals); }));
+        dovrikLoads.push_back(std::make_unique<ChildProcess>([terminals](ChildProcess& p) {
+            return bench::RegisteringChild(p, terminals, 0x100000);
+        }));
+        bareLoads.push_back(std::make_unique<ChildProcess>([terminals](ChildProcess& p) {
+            return bench::RegisteringChild(p, terminals, 0x100000);
+        }));
     }
 
     std::printf("Registration storm: %d terminals connecting at once, listen backlog 200\n",
