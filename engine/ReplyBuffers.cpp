@@ -17,41 +17,49 @@ void MakeRoom(std::vector<std::uint8_t>& buffer, std::size_t incoming, std::size
 
 }  // namespace
 
-std::size_t ReplyBuffers::BoundOf(std::uint32_t deviceId) const {
-    return awaited_ == deviceId ? kCapacity : kIdleCapacity;
-}
-
 void ReplyBuffers::Append(std::uint32_t deviceId, const std::uint8_t* data, std::size_t count) {
     if (data == nullptr || count == 0) return;
     std::lock_guard guard(lock_);
-    const std::size_t bound = BoundOf(deviceId);
+    const std::size_t bound = awaited_.count(deviceId) != 0 ? kCapacity : kIdleCapacity;
     if (count > bound) {  // never from the intake; keep the newest bytes
         data += count - bound;
         count = bound;
     }
     auto& buffer = buffers_[deviceId];
-    if (buffer.capacity() < kIdleCapacity) buffer.reserve(kIdleCapacity);
     MakeRoom(buffer, count, bound);
     buffer.insert(buffer.end(), data, data + count);
 }
 
+void ReplyBuffers::EndAwaitLocked(std::uint32_t deviceId) {
+    if (awaited_.erase(deviceId) == 0) return;
+    const auto it = buffers_.find(deviceId);
+    if (it == buffers_.end() || it->second.capacity() <= kIdleCapacity) return;
+    // The reply it may have grown for is no longer read: back to the idle
+    // bound, and its memory with it.
+    std::vector<std::uint8_t>& old = it->second;
+    MakeRoom(old, 0, kIdleCapacity);
+    std::vector<std::uint8_t>(old.begin(), old.end()).swap(old);
+}
+
 void ReplyBuffers::Reset(std::uint32_t deviceId) {
     std::lock_guard guard(lock_);
-    if (awaited_ && *awaited_ != deviceId) {
-        // The reply it may have grown for is no longer read: back to the
-        // idle bound, and its memory with it.
-        const auto previous = buffers_.find(*awaited_);
-        if (previous != buffers_.end() && previous->second.capacity() > kIdleCapacity) {
-            std::vector<std::uint8_t>& old = previous->second;
-            MakeRoom(old, 0, kIdleCapacity);
-            std::vector<std::uint8_t> kept;
-            kept.reserve(kIdleCapacity);
-            kept.assign(old.begin(), old.end());
-            old.swap(kept);
-        }
+    for (auto it = awaited_.begin(); it != awaited_.end();) {
+        const std::uint32_t other = *it++;  // past it before it is erased
+        if (other != deviceId) EndAwaitLocked(other);
     }
-    awaited_ = deviceId;
+    awaited_.insert(deviceId);
     buffers_[deviceId].clear();
+}
+
+void ReplyBuffers::Await(std::uint32_t deviceId) {
+    std::lock_guard guard(lock_);
+    awaited_.insert(deviceId);
+    buffers_[deviceId].clear();
+}
+
+void ReplyBuffers::EndAwait(std::uint32_t deviceId) {
+    std::lock_guard guard(lock_);
+    EndAwaitLocked(deviceId);
 }
 
 std::string ReplyBuffers::Snapshot(std::uint32_t deviceId) const {

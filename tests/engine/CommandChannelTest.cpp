@@ -242,6 +242,18 @@ TEST(ReplyBuffer, TheAwaitedTerminalKeepsAReplyOfManyMessages) {
     replies.Reset(2);
     EXPECT_LE(replies.Length(1), ReplyBuffers::kIdleCapacity);
     EXPECT_EQ(replies.Snapshot(1).back(), 'f');
+
+    // A group job awaits many at once; the next single job's reset ends them.
+    replies.Await(3);
+    replies.Await(4);
+    for (int i = 0; i < 14; ++i) {
+        replies.Append(3, message.data(), message.size());
+        replies.Append(4, message.data(), message.size());
+    }
+    EXPECT_EQ(replies.Length(3) + replies.Length(4), 28'000u);
+    replies.Reset(5);
+    EXPECT_LE(replies.Length(3), ReplyBuffers::kIdleCapacity);
+    EXPECT_LE(replies.Length(4), ReplyBuffers::kIdleCapacity);
 }
 
 TEST(GbkText, ChineseTextsTravelAsGbkAndUnrepresentableTextIsRefused) {
