@@ -15,6 +15,7 @@ TerminalSender::~TerminalSender() {
         stopping_ = true;
     }
     wake_.notify_all();
+    // No thread is added once stopping_ is set, so the list stays as it is.
     for (auto& thread : threads_) thread.join();
 }
 
@@ -29,8 +30,27 @@ bool TerminalSender::StartThreadsLocked() {
     return true;
 }
 
+void TerminalSender::GrowLocked() {
+    if (ready_.size() <= idle_ || threads_.size() >= kMaxThreads) return;
+    try {
+        threads_.emplace_back([this] { Run(); });
+    } catch (const std::system_error&) {
+        // The threads there are still send.
+    }
+}
+
 bool TerminalSender::Post(std::uint32_t deviceId, std::vector<std::uint8_t> bytes,
                           std::string what) {
+    return Queue(deviceId, Message{std::move(bytes), std::move(what), nullptr, nullptr});
+}
+
+bool TerminalSender::PostDeferred(std::uint32_t deviceId, MakeBytes make, Done done) {
+    if (!make) return false;
+    return Queue(deviceId, Message{{}, {}, std::move(make), std::move(done)});
+}
+
+bool TerminalSender::Queue(std::uint32_t deviceId, Message message) {
+    const bool reported = static_cast<bool>(message.make);
     std::string line;
     bool queued = false;
     {
@@ -38,19 +58,21 @@ bool TerminalSender::Post(std::uint32_t deviceId, std::vector<std::uint8_t> byte
         if (stopping_) return false;
         Terminal& terminal = terminals_[deviceId];
         if (!StartThreadsLocked()) {
-            line = WithText(text::kSendNoThread, DeviceIdText(deviceId)) + what;
+            if (!reported)
+                line = WithText(text::kSendNoThread, DeviceIdText(deviceId)) + message.what;
         } else if (terminal.queue.size() >= kPerTerminalLimit || pending_ >= kTotalLimit) {
             const bool full = pending_ >= kTotalLimit;
             bool& logged = full ? fullLogged_ : terminal.overflowLogged;
-            if (!logged) {
+            if (!logged && !reported) {
                 logged = true;
-                line = WithText(text::kSendBacklog, DeviceIdText(deviceId)) + what;
+                line = WithText(text::kSendBacklog, DeviceIdText(deviceId)) + message.what;
             }
         } else {
-            terminal.queue.push_back(Message{std::move(bytes), std::move(what)});
+            terminal.queue.push_back(std::move(message));
             ++pending_;
             if (!terminal.sending && terminal.queue.size() == 1) ready_.push_back(deviceId);
             queued = true;
+            GrowLocked();
         }
         if (terminal.queue.empty() && !terminal.sending) terminals_.erase(deviceId);
     }
@@ -72,19 +94,24 @@ bool TerminalSender::Flush(std::chrono::milliseconds limit) {
 void TerminalSender::Run() {
     std::unique_lock lock(lock_);
     for (;;) {
+        ++idle_;
         wake_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
+        --idle_;
         if (stopping_) return;
         const std::uint32_t deviceId = ready_.front();
         ready_.pop_front();
         Terminal* terminal = &terminals_[deviceId];
         terminal->sending = true;
         Message message = std::move(terminal->queue.front());
-        terminal->queue.pop_front();
+        terminal->queue.erase(terminal->queue.begin());
 
         lock.unlock();
-        const bool sent = link_.sendData &&
+        if (message.make) message.bytes = message.make();
+        const bool skipped = message.make && message.bytes.empty();
+        const bool sent = !skipped && link_.sendData &&
                           link_.sendData(deviceId, static_cast<std::uint16_t>(message.bytes.size()),
                                          message.bytes.data()) == 1;
+        if (message.done) message.done(sent);
         lock.lock();
 
         // The map may have rehashed meanwhile; the entry itself stayed.
@@ -92,13 +119,16 @@ void TerminalSender::Run() {
         terminal->sending = false;
         --pending_;
         std::string line;
-        if (!sent) {
+        std::vector<Message> dropped;
+        if (!sent && !skipped) {
             // The rest would meet the same socket: one line for all of it.
-            const std::size_t dropped = terminal->queue.size();
-            pending_ -= dropped;
-            terminal->queue.clear();
-            line = WithText(text::kSendFailed, DeviceIdText(deviceId)) + message.what;
-            if (dropped > 0) line += WithText(text::kSendDropped, std::to_string(dropped));
+            dropped.swap(terminal->queue);
+            pending_ -= dropped.size();
+            if (!message.make) {
+                line = WithText(text::kSendFailed, DeviceIdText(deviceId)) + message.what;
+                if (!dropped.empty())
+                    line += WithText(text::kSendDropped, std::to_string(dropped.size()));
+            }
         }
         if (terminal->queue.empty()) {
             terminals_.erase(deviceId);
@@ -106,9 +136,12 @@ void TerminalSender::Run() {
             ready_.push_back(deviceId);  // behind the others: one message per turn
             wake_.notify_one();
         }
-        if (!line.empty() && log_) {
+        if (!dropped.empty() || (!line.empty() && log_)) {
             lock.unlock();
-            log_(std::move(line));
+            for (Message& gone : dropped) {
+                if (gone.done) gone.done(false);
+            }
+            if (!line.empty() && log_) log_(std::move(line));
             lock.lock();
         }
         if (pending_ == 0) {
