@@ -5,6 +5,7 @@
 
 #include "CommandTexts.h"
 #include "ControlJobs.h"
+#include "GroupRunner.h"
 #include "SaveSequence.h"
 #include "SettingsParser.h"
 
@@ -121,6 +122,48 @@ bool CommandEngine::SubmitPageCommand(const IDeviceList& devices, CommandKind ki
     const bool queued = EnqueueCommand(std::move(job));
     if (const JobTexts* texts = TextsFor(kind)) Log(queued ? texts->queued : texts->notQueued);
     return queued;
+}
+
+bool CommandEngine::SubmitGroupJob(std::shared_ptr<GroupJob> group) {
+    if (!group) return false;
+    if (!IsGroupKind(group->Kind())) {
+        Log(text::kGroupNotAGroupKind);
+        return false;
+    }
+    if (group->Counts().total == 0) {
+        Log(text::kNoDeviceChosen);
+        return false;
+    }
+    if (Busy()) {
+        Log(text::kBusy);
+        return false;
+    }
+    const CommandKind kind = group->Kind();
+    bool canRun = false;
+    {
+        std::lock_guard guard(queueLock_);
+        canRun = worker_.joinable() && !stopping_;
+    }
+    if (canRun) {
+        // Current and logged before it is queued: the panel must not miss a
+        // job that ends at once, and the worker's lines must follow this one.
+        {
+            std::lock_guard guard(groupLock_);
+            currentGroup_ = group;
+        }
+        Log(GroupQueuedLine(*group));
+        auto job = std::make_unique<CommandJob>();
+        job->kind = static_cast<std::int32_t>(kind);
+        job->group = std::move(group);
+        if (EnqueueCommand(std::move(job))) return true;
+    }
+    Log(FillLine(text::kGroupNotQueued, {GroupKindName(kind)}));
+    return false;
+}
+
+std::shared_ptr<GroupJob> CommandEngine::CurrentGroupJob() {
+    std::lock_guard guard(groupLock_);
+    return currentGroup_;
 }
 
 bool CommandEngine::EnqueueCommand(std::unique_ptr<CommandJob> job) {
@@ -249,6 +292,10 @@ bool CommandEngine::SendLater(std::uint32_t deviceId, std::vector<std::uint8_t> 
 }
 
 void CommandEngine::ExecuteCommand(const CommandJob& job) {
+    if (job.group) {
+        RunGroupJob(*this, job.group);
+        return;
+    }
     const int kind = job.kind;
     if (kind < 0 || kind > 23 || kind == 8 || kind == 9 || (kind >= 13 && kind <= 17)) return;
     switch (static_cast<CommandKind>(kind)) {

@@ -1,12 +1,13 @@
-// The command channel: pages queue jobs for one terminal, one worker thread
-// runs them in order, sends each command and waits for the terminal's answer
-// in its reply buffer, and reports back through IEngineEvents.
+// The command channel: pages queue jobs for one terminal, or a group job for
+// many, one worker thread runs them in order, sends each command and waits
+// for the terminal's answer in its reply buffer, and reports back through
+// IEngineEvents.
 //
 // Threads: the window thread calls the page side (FindCheckedTerminal,
-// SubmitPageCommand, EnqueueCommand, Busy, IntakePacket and the settings
-// accessors); the worker runs everything else. Lock order: the settings lock
-// may be held while the reply-buffer lock is taken, never the reverse; the
-// queue lock is never combined with either.
+// SubmitPageCommand, SubmitGroupJob, CurrentGroupJob, EnqueueCommand, Busy,
+// IntakePacket and the settings accessors); the worker runs everything else. Lock order: the
+// settings lock may be held while the reply-buffer lock is taken, never the reverse; the queue lock
+// is never combined with either.
 #pragma once
 
 #include <atomic>
@@ -24,6 +25,7 @@
 #include "CommandJob.h"
 #include "EngineTiming.h"
 #include "EngineUi.h"
+#include "GroupJob.h"
 #include "LinkApi.h"
 #include "ReplyBuffers.h"
 #include "SettingsRecord.h"
@@ -63,6 +65,12 @@ class CommandEngine {
     // The page calling contract: choose the terminal, refuse while busy,
     // queue, and log the command's queued or not-queued line.
     bool SubmitPageCommand(const IDeviceList& devices, CommandKind kind, std::string text = {});
+    // Queues a group job as one job: refused (and logged) while busy, for a
+    // kind that is not a control kind, or without any terminal; otherwise it
+    // logs the queued line and becomes the current group job.
+    bool SubmitGroupJob(std::shared_ptr<GroupJob> job);
+    // The group job queued or running most recently; null before the first.
+    std::shared_ptr<GroupJob> CurrentGroupJob();
     // Appends the job and wakes the worker; false without a worker.
     bool EnqueueCommand(std::unique_ptr<CommandJob> job);
     bool Busy() const { return busy_.load(); }
@@ -99,6 +107,12 @@ class CommandEngine {
     // Sends a command line as it stands; the link's result is not looked at.
     bool SendText(std::uint32_t deviceId, const std::string& text);
     bool SendBytes(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length);
+    // Hands a message to the sending threads, which make it and report its
+    // end to `done`; never waits for the network. False when not queued.
+    bool SendDeferred(std::uint32_t deviceId, TerminalSender::MakeBytes make,
+                      TerminalSender::Done done) {
+        return sender_.PostDeferred(deviceId, std::move(make), std::move(done));
+    }
     // Clears the terminal's reply, sends the line and waits for OK or ERROR.
     bool SendAndAwaitOk(std::uint32_t deviceId, const std::string& line);
     // Polls the reply once per text interval: "ERROR" is false, "OK" true,
@@ -146,6 +160,9 @@ class CommandEngine {
     std::atomic<bool> stopRequested_{false};         // read by the worker between polls
     std::atomic<bool> busy_{false};                  // written by the worker only
     std::thread worker_;
+
+    std::mutex groupLock_;
+    std::shared_ptr<GroupJob> currentGroup_;  // guarded by groupLock_
 
     TerminalSender sender_;  // has its own lock; last, so it stops first
 };

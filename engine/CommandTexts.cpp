@@ -122,6 +122,33 @@ const char* const kSendBacklog = "注意!设备%s待发送的数据过多,已丢
 const char* const kSendNoThread = "注意!发送线程启动失败,未向设备%s发送:";
 const char* const kStatusAnswerName = "状态应答";
 const char* const kCommitName = "远程配置提交命令";
+
+const char* const kGroupPlayContent = "群发播放内容";
+const char* const kGroupPlayMp3 = "群发播放MP3";
+const char* const kGroupStopMp3 = "群发停止MP3";
+const char* const kGroupReadVersion = "群发版本查询";
+const char* const kGroupUpgrade = "群发升级参数";
+const char* const kGroupRestart = "群发设备重启";
+const char* const kGroupWaiting = "等待发送";
+const char* const kGroupSent = "等待应答";
+const char* const kGroupSucceeded = "成功";
+const char* const kGroupRefused = "拒绝";
+const char* const kGroupTimedOut = "超时";
+const char* const kGroupOffline = "离线";
+const char* const kGroupSendFailed = "发送失败";
+const char* const kGroupCancelled = "已取消";
+const char* const kGroupQueued = "%s: 共%d台设备,请等待...";
+const char* const kGroupQueuedOffline = "%s: 共%d台设备,其中%d台离线不发送,请等待...";
+const char* const kGroupNotQueued = "%s失败";
+const char* const kGroupNotAGroupKind = "注意!该操作不能群发";
+const char* const kGroupMember = "%s: 设备%s %s";
+const char* const kGroupVersions = ", 软件版本 %s, 引导版本 %s";
+const char* const kGroupPieces = ", 已确认%d段(共%d段)";
+const char* const kGroupSummary = "%s完成: 成功 %d, 拒绝 %d, 超时 %d, 离线 %d";
+const char* const kGroupSummarySendFailed = ", 发送失败 %d";
+const char* const kGroupSummaryCancelled = ", 已取消 %d";
+const char* const kGroupUpgradeRefused = "%s: 升级参数不完整或有误,未向任何设备发送";
+const char* const kGroupContentRefused = "%s: 播放内容过长,最多%d字节,未向任何设备发送";
 }  // namespace text
 
 namespace {
@@ -216,6 +243,28 @@ std::string FormatCommand(const char* format, long long number) {
     const auto at = f.find("%d");
     if (at == std::string::npos) return f;
     return f.substr(0, at) + std::to_string(number) + f.substr(at + 2);
+}
+
+std::string FillLine(const char* format, std::initializer_list<std::string> values) {
+    // Scans forward only, so a value that itself holds "%s" stays as it is.
+    const std::string f = format;
+    std::string out;
+    std::size_t at = 0;
+    auto value = values.begin();
+    while (at < f.size()) {
+        const std::size_t next = f.find('%', at);
+        if (next == std::string::npos || next + 1 >= f.size()) break;
+        out.append(f, at, next - at);
+        const char c = f[next + 1];
+        if ((c == 's' || c == 'd') && value != values.end()) {
+            out += *value++;
+        } else {
+            out.append(f, next, 2);
+        }
+        at = next + 2;
+    }
+    if (at < f.size()) out.append(f, at, std::string::npos);
+    return out;
 }
 
 std::string DeviceIdText(std::uint32_t deviceId) {

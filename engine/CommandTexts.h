@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "CommandJob.h"
@@ -90,7 +91,40 @@ extern const char* const kSendBacklog;
 extern const char* const kSendNoThread;
 extern const char* const kStatusAnswerName;
 extern const char* const kCommitName;
+
+// Group jobs. The kind names: "群发播放内容" and so on.
+extern const char* const kGroupPlayContent;
+extern const char* const kGroupPlayMp3;
+extern const char* const kGroupStopMp3;
+extern const char* const kGroupReadVersion;
+extern const char* const kGroupUpgrade;
+extern const char* const kGroupRestart;
+// The outcome names: "等待发送", "等待应答", "成功" and so on.
+extern const char* const kGroupWaiting;
+extern const char* const kGroupSent;
+extern const char* const kGroupSucceeded;
+extern const char* const kGroupRefused;
+extern const char* const kGroupTimedOut;
+extern const char* const kGroupOffline;
+extern const char* const kGroupSendFailed;
+extern const char* const kGroupCancelled;
+// Lines; their "%s" and "%d" are filled in order (kind name first).
+extern const char* const kGroupQueued;         // kind, terminals
+extern const char* const kGroupQueuedOffline;  // kind, terminals, offline ones
+extern const char* const kGroupNotQueued;      // kind
+extern const char* const kGroupNotAGroupKind;
+extern const char* const kGroupMember;    // kind, device ID, outcome name
+extern const char* const kGroupVersions;  // software and boot version, after kGroupMember
+extern const char* const kGroupPieces;    // pieces acknowledged, pieces, after kGroupMember
+extern const char* const kGroupSummary;   // kind, succeeded, refused, timed out, offline
+extern const char* const kGroupSummarySendFailed;
+extern const char* const kGroupSummaryCancelled;
+extern const char* const kGroupUpgradeRefused;  // kind
+extern const char* const kGroupContentRefused;  // kind, longest content in bytes
 }  // namespace text
+
+// Fills the "%s" and "%d" of a line, in order, with the values as they stand.
+std::string FillLine(const char* format, std::initializer_list<std::string> values);
 
 // The lines of one engine command: logged by the page after queueing, and by
 // the worker when the job ends.
