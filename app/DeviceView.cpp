@@ -1,15 +1,17 @@
 #include "DeviceView.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
-
+#include <QLineEdit>
+#include <QPushButton>
 #include <QResizeEvent>
-#include "TitleBanner.h"
 
 #include <ctime>
 
 #include "CommandTexts.h"
 #include "GbkCodec.h"
 #include "ReportCtrl.h"
+#include "TitleBanner.h"
 
 namespace pelmora {
 
@@ -53,6 +55,8 @@ QString LocalTimeText(std::uint32_t seconds) {
 CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
     title_ = MakeTitleBanner(QStringLiteral("终端设备列表"), this);
     title_->setGeometry(0, 0, kListWidth, kTitleBannerHeight);
+    bar_ = MakeBar();
+    bar_->setGeometry(0, kTitleHeight, kListWidth, kBarHeight);
     list_ = new CReportCtrl(this);
     const std::pair<QString, int> columns[] = {
         {QStringLiteral("设备ID"), 100},       {QStringLiteral("登陆时间"), 140},
@@ -67,14 +71,54 @@ CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
     });
     list_->SetCheckBoxes(true);
     list_->SetGridLines(true);
-    list_->setGeometry(0, kTitleHeight, kListWidth, std::max(0, height() - kTitleHeight));
+    list_->setGeometry(0, kListTop, kListWidth, std::max(0, height() - kListTop));
+    // A tick clicked by the operator, or set by anyone through the list,
+    // changes the counts. The check box lives in column 0, whose text never
+    // changes after the row is made, so other notices are passed by at once.
+    connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        if (column != kId) return;
+        if (item->checkState(kId) == Qt::Checked) {
+            checked_.insert(item);
+        } else {
+            checked_.remove(item);
+        }
+        if (!changingRows_) ShowCounts();
+    });
+    ShowCounts();
+}
+
+QWidget* CDeviceView::MakeBar() {
+    auto* bar = new QWidget(this);
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(6);
+    filter_ = new QLineEdit(bar);
+    filter_->setObjectName("deviceFilter");
+    filter_->setPlaceholderText(QStringLiteral("筛选: 设备ID / SIM号码 / 地址"));
+    filter_->setClearButtonEnabled(true);
+    filter_->setFixedWidth(260);
+    connect(filter_, &QLineEdit::textChanged, this, &CDeviceView::SetFilterText);
+    layout->addWidget(filter_);
+    const auto addButton = [&](const char* name, const QString& text, void (CDeviceView::*act)()) {
+        auto* button = new QPushButton(text, bar);
+        button->setObjectName(name);
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this, act);
+        layout->addWidget(button);
+    };
+    addButton("checkShown", QStringLiteral("全选显示"), &CDeviceView::CheckAllShown);
+    addButton("checkOnlineShown", QStringLiteral("全选在线"), &CDeviceView::CheckOnlineShown);
+    addButton("uncheckAll", QStringLiteral("全部取消"), &CDeviceView::UncheckAll);
+    countsLabel_ = new QLabel(bar);
+    countsLabel_->setObjectName("deviceCounts");
+    layout->addWidget(countsLabel_, 1);
+    return bar;
 }
 
 void CDeviceView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // The list keeps its width however wide the window grows.
-    list_->setGeometry(0, kTitleHeight, kListWidth,
-                       std::max(0, event->size().height() - kTitleHeight));
+    list_->setGeometry(0, kListTop, kListWidth, std::max(0, event->size().height() - kListTop));
 }
 
 int CDeviceView::FindRow(const QString& idText) const {
@@ -97,36 +141,56 @@ int CDeviceView::FindRow(const std::string& idText) const {
     return FindRow(QString::fromStdString(GbkToUtf8Lossy(idText)));
 }
 
-void CDeviceView::SetIfChanged(int row, int column, const QString& text) {
-    if (list_->Text(row, column) != text) list_->SetText(row, column, text);
+bool CDeviceView::SetIfChanged(int row, int column, const QString& text) {
+    if (list_->Text(row, column) == text) return false;
+    list_->SetText(row, column, text);
+    return true;
 }
 
 void CDeviceView::MarkAllOffline() {
+    changingRows_ = true;
     for (int row = 0; row < list_->RowCount(); ++row) SetIfChanged(row, kOnline, OfflineWord());
+    online_ = 0;
+    changingRows_ = false;
+    ShowCounts();
+}
+
+int CDeviceView::AppendRow(const ModemInfo& info) {
+    const QString id = IdTextOf(info.deviceId);
+    const int added =
+        list_->InsertRow(list_->RowCount(),
+                         {id, LocalTimeText(info.loginTime), LocalTimeText(info.lastUpdateTime),
+                          SimText(info), AddressText(info), OnlineWord(), QStringLiteral("未知")});
+    if (added >= 0) {
+        index_.insert(id, added);
+        ++online_;
+    }
+    return added;
+}
+
+bool CDeviceView::UpdateRow(int row, const ModemInfo& info) {
+    SetIfChanged(row, kLogin, LocalTimeText(info.loginTime));
+    SetIfChanged(row, kUpdate, LocalTimeText(info.lastUpdateTime));
+    const bool simChanged = SetIfChanged(row, kSim, SimText(info));
+    const bool addressChanged = SetIfChanged(row, kAddress, AddressText(info));
+    if (SetIfChanged(row, kOnline, OnlineWord())) ++online_;
+    return simChanged || addressChanged;
 }
 
 void CDeviceView::UpdateFromModem(const ModemInfo& info) {
-    const QString id = IdTextOf(info.deviceId);
-    const QString login = LocalTimeText(info.loginTime);
-    const QString update = LocalTimeText(info.lastUpdateTime);
-    const QString sim = SimText(info);
-    const QString address = AddressText(info);
-    const int row = FindRow(id);
+    changingRows_ = true;
+    const int row = FindRow(IdTextOf(info.deviceId));
     if (row < 0) {
-        const int added = list_->InsertRow(
-            list_->RowCount(),
-            {id, login, update, sim, address, OnlineWord(), QStringLiteral("未知")});
-        if (added >= 0) index_.insert(id, added);
-        return;
+        ApplyFilter(AppendRow(info));
+    } else if (UpdateRow(row, info)) {
+        ApplyFilter(row);
     }
-    SetIfChanged(row, kLogin, login);
-    SetIfChanged(row, kUpdate, update);
-    SetIfChanged(row, kSim, sim);
-    SetIfChanged(row, kAddress, address);
-    SetIfChanged(row, kOnline, OnlineWord());
+    changingRows_ = false;
+    ShowCounts();
 }
 
 void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
+    changingRows_ = true;
     // The same end state as marking every row offline and then updating the
     // registered ones, without writing each online row twice.
     QHash<int, const ModemInfo*> seen;
@@ -143,17 +207,113 @@ void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
     for (int row = 0; row < list_->RowCount(); ++row) {
         const auto it = seen.constFind(row);
         if (it == seen.constEnd()) {
-            SetIfChanged(row, kOnline, OfflineWord());
-        } else {
-            UpdateFromModem(*it.value());
+            if (SetIfChanged(row, kOnline, OfflineWord())) --online_;
+        } else if (UpdateRow(row, *it.value())) {
+            ApplyFilter(row);
         }
     }
-    for (const ModemInfo* info : appended) UpdateFromModem(*info);
+    // New rows are hidden only once all are in: the tree keeps a tracked
+    // index per hidden row, and every insertion walks those.
+    const int firstNew = list_->RowCount();
+    for (const ModemInfo* info : appended) {
+        // A table that lists one ID twice still makes one row.
+        const int row = FindRow(IdTextOf(info->deviceId));
+        if (row < 0) {
+            AppendRow(*info);
+        } else {
+            UpdateRow(row, *info);
+        }
+    }
+    for (int row = firstNew; row < list_->RowCount(); ++row) ApplyFilter(row);
+    changingRows_ = false;
+    ShowCounts();
 }
 
 void CDeviceView::RemoveAllRows() {
     list_->DeleteAllRows();
     index_.clear();
+    checked_.clear();
+    hidden_ = 0;
+    online_ = 0;
+    ShowCounts();
+}
+
+bool CDeviceView::Matches(int row) const {
+    if (filterText_.isEmpty()) return true;
+    for (const int column : {kId, kSim, kAddress}) {
+        if (list_->Text(row, column).contains(filterText_, Qt::CaseInsensitive)) return true;
+    }
+    return false;
+}
+
+void CDeviceView::ApplyFilter(int row) {
+    const bool hide = !Matches(row);
+    if (list_->isRowHidden(row, QModelIndex()) == hide) return;
+    list_->setRowHidden(row, QModelIndex(), hide);
+    hidden_ += hide ? 1 : -1;
+}
+
+bool CDeviceView::IsShown(int row) const {
+    return row >= 0 && row < list_->RowCount() && !list_->isRowHidden(row, QModelIndex());
+}
+
+bool CDeviceView::IsOnline(int row) const {
+    return list_->Text(row, kOnline) == OnlineWord();
+}
+
+void CDeviceView::SetFilterText(const QString& text) {
+    // Also reached from the box's own change signal; the box follows a
+    // caller's text without a second pass.
+    if (filter_->text() != text) filter_->setText(text);
+    const QString trimmed = text.trimmed();
+    if (trimmed == filterText_) return;
+    filterText_ = trimmed;
+    for (int row = 0; row < list_->RowCount(); ++row) ApplyFilter(row);
+    ShowCounts();
+}
+
+template <typename Pick>
+void CDeviceView::CheckRows(bool checked, Pick pick) {
+    changingRows_ = true;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (pick(row) && list_->IsChecked(row) != checked) list_->SetChecked(row, checked);
+    }
+    changingRows_ = false;
+    ShowCounts();
+}
+
+void CDeviceView::CheckAllShown() {
+    CheckRows(true, [this](int row) { return IsShown(row); });
+}
+
+void CDeviceView::CheckOnlineShown() {
+    CheckRows(true, [this](int row) { return IsShown(row) && IsOnline(row); });
+}
+
+void CDeviceView::UncheckAll() {
+    CheckRows(false, [](int) { return true; });
+}
+
+CDeviceView::Counts CDeviceView::RowCounts() const {
+    const int total = list_->RowCount();
+    return {static_cast<int>(checked_.size()), total - hidden_, online_, total};
+}
+
+void CDeviceView::ShowCounts() {
+    const Counts counts = RowCounts();
+    countsLabel_->setText(QStringLiteral("已选 %1 | 显示 %2 | 在线 %3 / 共 %4")
+                              .arg(counts.checked)
+                              .arg(counts.shown)
+                              .arg(counts.online)
+                              .arg(counts.total));
+}
+
+std::vector<std::pair<std::string, bool>> CDeviceView::CheckedTerminals() const {
+    std::vector<std::pair<std::string, bool>> terminals;
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (list_->IsChecked(row)) terminals.emplace_back(IdText(row), IsOnline(row));
+    }
+    return terminals;
 }
 
 int CDeviceView::RowCount() const {

@@ -1,0 +1,143 @@
+// Choosing a group in the device list: the filter, the tick buttons and the
+// counts, and what a refresh keeps of them.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+
+#include "DeviceView.h"
+#include "ReportCtrl.h"
+
+namespace pelmora {
+
+void PrintTo(const CDeviceView::Counts& counts, std::ostream* out) {
+    *out << "checked " << counts.checked << ", shown " << counts.shown << ", online "
+         << counts.online << ", total " << counts.total;
+}
+
+namespace {
+
+ModemInfo Terminal(std::uint32_t id, const char* sim, std::uint8_t lastAddressByte) {
+    ModemInfo info{};
+    info.deviceId = id;
+    std::strncpy(info.simNumber, sim, sizeof info.simNumber - 1);
+    const std::uint8_t address[4] = {10, 20, 0, lastAddressByte};
+    std::memcpy(info.ipAddress, address, sizeof address);
+    info.loginTime = 1700000000;
+    info.lastUpdateTime = 1700000000 + id;
+    return info;
+}
+
+class DeviceViewTest : public ::testing::Test {
+  protected:
+    // The ID texts of the rows, in list order, that `pick` accepts.
+    template <typename Pick>
+    std::string Ids(Pick pick) const {
+        QStringList ids;
+        for (int row = 0; row < view_.RowCount(); ++row)
+            if (pick(row)) ids << view_.Cell(row, 0);
+        return ids.join(' ').toStdString();
+    }
+    std::string Shown() const {
+        return Ids([this](int row) { return view_.IsShown(row); });
+    }
+    std::string Ticked() const {
+        return Ids([this](int row) { return view_.IsChecked(row); });
+    }
+    void Tick(const char* id, bool on) {
+        view_.List()->SetChecked(view_.FindRow(std::string(id)), on);
+    }
+    void Press(const char* name) { view_.findChild<QPushButton*>(name)->click(); }
+    CDeviceView::Counts Counts(int checked, int shown, int online, int total) const {
+        return {checked, shown, online, total};
+    }
+
+    CDeviceView view_;
+};
+
+TEST_F(DeviceViewTest, FilterTickButtonsAndCountsWorkTogether) {
+    const std::vector<ModemInfo> all = {
+        Terminal(0xa100, "13900000001", 7), Terminal(0xa101, "13900000002", 8),
+        Terminal(0xb200, "13800000003", 77), Terminal(0xb201, "13800000004", 78),
+        Terminal(0xc300, "13700000005", 9)};
+    view_.Refresh(all);
+    view_.Refresh({all[0], all[1], all[2], all[4]});  // 0000b201 goes offline
+    EXPECT_EQ(view_.CountsLabel()->text().toStdString(), "已选 0 | 显示 5 | 在线 4 / 共 5");
+
+    // The ID ignores case; the SIM number and the address match anywhere.
+    view_.FilterBox()->setText("B2");
+    EXPECT_EQ(Shown(), "0000b200 0000b201");
+    view_.SetFilterText("1390000");
+    EXPECT_EQ(Shown(), "0000a100 0000a101");
+    EXPECT_EQ(view_.FilterBox()->text(), "1390000");
+    view_.SetFilterText("20.0.7");
+    EXPECT_EQ(Shown(), "0000a100 0000b200 0000b201");
+    for (const char* odd : {"(*[\\", "%s%n", "\xe5\x9c\xa8\xe7\xba\xbf"}) {
+        view_.SetFilterText(QString::fromUtf8(odd));
+        EXPECT_EQ(view_.RowCounts().shown, 0) << odd;
+    }
+    view_.SetFilterText(" b2 ");  // spaces around the text do not count
+    EXPECT_EQ(view_.RowCounts(), Counts(0, 2, 4, 5));
+
+    Press("checkOnlineShown");
+    EXPECT_EQ(Ticked(), "0000b200");
+    Press("checkShown");
+    EXPECT_EQ(Ticked(), "0000b200 0000b201");
+
+    // Hidden rows keep their ticks, and count as ticked wherever ticks are
+    // read: the first ticked row is still the hidden 0000b200.
+    view_.SetFilterText("a1");
+    EXPECT_EQ(Ticked(), "0000b200 0000b201");
+    EXPECT_EQ(view_.RowCounts(), Counts(2, 2, 4, 5));
+    Press("checkShown");
+    EXPECT_EQ(Ticked(), "0000a100 0000a101 0000b200 0000b201");
+    Tick("0000a100", false);  // one box, as the operator clicks it
+    EXPECT_EQ(view_.CountsLabel()->text().toStdString(), "已选 3 | 显示 2 | 在线 4 / 共 5");
+    const std::vector<std::pair<std::string, bool>> group = {
+        {"0000a101", true}, {"0000b200", true}, {"0000b201", false}};
+    EXPECT_EQ(view_.CheckedTerminals(), group);
+
+    Press("uncheckAll");
+    EXPECT_EQ(Ticked(), "");
+    view_.FilterBox()->clear();
+    EXPECT_EQ(view_.RowCounts(), Counts(0, 5, 4, 5));
+}
+
+TEST_F(DeviceViewTest, RefreshKeepsTicksAndTheFilter) {
+    view_.Refresh({Terminal(0x100, "13900000100", 1), Terminal(0x101, "13900000101", 2),
+                   Terminal(0x200, "13800000200", 3), Terminal(0x201, "13800000201", 4)});
+    Tick("00000200", true);
+    view_.SetFilterText("139");
+    Press("checkShown");
+
+    // 0x101 and 0x201 go offline, 0x102 and 0x202 arrive; 0x100 takes a
+    // SIM number outside the filter, 0x200 one inside it.
+    view_.Refresh({Terminal(0x100, "13800000100", 1), Terminal(0x200, "13900000200", 3),
+                   Terminal(0x102, "13900000102", 5), Terminal(0x202, "13800000202", 6)});
+    EXPECT_EQ(Ticked(), "00000100 00000101 00000200");
+    EXPECT_EQ(Shown(), "00000101 00000200 00000102");
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("00000101")), 5), QStringLiteral("离线"));
+    EXPECT_EQ(view_.RowCounts(), Counts(3, 3, 4, 6));
+
+    // Hidden rows stay hidden when a sort moves them, and through the next
+    // refresh.
+    view_.List()->SortByColumn(0);
+    view_.List()->SortByColumn(0);
+    view_.Refresh({Terminal(0x202, "13800000202", 6)});
+    EXPECT_EQ(Shown(), "00000200 00000102 00000101");
+    EXPECT_EQ(view_.RowCounts(), Counts(3, 3, 1, 6));
+
+    // A stop empties the list; the filter stays for the next start.
+    view_.RemoveAllRows();
+    EXPECT_EQ(view_.CountsLabel()->text().toStdString(), "已选 0 | 显示 0 | 在线 0 / 共 0");
+    view_.Refresh({Terminal(0x100, "13800000100", 1), Terminal(0x101, "13900000101", 2)});
+    EXPECT_EQ(Shown(), "00000101");
+}
+
+}  // namespace
+}  // namespace pelmora
