@@ -233,6 +233,19 @@ TEST_F(GroupJobs, CancelEndsWhatIsUnansweredAndKeepsWhatIsFinal) {
     ASSERT_TRUE(Eventually([&] { return job->Finished(); }));
     EXPECT_EQ(MemberOf(*job, 0x302).outcome, GroupOutcome::Cancelled);
     EXPECT_EQ(Frames(fleet.answering[0]), framesBefore);
+    ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
+
+    // Stopping the engine ends a running job where it stands, unlogged.
+    job =
+        std::make_shared<GroupJob>(CommandKind::StopMp3, std::string(),
+                                   std::vector<std::uint32_t>{0x300}, std::vector<std::uint32_t>{});
+    ASSERT_TRUE(engine_->SubmitGroupJob(job));
+    ASSERT_TRUE(Eventually([&] { return job->Counts().sent == 1; }));
+    const std::size_t lines = events_.Log().size();
+    engine_->RequestStop();
+    ASSERT_TRUE(Eventually([&] { return !engine_->Busy(); }));
+    EXPECT_FALSE(job->Finished());
+    EXPECT_EQ(events_.Log().size(), lines);
 }
 
 TEST_F(GroupJobs, TerminalsThatDropMidJobNeverSucceed) {
