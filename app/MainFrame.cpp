@@ -1,6 +1,7 @@
 #include "MainFrame.h"
 
 #include <QAction>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenuBar>
@@ -18,6 +19,8 @@
 #include "CommandTexts.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
+#include "GroupJobPanel.h"
+#include "GroupLauncher.h"
 #include "LeftView.h"
 #include "LogRelay.h"
 #include "MySplitterWnd.h"
@@ -70,6 +73,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
+    BuildGroupPanel();
     BuildMenu();
     BuildToolBar();
     BuildStatusBar();
@@ -167,6 +171,9 @@ void CMainFrame::BuildMenu() {
     add(devices, kDeleteDevice, QStringLiteral("删除设备"), nullptr)->setEnabled(false);
     devices->addSeparator();
     add(devices, kRestartDevice, QStringLiteral("设备重启"), &CMainFrame::RestartDevice);
+    add(devices, kGroupRestart, QStringLiteral("群发重启"), &CMainFrame::GroupRestart);
+    devices->addSeparator();
+    devices->addAction(groupDock_->toggleViewAction());
 
     QMenu* system = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
     add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings);
@@ -284,6 +291,31 @@ void CMainFrame::RestartDevice() {
     if (!options_.confirm(QStringLiteral("确认对选择的设备进行重启吗?"), QStringLiteral("YES")))
         return;
     commandView_->Engine().SubmitPageCommand(*deviceView_, CommandKind::RestartDevice);
+}
+
+void CMainFrame::GroupRestart() {
+    if (!running_) {
+        options_.inform(QStringLiteral("服务未启动!"), QStringLiteral("提示"));
+        return;
+    }
+    commandView_->Launcher().Launch(CommandKind::RestartDevice);
+}
+
+void CMainFrame::BuildGroupPanel() {
+    groupPanel_ = new CGroupJobPanel;
+    groupDock_ = new QDockWidget(QStringLiteral("群发任务"), this);
+    groupDock_->setObjectName(QStringLiteral("groupDock"));
+    groupDock_->toggleViewAction()->setText(QStringLiteral("群发任务面板"));
+    groupDock_->setWidget(groupPanel_);
+    addDockWidget(Qt::RightDockWidgetArea, groupDock_);
+    groupDock_->hide();
+    connect(groupPanel_, &CGroupJobPanel::LogLine, this, &CMainFrame::LogLine);
+    GroupLauncher& launcher = commandView_->Launcher();
+    launcher.SetConfirm(options_.confirm);
+    launcher.SetStarted([this](const std::shared_ptr<GroupJob>& job) {
+        groupPanel_->Show(job);
+        groupDock_->show();
+    });
 }
 
 void CMainFrame::Refresh() {

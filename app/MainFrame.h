@@ -19,6 +19,7 @@
 #include "LinkApi.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
 class QSplitter;
 
@@ -26,6 +27,7 @@ namespace pelmora {
 
 class CMySplitterWnd;
 class CDeviceView;
+class CGroupJobPanel;
 class CLeftView;
 class CPelmoraView;
 class LogRelay;
@@ -41,6 +43,7 @@ class CMainFrame final : public QMainWindow {
         kDeleteDevice = 32778,
         kServiceSettings = 32780,
         kRestartDevice = 32781,
+        kGroupRestart = 32790,
         kClearLog = 32782,
         kExit = 57665,
     };
@@ -73,6 +76,8 @@ class CMainFrame final : public QMainWindow {
     void OpenSettings();
     void ClearLog();
     void RestartDevice();
+    // Restarts every ticked terminal, after the group confirmation.
+    void GroupRestart();
 
     bool Running() const { return running_; }
     // One refresh; one drain tick (true when messages are still waiting).
@@ -83,6 +88,8 @@ class CMainFrame final : public QMainWindow {
     CLeftView* LeftView() const { return leftView_; }
     CDeviceView* DeviceView() const { return deviceView_; }
     CPelmoraView* CommandView() const { return commandView_; }
+    CGroupJobPanel* GroupPanel() const { return groupPanel_; }
+    QDockWidget* GroupDock() const { return groupDock_; }
     QTimer& RefreshTimer() { return refreshTimer_; }
     QTimer& DrainTimer() { return drainTimer_; }
     LogRelay& Log() { return *log_; }
@@ -95,6 +102,7 @@ class CMainFrame final : public QMainWindow {
     void BuildToolBar();
     void BuildStatusBar();
     void BuildPanes();
+    void BuildGroupPanel();
     void UpdateCommandStates();
     // Tells the operator once when descriptors run out, and once when they
     // are back.
@@ -113,6 +121,8 @@ class CMainFrame final : public QMainWindow {
     CLeftView* leftView_ = nullptr;
     CDeviceView* deviceView_ = nullptr;
     CPelmoraView* commandView_ = nullptr;
+    CGroupJobPanel* groupPanel_ = nullptr;
+    QDockWidget* groupDock_ = nullptr;
     QLabel* statusPane0_ = nullptr;
     QLabel* statusPane1_ = nullptr;
     std::map<int, QAction*> actions_;

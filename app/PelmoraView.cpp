@@ -8,6 +8,7 @@
 #include "DeviceConfigDlg.h"
 #include "GbkCodec.h"
 #include "GprsDataDlg.h"
+#include "GroupLauncher.h"
 #include "LogEvents.h"
 #include "LogRelay.h"
 #include "Mp3Control.h"
@@ -40,6 +41,10 @@ CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, En
     dataSendPage_ = new CGPRSDataDlg(*engine_, devices, this);
     engine_->SetVersionView(&controlPages_->Mp3Page());
     engine_->SetUpgradeForm(&controlPages_->UpgradePage());
+    launcher_ = std::make_unique<GroupLauncher>(*engine_, devices);
+    controlPages_->Mp3Page().SetGroupLauncher(launcher_.get());
+    controlPages_->UpgradePage().SetGroupLauncher(launcher_.get());
+    dataSendPage_->SetGroupLauncher(launcher_.get());
     pages_ = {configPages_, controlPages_, dataSendPage_};
     for (QWidget* page : pages_) page->setGeometry(0, 0, kPageWidth, kPageHeight);
     ShowPage(Page::Configuration);

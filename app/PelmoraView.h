@@ -15,6 +15,7 @@
 namespace pelmora {
 
 class CDeviceConfigDlg;
+class GroupLauncher;
 class CGPRSDataDlg;
 class CSystemControlDlg;
 class LogRelay;
@@ -37,6 +38,8 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
     CDeviceConfigDlg& ConfigPages() const { return *configPages_; }
     CSystemControlDlg& ControlPages() const { return *controlPages_; }
     CGPRSDataDlg& DataSendPage() const { return *dataSendPage_; }
+    // Starts group jobs for the pages' group actions.
+    GroupLauncher& Launcher() const { return *launcher_; }
 
     // IEngineEvents: from the worker or the window thread.
     void PostLog(std::string line) override;
@@ -59,6 +62,7 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
     std::array<QWidget*, 3> pages_{};
     Page visible_ = Page::Configuration;
     std::unique_ptr<CommandEngine> engine_;
+    std::unique_ptr<GroupLauncher> launcher_;
     CDeviceConfigDlg* configPages_ = nullptr;
     CSystemControlDlg* controlPages_ = nullptr;
     CGPRSDataDlg* dataSendPage_ = nullptr;

@@ -12,6 +12,7 @@
 
 #include "CommandEngine.h"
 #include "GbkCodec.h"
+#include "GroupLauncher.h"
 
 namespace pelmora {
 
@@ -33,10 +34,16 @@ CGPRSDataDlg::CGPRSDataDlg(CommandEngine& engine, const IDeviceList& devices, QW
     content_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     send_ = new QPushButton(QStringLiteral("发送"), group);
     send_->setObjectName("1002");
+    groupSend_ = new QPushButton(QStringLiteral("群发"), group);
+    groupSend_->setObjectName("groupSend");
+    auto* buttons = new QVBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(send_);
+    buttons->addWidget(groupSend_);
     auto* groupLayout = new QHBoxLayout(group);
     groupLayout->addWidget(new QLabel(QStringLiteral("播放内容:"), group), 0, Qt::AlignTop);
     groupLayout->addWidget(content_, 1);
-    groupLayout->addWidget(send_, 0, Qt::AlignBottom);
+    groupLayout->addLayout(buttons);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 20, 10);
@@ -44,9 +51,10 @@ CGPRSDataDlg::CGPRSDataDlg(CommandEngine& engine, const IDeviceList& devices, QW
     layout->addWidget(group, 1);
 
     connect(send_, &QPushButton::clicked, this, &CGPRSDataDlg::OnSend);
+    connect(groupSend_, &QPushButton::clicked, this, &CGPRSDataDlg::OnGroupSend);
 }
 
-void CGPRSDataDlg::OnSend() {
+std::optional<std::string> CGPRSDataDlg::ContentOrTell() {
     std::optional<std::string> bytes = PlayContentBytes(content_->toPlainText());
     if (!bytes) {
         const QString text = QStringLiteral("播放内容含有无法发送的字符,请修改");
@@ -55,9 +63,21 @@ void CGPRSDataDlg::OnSend() {
         } else {
             QMessageBox::information(this, QStringLiteral("提示"), text);
         }
-        return;
     }
+    return bytes;
+}
+
+void CGPRSDataDlg::OnSend() {
+    std::optional<std::string> bytes = ContentOrTell();
+    if (!bytes) return;
     engine_.SubmitPageCommand(devices_, CommandKind::SendPlayContent, std::move(*bytes));
+}
+
+void CGPRSDataDlg::OnGroupSend() {
+    if (launcher_ == nullptr) return;
+    std::optional<std::string> bytes = ContentOrTell();
+    if (!bytes) return;
+    launcher_->Launch(CommandKind::SendPlayContent, std::move(*bytes));
 }
 
 }  // namespace pelmora

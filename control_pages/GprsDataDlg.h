@@ -13,6 +13,7 @@ class QPushButton;
 namespace pelmora {
 
 class CommandEngine;
+class GroupLauncher;
 class IDeviceList;
 
 // The content box's text as the terminal receives it: GBK, with each line
@@ -28,15 +29,23 @@ class CGPRSDataDlg final : public QWidget {
 
     void SetInform(Inform inform) { inform_ = std::move(inform); }
     void OnSend();
+    // The same content to every ticked terminal.
+    void OnGroupSend();
+    void SetGroupLauncher(GroupLauncher* launcher) { launcher_ = launcher; }
 
     QPlainTextEdit* Content() const { return content_; }
     QPushButton* SendButton() const { return send_; }
+    QPushButton* GroupSendButton() const { return groupSend_; }
 
   private:
     CommandEngine& engine_;
     const IDeviceList& devices_;
     QPlainTextEdit* content_;
+    // The content as GBK, or nothing after telling the operator why not.
+    std::optional<std::string> ContentOrTell();
     QPushButton* send_;
+    QPushButton* groupSend_;
+    GroupLauncher* launcher_ = nullptr;
     Inform inform_;
 };
 

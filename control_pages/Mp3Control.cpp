@@ -13,6 +13,7 @@
 
 #include "CommandEngine.h"
 #include "GbkCodec.h"
+#include "GroupLauncher.h"
 
 namespace pelmora {
 
@@ -44,11 +45,17 @@ CMp3Control::CMp3Control(CommandEngine& engine, const IDeviceList& devices, QWid
     play_->setObjectName("1002");
     stop_ = new QPushButton(QStringLiteral("停止"), mp3Group);
     stop_->setObjectName("1003");
+    groupPlay_ = new QPushButton(QStringLiteral("群发播放"), mp3Group);
+    groupPlay_->setObjectName("groupPlay");
+    groupStop_ = new QPushButton(QStringLiteral("群发停止"), mp3Group);
+    groupStop_->setObjectName("groupStop");
     auto* mp3Layout = new QGridLayout(mp3Group);
     mp3Layout->addWidget(new QLabel(QStringLiteral("MP3歌曲:"), mp3Group), 0, 0);
     mp3Layout->addWidget(titles_, 0, 1);
     mp3Layout->addWidget(play_, 0, 2);
     mp3Layout->addWidget(stop_, 0, 3);
+    mp3Layout->addWidget(groupPlay_, 0, 4);
+    mp3Layout->addWidget(groupStop_, 0, 5);
 
     auto* versionGroup = new QGroupBox(QStringLiteral("版本查询"), this);
     query_ = new QPushButton(QStringLiteral("查询"), versionGroup);
@@ -59,8 +66,11 @@ CMp3Control::CMp3Control(CommandEngine& engine, const IDeviceList& devices, QWid
     softwareBox_ = new QLineEdit(versionGroup);
     softwareBox_->setObjectName("1011");
     softwareBox_->setReadOnly(true);
+    groupQuery_ = new QPushButton(QStringLiteral("群发查询"), versionGroup);
+    groupQuery_->setObjectName("groupQuery");
     auto* versionLayout = new QGridLayout(versionGroup);
     versionLayout->addWidget(query_, 0, 0);
+    versionLayout->addWidget(groupQuery_, 0, 1, Qt::AlignLeft);
     versionLayout->addWidget(new QLabel(QStringLiteral("BOOT版本:"), versionGroup), 1, 0);
     versionLayout->addWidget(bootBox_, 1, 1);
     versionLayout->addWidget(new QLabel(QStringLiteral("软件版本:"), versionGroup), 2, 0);
@@ -74,6 +84,9 @@ CMp3Control::CMp3Control(CommandEngine& engine, const IDeviceList& devices, QWid
     connect(play_, &QPushButton::clicked, this, &CMp3Control::OnPlay);
     connect(stop_, &QPushButton::clicked, this, &CMp3Control::OnStop);
     connect(query_, &QPushButton::clicked, this, &CMp3Control::OnQuery);
+    connect(groupPlay_, &QPushButton::clicked, this, &CMp3Control::OnGroupPlay);
+    connect(groupStop_, &QPushButton::clicked, this, &CMp3Control::OnGroupStop);
+    connect(groupQuery_, &QPushButton::clicked, this, &CMp3Control::OnGroupQuery);
 }
 
 void CMp3Control::OnPlay() {
@@ -87,6 +100,19 @@ void CMp3Control::OnStop() {
 
 void CMp3Control::OnQuery() {
     engine_.SubmitPageCommand(devices_, CommandKind::ReadVersion);
+}
+
+void CMp3Control::OnGroupPlay() {
+    if (launcher_)
+        launcher_->Launch(CommandKind::PlayMp3, FormatTitleNumber(titles_->currentText()));
+}
+
+void CMp3Control::OnGroupStop() {
+    if (launcher_) launcher_->Launch(CommandKind::StopMp3);
+}
+
+void CMp3Control::OnGroupQuery() {
+    if (launcher_) launcher_->Launch(CommandKind::ReadVersion);
 }
 
 void CMp3Control::ShowVersions(const std::string& software, const std::string& boot) {

@@ -15,6 +15,7 @@ class QPushButton;
 namespace pelmora {
 
 class CommandEngine;
+class GroupLauncher;
 
 // The title number of a list text, formatted as the terminal expects it:
 // the leading decimal digits, 0 when there are none ("3" is "00003").
@@ -28,6 +29,11 @@ class CMp3Control final : public QWidget, public IVersionView {
     void OnPlay();
     void OnStop();
     void OnQuery();
+    // The same for every ticked terminal at once.
+    void OnGroupPlay();
+    void OnGroupStop();
+    void OnGroupQuery();
+    void SetGroupLauncher(GroupLauncher* launcher) { launcher_ = launcher; }
 
     // Called by the worker; the boxes are written later on the window thread.
     void ShowVersions(const std::string& software, const std::string& boot) override;
@@ -38,6 +44,9 @@ class CMp3Control final : public QWidget, public IVersionView {
     QPushButton* PlayButton() const { return play_; }
     QPushButton* StopButton() const { return stop_; }
     QPushButton* QueryButton() const { return query_; }
+    QPushButton* GroupPlayButton() const { return groupPlay_; }
+    QPushButton* GroupStopButton() const { return groupStop_; }
+    QPushButton* GroupQueryButton() const { return groupQuery_; }
 
   private:
     CommandEngine& engine_;
@@ -46,6 +55,10 @@ class CMp3Control final : public QWidget, public IVersionView {
     QPushButton* play_;
     QPushButton* stop_;
     QPushButton* query_;
+    QPushButton* groupPlay_;
+    QPushButton* groupStop_;
+    QPushButton* groupQuery_;
+    GroupLauncher* launcher_ = nullptr;
     QLineEdit* bootBox_;
     QLineEdit* softwareBox_;
 };

@@ -17,6 +17,7 @@
 
 #include "CommandEngine.h"
 #include "GbkCodec.h"
+#include "GroupLauncher.h"
 #include "PswDlg.h"
 
 namespace pelmora {
@@ -124,13 +125,17 @@ CUpgradeControl::CUpgradeControl(CommandEngine& engine, const IDeviceList& devic
         grid->addWidget(control, row / 2, (row % 2) * 2 + 1);
         ++row;
     }
-    grid->addWidget(set_, row / 2 + 1, 3);
+    groupSet_ = new QPushButton(QStringLiteral("群发设置"), group);
+    groupSet_->setObjectName("groupSet");
+    grid->addWidget(set_, row / 2 + 1, 2);
+    grid->addWidget(groupSet_, row / 2 + 1, 3);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addStretch(1);
 
     connect(set_, &QPushButton::clicked, this, &CUpgradeControl::OnSet);
+    connect(groupSet_, &QPushButton::clicked, this, &CUpgradeControl::OnGroupSet);
 }
 
 void CUpgradeControl::Tell(const QString& text) {
@@ -160,7 +165,7 @@ std::optional<UpgradeForm> CUpgradeControl::FormOnWindowThread() const {
     return form;
 }
 
-void CUpgradeControl::OnSet() {
+bool CUpgradeControl::PasswordAndFormAccepted() {
     std::optional<QString> entered;
     if (passwordEntry_) {
         entered = passwordEntry_();
@@ -168,23 +173,33 @@ void CUpgradeControl::OnSet() {
         CPSWDlg dialog(this);
         if (dialog.exec() == QDialog::Accepted) entered = dialog.Password();
     }
-    if (!entered) return;
+    if (!entered) return false;
     if (!IsUpgradePassword(*entered)) {
         Tell(QStringLiteral("密码输入错误!"));
-        return;
+        return false;
     }
     const std::optional<UpgradeForm> form = FormOnWindowThread();
     if (!form) {
         Tell(QStringLiteral("升级参数含有无法发送的字符,请修改!"));
-        return;
+        return false;
     }
     const QString problem = UpgradeFormProblem(*form);
     if (!problem.isEmpty()) {
         Tell(problem);
-        return;
+        return false;
     }
     accepted_ = *form;
+    return true;
+}
+
+void CUpgradeControl::OnSet() {
+    if (!PasswordAndFormAccepted()) return;
     engine_.SubmitPageCommand(devices_, CommandKind::SendUpgradeParams);
+}
+
+void CUpgradeControl::OnGroupSet() {
+    if (launcher_ == nullptr || !PasswordAndFormAccepted()) return;
+    launcher_->Launch(CommandKind::SendUpgradeParams);
 }
 
 UpgradeForm CUpgradeControl::ReadUpgradeForm() {

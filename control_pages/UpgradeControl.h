@@ -17,6 +17,7 @@ class QPushButton;
 namespace pelmora {
 
 class CommandEngine;
+class GroupLauncher;
 
 // Why the form may not be sent, as the operator is told; empty when it may.
 // The checks keep an upgrade request from carrying an unselected option
@@ -37,6 +38,9 @@ class CUpgradeControl final : public QWidget, public IUpgradeForm {
 
     // "设置": password, checks, then the request is queued.
     void OnSet();
+    // The same checks, then the parameters go to every ticked terminal.
+    void OnGroupSet();
+    void SetGroupLauncher(GroupLauncher* launcher) { launcher_ = launcher; }
 
     // Called by the worker when the job runs; blocks until the window thread
     // has read the controls.
@@ -52,6 +56,7 @@ class CUpgradeControl final : public QWidget, public IUpgradeForm {
     QComboBox* ServerPort() const { return port_; }
     QLineEdit* Version() const { return version_; }
     QPushButton* SetButton() const { return set_; }
+    QPushButton* GroupSetButton() const { return groupSet_; }
 
   private:
     // The controls as they stand; nothing when a text holds a character GBK
@@ -71,8 +76,12 @@ class CUpgradeControl final : public QWidget, public IUpgradeForm {
     QComboBox* port_;
     QLineEdit* version_;
     QPushButton* set_;
+    QPushButton* groupSet_;
+    GroupLauncher* launcher_ = nullptr;
     PasswordEntry passwordEntry_;
     Inform inform_;
+    // Password, then the checks; true when the form may go (kept in accepted_).
+    bool PasswordAndFormAccepted();
     UpgradeForm accepted_;  // window thread: the form as last checked at "设置"
 };
 

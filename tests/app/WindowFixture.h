@@ -55,7 +55,7 @@ class WindowTest : public ::testing::Test {
         options.drainInterval = 10ms;
         options.engineTiming.textPollInterval = 10ms;
         options.engineTiming.framePollInterval = 5ms;
-        options.engineTiming.framePolls = 200;  // a silent terminal: one second
+        options.engineTiming.framePolls = framePolls_;
         options.engineTiming.intercomPause = 1ms;
         options.inform = [this](const QString& text, const QString& caption) {
             informed_ << text;
@@ -93,6 +93,7 @@ class WindowTest : public ::testing::Test {
         return frame_->LeftView()->LogText();
     }
 
+    int framePolls_ = 200;  // a silent terminal: one second
     QTemporaryDir dir_;
     std::unique_ptr<ServiceSettings> settings_;
     std::unique_ptr<CMainFrame> frame_;

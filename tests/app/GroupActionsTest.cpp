@@ -1,0 +1,124 @@
+// Group actions in the running window: every ticked terminal at once, the
+// offline ones skipped, after a confirmation that names the action and the
+// count; the panel shows each terminal's outcome live, cancels, and exports
+// the outcomes; end to end through the real library and simulated terminals.
+#include <gtest/gtest.h>
+
+#include "WindowFixture.h"
+
+#include <QDockWidget>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "GprsDataDlg.h"
+#include "GroupJobPanel.h"
+#include "GroupLauncher.h"
+#include "Mp3Control.h"
+#include "SystemControlDlg.h"
+
+namespace pelmora {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Pump;
+
+class GroupActionsTest : public testing::WindowTest {
+  protected:
+    static constexpr std::uint32_t kFirst = 0x00A00001;
+
+    // Time enough to cancel a silent terminal's wait before its limit.
+    GroupActionsTest() { framePolls_ = 12000; }
+
+    // `count` answering terminals listed online and ticked, plus one that
+    // left: listed offline and ticked too.
+    void ConnectGroup(int count, dovrik::sim::TerminalScript script = {}) {
+        frame_->StartService();
+        dovrik::sim::TerminalSimulator::Options options;
+        options.port = static_cast<std::uint16_t>(settings_->port);
+        sim_ = std::make_unique<dovrik::sim::TerminalSimulator>(options);
+        for (int i = 0; i <= count; ++i) {
+            dovrik::sim::TerminalSpec setup;
+            setup.deviceId = kFirst + static_cast<std::uint32_t>(i);
+            sim_->Add(setup);
+            sim_->MakeStateful(static_cast<std::size_t>(i), script);
+        }
+        ASSERT_TRUE(Pump([&] { return DSGetModemCount() == count + 1; }));
+        frame_->Refresh();
+        sim_->Close(static_cast<std::size_t>(count));
+        ASSERT_TRUE(Pump([&] { return DSGetModemCount() == count; }));
+        frame_->Refresh();
+        CReportCtrl* list = frame_->DeviceView()->List();
+        for (int row = 0; row < list->RowCount(); ++row) list->SetChecked(row, true);
+    }
+    CGroupJobPanel& Panel() { return *frame_->GroupPanel(); }
+    bool PanelDone() {
+        Panel().Update();
+        return Panel().CountsText().contains(QStringLiteral("已完成"));
+    }
+};
+
+TEST_F(GroupActionsTest, PlayContentGoesToEveryTickedOnlineTerminalAndEachOutcomeIsShown) {
+    QStringList asked;
+    frame_->CommandView()->Launcher().SetConfirm([&](const QString& text, const QString&) {
+        asked << text;
+        return true;
+    });
+    ConnectGroup(3);
+    CGPRSDataDlg& page = frame_->CommandView()->DataSendPage();
+    page.findChild<QPlainTextEdit*>("1010")->setPlainText(QStringLiteral("暴雨预警"));
+    page.GroupSendButton()->click();
+
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("4 台设备")));
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("群发播放内容")));
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("其中 1 台离线")));
+    EXPECT_TRUE(frame_->GroupDock()->isVisible() || !frame_->isVisible());
+    ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(sim_->Messages(i).size(), 1u);
+    EXPECT_TRUE(sim_->Messages(3).empty());
+
+    const GroupJobModel& model = Panel().Model();
+    ASSERT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.Cell(3, GroupJobModel::kDevice), "00a00004");
+    EXPECT_EQ(model.Cell(3, GroupJobModel::kOutcome), QStringLiteral("离线"));
+    EXPECT_EQ(model.Cell(0, GroupJobModel::kOutcome), QStringLiteral("成功"));
+    EXPECT_TRUE(Panel().CountsText().contains(QStringLiteral("成功 3")));
+    EXPECT_TRUE(Log().contains(QStringLiteral("群发播放内容完成: 成功 3, 拒绝 0, 超时 0, 离线 1")));
+
+    const QString path = dir_.filePath("outcomes.csv");
+    Panel().SetAskFileName([&] { return path; });
+    Panel().ExportButton()->click();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    ASSERT_GE(lines.size(), 5);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("设备ID,状态,分片,软件版本,BOOT版本")));
+    EXPECT_TRUE(lines[4].startsWith(QStringLiteral("00a00004,离线")));
+}
+
+TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
+    ConnectGroup(2);
+    frame_->CommandView()->ControlPages().Mp3Page().GroupQueryButton()->click();
+    ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    EXPECT_EQ(Panel().Model().Cell(0, GroupJobModel::kSoftware), "V1.2.0");
+    EXPECT_EQ(Panel().Model().Cell(1, GroupJobModel::kBoot), "BOOT-1.0");
+
+    // Terminals that never answer a stop: cancelled before their time limit.
+    dovrik::sim::TerminalScript silent;
+    silent.defaultFrameResult = std::nullopt;
+    for (std::size_t i = 0; i < 2; ++i) sim_->SetScript(i, silent);
+    frame_->CommandView()->ControlPages().Mp3Page().GroupStopButton()->click();
+    ASSERT_TRUE(Pump([&] {
+        Panel().Update();
+        return Panel().Model().Cell(0, GroupJobModel::kOutcome) == QStringLiteral("等待应答") &&
+               Panel().Model().Cell(1, GroupJobModel::kOutcome) == QStringLiteral("等待应答");
+    }));
+    Panel().CancelButton()->click();
+    ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    EXPECT_TRUE(Panel().CountsText().contains(QStringLiteral("已取消 2")));
+    EXPECT_TRUE(Log().contains(QStringLiteral("已取消 2")));
+}
+
+}  // namespace
+}  // namespace pelmora
