@@ -1,9 +1,6 @@
 // The engine over the real link: Dovrik on loopback, a stateful simulated
 // terminal, a drain thread doing the packet intake, and the worker thread.
 // Polls are shortened; everything else is as in the running program.
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-
 #include "CommandTexts.h"
 #include "Dovrik.h"
 #include "EngineFixture.h"
