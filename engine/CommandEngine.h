@@ -5,9 +5,10 @@
 //
 // Threads: the window thread calls the page side (FindCheckedTerminal,
 // SubmitPageCommand, SubmitGroupJob, CurrentGroupJob, EnqueueCommand, Busy,
-// IntakePacket and the settings accessors); the worker runs everything else. Lock order: the
-// settings lock may be held while the reply-buffer lock is taken, never the reverse; the queue lock
-// is never combined with either.
+// IntakePacket and the settings accessors); the worker runs everything else.
+// Lock order: the settings lock may be held while the reply-buffer lock is
+// taken, never the reverse; the queue lock and the group lock are never
+// combined with any other.
 #pragma once
 
 #include <atomic>
