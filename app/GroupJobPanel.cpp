@@ -114,7 +114,6 @@ QVariant GroupJobModel::headerData(int section, Qt::Orientation orientation, int
 CGroupJobPanel::CGroupJobPanel(QWidget* parent) : QWidget(parent) {
     counts_ = new QLabel(QStringLiteral("没有群发任务"), this);
     counts_->setObjectName(QStringLiteral("groupCounts"));
-    counts_->setWordWrap(true);
     table_ = new QTableView(this);
     table_->setModel(&model_);
     table_->verticalHeader()->setDefaultSectionSize(20);
@@ -130,11 +129,12 @@ CGroupJobPanel::CGroupJobPanel(QWidget* parent) : QWidget(parent) {
     export_->setEnabled(false);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(counts_, 1);
+    buttons->addStretch(1);
     buttons->addWidget(cancel_);
     buttons->addWidget(export_);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(counts_);
     layout->addLayout(buttons);
     layout->addWidget(table_, 1);
 
@@ -164,20 +164,19 @@ void CGroupJobPanel::Update() {
 QString CGroupJobPanel::CountsText() const {
     if (!job_) return QStringLiteral("没有群发任务");
     const GroupCounts c = job_->Counts();
-    QString text = QStringLiteral(
-                       "%1: 共 %2 台 | 成功 %3 | 拒绝 %4 | 超时 %5 | 离线 %6 | 发送失败 %7 | "
-                       "已取消 %8")
-                       .arg(FromGbk(GroupKindName(job_->Kind())))
-                       .arg(c.total)
-                       .arg(c.succeeded)
-                       .arg(c.refused)
-                       .arg(c.timedOut)
-                       .arg(c.offline)
-                       .arg(c.sendFailed)
-                       .arg(c.cancelled);
-    text += job_->Finished() ? QStringLiteral(" | 已完成")
-                             : QStringLiteral(" | 进行中 %1").arg(c.waiting + c.sent);
-    return text;
+    const QString state = job_->Finished() ? QStringLiteral("已完成")
+                                           : QStringLiteral("进行中 %1").arg(c.waiting + c.sent);
+    return QStringLiteral(
+               "%1: 共 %2 台, %3\n成功 %4 | 拒绝 %5 | 超时 %6 | 离线 %7 | 发送失败 %8 | 已取消 %9")
+        .arg(FromGbk(GroupKindName(job_->Kind())))
+        .arg(c.total)
+        .arg(state)
+        .arg(c.succeeded)
+        .arg(c.refused)
+        .arg(c.timedOut)
+        .arg(c.offline)
+        .arg(c.sendFailed)
+        .arg(c.cancelled);
 }
 
 void CGroupJobPanel::OnCancel() {

@@ -308,13 +308,22 @@ void CMainFrame::BuildGroupPanel() {
     groupDock_->toggleViewAction()->setText(QStringLiteral("群发任务面板"));
     groupDock_->setWidget(groupPanel_);
     addDockWidget(Qt::RightDockWidgetArea, groupDock_);
+    // Floating at first, so the fixed-size pages keep their room; the
+    // operator may dock it.
+    groupDock_->setFloating(true);
+    groupDock_->resize(560, 640);
     groupDock_->hide();
     connect(groupPanel_, &CGroupJobPanel::LogLine, this, &CMainFrame::LogLine);
     GroupLauncher& launcher = commandView_->Launcher();
     launcher.SetConfirm(options_.confirm);
     launcher.SetStarted([this](const std::shared_ptr<GroupJob>& job) {
         groupPanel_->Show(job);
-        groupDock_->show();
+        if (!groupDock_->isVisible()) {
+            if (groupDock_->isFloating())
+                groupDock_->move(geometry().right() - groupDock_->width() - 20,
+                                 geometry().top() + 80);
+            groupDock_->show();
+        }
     });
 }
 

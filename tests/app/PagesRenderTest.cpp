@@ -5,12 +5,15 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QLabel>
 #include <QTemporaryDir>
 
 #include "AddPhoneDlg.h"
 #include "DeviceConfigDlg.h"
 #include "LoopbackPort.h"
+#include "GroupJob.h"
+#include "GroupJobPanel.h"
 #include "MainFrame.h"
 #include "PelmoraView.h"
 #include "PswDlg.h"
@@ -81,6 +84,12 @@ TEST_F(PagesRender, EveryPageAndDialog) {
     Shoot(*view.ControlPages().Tabs().Page(1), "control-upgrade");
     view.ShowPage(CPelmoraView::Page::DataSend);
     Shoot(*frame_, "main-data-send");
+    // The group panel beside the pages, with a job not yet run.
+    frame_->GroupPanel()->Show(std::make_shared<GroupJob>(
+        CommandKind::SendPlayContent, "x", std::vector<std::uint32_t>{0xA00001, 0xA00002},
+        std::vector<std::uint32_t>{0xA00003}));
+    Shoot(*frame_->GroupDock(), "group-panel");
+    frame_->GroupDock()->hide();
 
     CServerSetting settings(5001, 5, 120);
     Shoot(settings, "dialog-service-settings");
