@@ -44,6 +44,14 @@ Options:
   --stateful           answer the centre as a real terminal does: settings
                        report, settings and number-list commands, control
                        frames (play, stop, version, upgrade, restart)
+  --answer-delay MS    with --stateful: wait MS milliseconds before each answer
+  --refuse PERCENT     with --stateful: this share of the terminals refuses
+                       every control frame
+  --silent PERCENT     with --stateful: this share answers nothing at all
+  --deaf PERCENT       with --stateful: this share stops reading, so what the
+                       centre sends piles up until its sends block
+                       (with any of these four the terminals keep the
+                       default SIM numbers and address)
   --quiet              do not print what the terminals receive
   --help               show this text
 
@@ -65,6 +73,12 @@ struct Settings {
     int duration = 0;
     bool quiet = false;
     bool stateful = false;
+    // A fleet with shares of difficult terminals, when any is set.
+    bool fleet = false;
+    int answerDelayMs = 0;
+    int refusePercent = 0;
+    int silentPercent = 0;
+    int deafPercent = 0;
 };
 
 bool ParseAddress(const std::string& text, std::array<std::uint8_t, 4>& out) {
@@ -141,6 +155,18 @@ int main(int argc, char** argv) {
             } else {
                 return Fail("status must be mains or battery: " + value);
             }
+        } else if (arg == "--answer-delay") {
+            const auto ms = ParseInteger(value, 0, 600000);
+            if (!ms) return Fail("answer delay must be 0 to 600000 ms: " + value);
+            s.answerDelayMs = static_cast<int>(*ms);
+            s.fleet = true;
+        } else if (arg == "--refuse" || arg == "--silent" || arg == "--deaf") {
+            const auto percent = ParseInteger(value, 0, 100);
+            if (!percent) return Fail(arg + " must be a percentage, 0 to 100: " + value);
+            (arg == "--refuse"   ? s.refusePercent
+             : arg == "--silent" ? s.silentPercent
+                                 : s.deafPercent) = static_cast<int>(*percent);
+            s.fleet = true;
         } else if (arg == "--duration") {
             const auto sec = ParseInteger(value, 1, 31 * 86400);
             if (!sec) return Fail("duration must be a positive number of seconds: " + value);
@@ -149,6 +175,11 @@ int main(int argc, char** argv) {
             return Fail("unknown option " + arg);
         }
     }
+
+    if (s.fleet && !s.stateful)
+        return Fail("--answer-delay, --refuse, --silent and --deaf need --stateful");
+    if (s.refusePercent + s.silentPercent + s.deafPercent > 100)
+        return Fail("--refuse, --silent and --deaf add up to more than 100 percent");
 
     dovrik::cli::InstallStopSignals();
     TerminalSimulator::Options options;
@@ -172,7 +203,21 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     });
     for (int i = 0; i < s.count; ++i) ids.push_back(s.firstId + static_cast<std::uint32_t>(i));
-    for (int i = 0; i < s.count; ++i) {
+    if (s.fleet) {
+        dovrik::sim::FleetPlan plan;
+        plan.count = static_cast<std::size_t>(s.count);
+        plan.firstId = s.firstId;
+        plan.answerDelay = std::chrono::milliseconds(s.answerDelayMs);
+        plan.heartbeat = std::chrono::seconds(s.heartbeat);
+        plan.refusingShare = s.refusePercent / 100.0;
+        plan.silentShare = s.silentPercent / 100.0;
+        plan.deafShare = s.deafPercent / 100.0;
+        const dovrik::sim::Fleet fleet = sim.AddFleet(plan);
+        std::printf("answering %zu, refusing %zu, silent %zu, not reading %zu\n",
+                    fleet.answering.size(), fleet.refusing.size(), fleet.silent.size(),
+                    fleet.deaf.size());
+    }
+    for (int i = 0; i < s.count && !s.fleet; ++i) {
         TerminalSpec setup;
         setup.deviceId = ids[i];
         char number[32];
