@@ -286,16 +286,17 @@ TEST_F(GroupJobs, TerminalsThatDropMidJobNeverSucceed) {
               G("群发播放内容完成: 成功 1, 拒绝 0, 超时 0, 离线 0, 发送失败 2"));
 }
 
-// A link whose send to one terminal hangs until the test lets it fail; the
-// others answer at once.
+// A link whose sends to some terminals hang until the test lets them fail;
+// the others answer at once.
 class StuckLinkGroup : public ::testing::Test {
   protected:
-    static constexpr std::uint32_t kStuck = 0x500;
+    // More stuck terminals than the sender starts threads with.
+    static constexpr std::uint32_t kStuck = 0x500, kStuckCount = 6;
     LinkApi Link() {
         return LinkApi{[this](std::uint32_t id, std::uint16_t length, const std::uint8_t* data) {
-            if (id == kStuck) {
+            if (id >= kStuck && id < kStuck + kStuckCount) {
                 std::unique_lock guard(lock_);
-                stuck_ = true;
+                ++stuck_;
                 changed_.wait(guard, [this] { return released_; });
                 return 0;  // as a send that ran out of time
             }
@@ -314,7 +315,7 @@ class StuckLinkGroup : public ::testing::Test {
         }
         changed_.notify_all();
     }
-    bool Stuck() {
+    std::uint32_t Stuck() {
         std::lock_guard guard(lock_);
         return stuck_;
     }
@@ -325,10 +326,10 @@ class StuckLinkGroup : public ::testing::Test {
     std::mutex lock_;
     std::condition_variable changed_;
     bool released_ = false;
-    bool stuck_ = false;
+    std::uint32_t stuck_ = 0;
 };
 
-TEST_F(StuckLinkGroup, ATerminalStuckInItsSendHoldsUpOnlyItself) {
+TEST_F(StuckLinkGroup, TerminalsStuckInTheirSendsHoldUpOnlyThemselves) {
     EngineTiming timing;
     timing.sleep = [](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); };
     FakeEvents events;
@@ -336,13 +337,15 @@ TEST_F(StuckLinkGroup, ATerminalStuckInItsSendHoldsUpOnlyItself) {
     target_ = &engine;
     ASSERT_TRUE(engine.StartWorker());
     const auto group = [] {
-        return std::make_shared<GroupJob>(CommandKind::RestartDevice, std::string(),
-                                          std::vector<std::uint32_t>{kStuck, 0x501, 0x502},
+        std::vector<std::uint32_t> ids;  // the stuck ones first
+        for (std::uint32_t i = 0; i < kStuckCount; ++i) ids.push_back(kStuck + i);
+        ids.insert(ids.end(), {0x510, 0x511});
+        return std::make_shared<GroupJob>(CommandKind::RestartDevice, std::string(), ids,
                                           std::vector<std::uint32_t>{});
     };
     auto job = group();
     ASSERT_TRUE(engine.SubmitGroupJob(job));
-    ASSERT_TRUE(Eventually([&] { return job->Counts().succeeded == 2 && Stuck(); }));
+    ASSERT_TRUE(Eventually([&] { return job->Counts().succeeded == 2 && Stuck() == kStuckCount; }));
     EXPECT_EQ(MemberOf(*job, kStuck).outcome, GroupOutcome::Waiting);
     // Still one job in the one queue: the next waits its turn.
     EXPECT_FALSE(engine.SubmitGroupJob(group()));
@@ -353,7 +356,7 @@ TEST_F(StuckLinkGroup, ATerminalStuckInItsSendHoldsUpOnlyItself) {
     ASSERT_TRUE(Eventually([&] { return job->Finished(); }));
     EXPECT_EQ(MemberOf(*job, kStuck).outcome, GroupOutcome::SendFailed);
     EXPECT_EQ(events.Log().back(),
-              G("群发设备重启完成: 成功 2, 拒绝 0, 超时 0, 离线 0, 发送失败 1"));
+              G("群发设备重启完成: 成功 2, 拒绝 0, 超时 0, 离线 0, 发送失败 6"));
 }
 
 TEST_F(EngineTest, GroupJobsAreRefusedWhereNothingCouldBeSent) {
