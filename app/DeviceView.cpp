@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 
+#include <cstring>
 #include <ctime>
 
 #include "CommandTexts.h"
@@ -28,8 +29,15 @@ const QString& OfflineWord() {
     return word;
 }
 
+// "%08x", written by hand: a refresh formats the ID of every registered
+// terminal to find its row, and a format parse for each was a good part of
+// the refresh's time.
 QString IdTextOf(std::uint32_t id) {
-    return QString::asprintf("%08x", id);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    QString text(8, Qt::Uninitialized);
+    QChar* out = text.data();
+    for (int i = 7; i >= 0; --i, id >>= 4) out[i] = QLatin1Char(kDigits[id & 0xF]);
+    return text;
 }
 
 QString AddressText(const ModemInfo& info) {
@@ -163,17 +171,31 @@ int CDeviceView::AppendRow(const ModemInfo& info) {
                           SimText(info), AddressText(info), OnlineWord(), QStringLiteral("未知")});
     if (added >= 0) {
         index_.insert(id, added);
+        written_.insert(info.deviceId, info);
         ++online_;
     }
     return added;
 }
 
 bool CDeviceView::UpdateRow(int row, const ModemInfo& info) {
-    SetIfChanged(row, kLogin, LocalTimeText(info.loginTime));
-    SetIfChanged(row, kUpdate, LocalTimeText(info.lastUpdateTime));
-    const bool simChanged = SetIfChanged(row, kSim, SimText(info));
-    const bool addressChanged = SetIfChanged(row, kAddress, AddressText(info));
     if (SetIfChanged(row, kOnline, OnlineWord())) ++online_;
+    // Only what changed since the row was last written is formatted again:
+    // at a refresh most rows change nothing, or only their update time.
+    const auto last = written_.constFind(info.deviceId);
+    const bool fresh = last == written_.constEnd();
+    if (!fresh && std::memcmp(&*last, &info, sizeof info) == 0) return false;
+    const ModemInfo& was = fresh ? info : *last;
+    if (fresh || was.loginTime != info.loginTime)
+        SetIfChanged(row, kLogin, LocalTimeText(info.loginTime));
+    if (fresh || was.lastUpdateTime != info.lastUpdateTime)
+        SetIfChanged(row, kUpdate, LocalTimeText(info.lastUpdateTime));
+    const bool simChanged =
+        (fresh || std::memcmp(was.simNumber, info.simNumber, sizeof info.simNumber) != 0) &&
+        SetIfChanged(row, kSim, SimText(info));
+    const bool addressChanged =
+        (fresh || std::memcmp(was.ipAddress, info.ipAddress, sizeof info.ipAddress) != 0) &&
+        SetIfChanged(row, kAddress, AddressText(info));
+    written_.insert(info.deviceId, info);
     return simChanged || addressChanged;
 }
 
@@ -191,6 +213,10 @@ void CDeviceView::UpdateFromModem(const ModemInfo& info) {
 
 void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
     changingRows_ = true;
+    // With rows hidden, each changed cell would cost the tree a search
+    // through the shown rows; one layout at the next event pass replaces
+    // all of those searches.
+    if (hidden_ > 0) list_->DeferLayout();
     // The same end state as marking every row offline and then updating the
     // registered ones, without writing each online row twice.
     QHash<int, const ModemInfo*> seen;
@@ -232,6 +258,7 @@ void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
 void CDeviceView::RemoveAllRows() {
     list_->DeleteAllRows();
     index_.clear();
+    written_.clear();
     checked_.clear();
     hidden_ = 0;
     online_ = 0;
@@ -275,6 +302,7 @@ void CDeviceView::SetFilterText(const QString& text) {
 template <typename Pick>
 void CDeviceView::CheckRows(bool checked, Pick pick) {
     changingRows_ = true;
+    if (hidden_ > 0) list_->DeferLayout();  // as in Refresh
     for (int row = 0; row < list_->RowCount(); ++row) {
         if (pick(row) && list_->IsChecked(row) != checked) list_->SetChecked(row, checked);
     }

@@ -110,6 +110,8 @@ class CDeviceView final : public QWidget, public IDeviceList {
     CReportCtrl* list_;
     // ID text -> row; checked on use and rebuilt when a sort moved the rows.
     mutable QHash<QString, int> index_;
+    // What each terminal's row was last written from.
+    QHash<std::uint32_t, ModemInfo> written_;
     // The filter box's text, trimmed; empty shows every row.
     QString filterText_;
     // The counts are kept as rows change rather than counted at each

@@ -515,6 +515,10 @@ void CReportCtrl::SetByteForm(ByteForm form) {
     ForgetSortKeys();
 }
 
+void CReportCtrl::DeferLayout() {
+    scheduleDelayedItemsLayout();
+}
+
 void CReportCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const {
     QTreeWidget::drawRow(painter, option, index);

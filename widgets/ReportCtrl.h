@@ -91,6 +91,13 @@ class CReportCtrl final : public QTreeWidget {
 
     void SetByteForm(ByteForm form);
 
+    // Lays the rows out once, at the next pass of the event loop, instead of
+    // placing each changed row as it changes. For a caller about to change
+    // many rows while some are hidden: the tree looks for a changed hidden
+    // row among all shown ones, so without this a refresh of thousands of
+    // rows grows with the square of their number.
+    void DeferLayout();
+
   protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
