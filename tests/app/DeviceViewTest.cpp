@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -25,7 +26,7 @@ namespace {
 ModemInfo Terminal(std::uint32_t id, const char* sim, std::uint8_t lastAddressByte) {
     ModemInfo info{};
     info.deviceId = id;
-    std::strncpy(info.simNumber, sim, sizeof info.simNumber - 1);
+    std::memcpy(info.simNumber, sim, std::min(std::strlen(sim), sizeof info.simNumber - 1));
     const std::uint8_t address[4] = {10, 20, 0, lastAddressByte};
     std::memcpy(info.ipAddress, address, sizeof address);
     info.loginTime = 1700000000;
