@@ -49,6 +49,8 @@ run "Settings report parse" "< 50 us per complete report" "$bin/bench_parser"
 run "Engine path" "EnqueueCommand to the frame on the wire < 1 ms" "$bin/bench_engine_path"
 run "Group jobs" "play content < 1024 bytes to 1,000 terminals < 3 s, to 10,000 < 15 s with < 1 KiB per terminal; 3,000 bytes to 1,000 < 5 s" \
     "$bin/bench_group"
+run "Group job from the window" "10,000 terminals: the window thread never stalls over 50 ms" \
+    "$bin/bench_group_window"
 run "Window" "start-up < 1 s; refresh of 10,000 terminals <= 50 ms; 50,000 messages drained at >= 20,000/s with no tick over 50 ms" \
     "$bin/bench_gui"
 run "Configuration pages" "fill of grid and lists < 30 ms; a save adds nothing beyond answers and polls" "$bin/bench_config"
