@@ -16,6 +16,7 @@
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 
+#include "BenchEngine.h"
 #include "BenchSupport.h"
 #include "CmdDataObj.h"
 #include "CommandEngine.h"
@@ -34,16 +35,6 @@ class QuietEvents final : public pelmora::IEngineEvents {
     void NumbersAdded(pelmora::ListChangeNotice) override {}
     void NumbersDeleted(pelmora::ListChangeNotice) override {}
     void NumberListReset(pelmora::ListChangeNotice) override {}
-};
-
-class NoDevices final : public pelmora::IDeviceList {
-  public:
-    int RowCount() const override { return 0; }
-    bool IsChecked(int) const override { return false; }
-    std::string IdText(int) const override { return {}; }
-    std::string OnlineText(int) const override { return {}; }
-    int FindRow(const std::string&) const override { return -1; }
-    void SetPowerText(int, const std::string&) override {}
 };
 
 }  // namespace
@@ -69,7 +60,7 @@ int main(int argc, char** argv) {
     bench::TimeUntil([] { return DSGetModemCount() == 1; }, std::chrono::seconds(10));
 
     QuietEvents events;
-    NoDevices devices;
+    bench::NoDevices devices;
     pelmora::EngineTiming timing;
     timing.framePollInterval = std::chrono::milliseconds(1);
     pelmora::CommandEngine engine(pelmora::DovrikLink(), events, timing);

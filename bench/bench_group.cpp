@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchEngine.h"
 #include "BenchSupport.h"
 #include "CommandEngine.h"
 #include "Dovrik.h"
@@ -42,16 +43,6 @@ class CountingEvents final : public pelmora::IEngineEvents {
     void NumbersDeleted(pelmora::ListChangeNotice) override {}
     void NumberListReset(pelmora::ListChangeNotice) override {}
     std::atomic<long> lines{0};
-};
-
-class NoDevices final : public pelmora::IDeviceList {
-  public:
-    int RowCount() const override { return 0; }
-    bool IsChecked(int) const override { return false; }
-    std::string IdText(int) const override { return {}; }
-    std::string OnlineText(int) const override { return {}; }
-    int FindRow(const std::string&) const override { return -1; }
-    void SetPowerText(int, const std::string&) override {}
 };
 
 // The child: on a fleet size, a first ID and whether they answer it connects
@@ -146,7 +137,7 @@ int main(int argc, char** argv) {
     child.Send(port);
 
     CountingEvents events;
-    NoDevices devices;
+    bench::NoDevices devices;
     pelmora::CommandEngine engine(pelmora::DovrikLink(), events);  // default timings
     engine.StartWorker();
     std::atomic<bool> draining{true};
