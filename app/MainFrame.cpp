@@ -175,6 +175,23 @@ void CMainFrame::BuildMenu() {
     devices->addSeparator();
     devices->addAction(groupDock_->toggleViewAction());
 
+    // The pages without a send: "远程配置" on the left also commits the
+    // configuration, which restarts the terminal.
+    QMenu* view = menuBar()->addMenu(QStringLiteral("视图(&V)"));
+    const std::pair<QString, CPelmoraView::Page> pages[] = {
+        {QStringLiteral("远程配置页面"), CPelmoraView::Page::Configuration},
+        {QStringLiteral("远程控制页面"), CPelmoraView::Page::Control},
+        {QStringLiteral("数据发送页面"), CPelmoraView::Page::DataSend},
+    };
+    int key = Qt::Key_1;
+    for (const auto& [text, page] : pages) {
+        QAction* action = view->addAction(text);
+        action->setShortcut(QKeySequence(static_cast<int>(Qt::CTRL) | key++));
+        action->setObjectName(QStringLiteral("viewPage%1").arg(static_cast<int>(page)));
+        connect(action, &QAction::triggered, this,
+                [this, target = page] { commandView_->ShowPage(target); });
+    }
+
     QMenu* system = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
     add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings);
 }

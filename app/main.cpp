@@ -8,6 +8,7 @@
 
 #include "Descriptors.h"
 #include "MainFrame.h"
+#include "QtChinese.h"
 #include "ServiceSettings.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pelmora");
     QApplication::setApplicationVersion("1.2");
+    if (pelmora::InstallQtChinese(app) == nullptr)
+        std::fprintf(stderr,
+                     "Pelmora: Qt's Chinese catalogue is missing; its buttons stay in English\n");
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -260,12 +260,15 @@ void CBaseConfig::OnReadBack() {
 
 void CBaseConfig::Queue(int kind, const char* queuedLine, const char* refusedLine) {
     // This page's own contract: the first ticked row, its ID, the busy flag.
-    // No ticked row does nothing at all.
+    // No ticked row is said in the log, as on the other pages.
     int row = -1;
     for (int i = 0; i < devices_.RowCount() && row < 0; ++i) {
         if (devices_.IsChecked(i)) row = i;
     }
-    if (row < 0) return;
+    if (row < 0) {
+        engine_.Log(text::kNoDeviceChosen);
+        return;
+    }
     const std::string idText = devices_.IdText(row);
     std::uint32_t id = 0;
     if (!ParseDeviceId(idText, id)) {

@@ -20,6 +20,7 @@ packages=(
     qt6-base-dev        # Qt 6 Core, Gui, Widgets, Test
     qt6-base-dev-tools  # moc, rcc, uic
     qt6-svg-dev         # the SVG icons
+    qt6-translations-l10n  # Qt's own words (standard buttons) in Chinese
     libgl-dev
     xvfb                # the screenshot script
     xauth

@@ -6,9 +6,12 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <atomic>
 #include <thread>
@@ -17,7 +20,9 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/write.hpp>
 
+#include "BaseConfig.h"
 #include "CmdDataObj.h"
+#include "DeviceConfigDlg.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
 #include "LeftView.h"
@@ -25,6 +30,7 @@
 #include "LoopbackPort.h"
 #include "MainFrame.h"
 #include "PelmoraView.h"
+#include "QtChinese.h"
 #include "ReportCtrl.h"
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
@@ -355,6 +361,40 @@ TEST_F(MainFrameTest, ListKeepsItsWidth) {
     QCoreApplication::processEvents();
     EXPECT_EQ(frame_->DeviceView()->List()->width(), CDeviceView::kListWidth);
     EXPECT_EQ(frame_->LeftView()->width(), 200);
+}
+
+TEST_F(MainFrameTest, ViewMenuShowsEachPageWithoutSendingAnything) {
+    StartWithTerminals(1);
+    frame_->DeviceView()->List()->SetChecked(0, true);
+    CPelmoraView& view = *frame_->CommandView();
+    auto trigger = [&](CPelmoraView::Page page) {
+        frame_->findChild<QAction*>(QStringLiteral("viewPage%1").arg(static_cast<int>(page)))
+            ->trigger();
+        return view.VisiblePage() == page;
+    };
+    EXPECT_TRUE(trigger(CPelmoraView::Page::Control));
+    EXPECT_TRUE(trigger(CPelmoraView::Page::DataSend));
+    EXPECT_TRUE(trigger(CPelmoraView::Page::Configuration));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(sim_->Received(0).empty());  // above all, no configuration commit
+
+    // Read-back and save with nothing ticked say why, as the other pages do.
+    frame_->DeviceView()->List()->SetChecked(0, false);
+    view.ConfigPages().BaseConfig().OnReadBack();
+    view.ConfigPages().BaseConfig().OnSaveSettings();
+    EXPECT_EQ(Log().count(QStringLiteral("设备ID为空，选择设备")), 2);
+}
+
+TEST(QtChinese, StandardButtonsReadChinese) {
+    QTranslator* translator = InstallQtChinese(*QCoreApplication::instance());
+    ASSERT_NE(translator, nullptr) << "Qt's Chinese catalogue is not installed";
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+    EXPECT_TRUE(box.button(QMessageBox::Yes)->text().startsWith(QStringLiteral("是")));
+    EXPECT_TRUE(box.button(QMessageBox::No)->text().startsWith(QStringLiteral("否")));
+    EXPECT_TRUE(box.button(QMessageBox::Ok)->text().startsWith(QStringLiteral("确定")));
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
 }
 
 TEST(ServiceSettingsStore, DefaultsArePersistedAndTimesResetEachRun) {
