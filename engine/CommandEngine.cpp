@@ -389,10 +389,8 @@ void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* dat
                                  std::size_t length, IDeviceList& devices) {
     // Empty messages and full 4096-byte ones are neither logged nor kept.
     if (data == nullptr || length == 0 || length >= 4096) return;
-    // The data is logged as text: up to its first NUL.
-    const std::size_t textLength = ::strnlen(reinterpret_cast<const char*>(data), length);
-    Log(DeviceIdText(deviceId) + ":" +
-        std::string(reinterpret_cast<const char*>(data), textLength));
+    // Text as it stands (up to its first NUL); binary messages readably.
+    Log(DeviceIdText(deviceId) + ":" + ReceivedLogText(data, length));
     if (IsStatusMessage(data, length)) {
         const int row = devices.FindRow(DeviceIdText(deviceId));
         if (row >= 0) {

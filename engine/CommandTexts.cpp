@@ -1,7 +1,12 @@
 #include "CommandTexts.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 #include <vector>
+
+#include "CmdDataObj.h"
+#include "GbkCodec.h"
 
 namespace pelmora {
 
@@ -265,6 +270,41 @@ std::string FillLine(const char* format, std::initializer_list<std::string> valu
     }
     if (at < f.size()) out.append(f, at, std::string::npos);
     return out;
+}
+
+namespace {
+
+bool IsLogText(std::string_view bytes) {
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\r' && c != '\n' && c != '\t') || byte == 0x7F) return false;
+    }
+    return GbkToUtf8(bytes).has_value();
+}
+
+}  // namespace
+
+std::string ReceivedLogText(const std::uint8_t* data, std::size_t length) {
+    constexpr std::size_t kHexBytes = 64;
+    if (data == nullptr || length == 0) return {};
+    const auto* chars = reinterpret_cast<const char*>(data);
+    const std::string_view text(chars, ::strnlen(chars, length));
+    if (IsLogText(text)) return std::string(text);
+    if (IsStatusMessage(data, length)) return (data[15] & 1) ? "[状态 备电]" : "[状态 主电]";
+    char buffer[64];
+    if (length >= CCmdDataObj::kShortOverhead && data[0] == 0x02 && data[1] == 0x11 &&
+        data[2] == 0x01) {
+        std::snprintf(buffer, sizeof buffer, "[控制帧 命令0x%04x, %zu字节]",
+                      static_cast<unsigned>(data[9] << 8 | data[10]), length);
+        return buffer;
+    }
+    std::string hex = "<";
+    for (std::size_t i = 0; i < length && i < kHexBytes; ++i) {
+        std::snprintf(buffer, sizeof buffer, i == 0 ? "%02x" : " %02x", data[i]);
+        hex += buffer;
+    }
+    if (length > kHexBytes) hex += " ...";
+    return hex + ">";
 }
 
 std::string DeviceIdText(std::uint32_t deviceId) {

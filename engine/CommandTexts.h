@@ -145,6 +145,13 @@ struct ListTexts {
 };
 const ListTexts* ListTextsFor(CommandKind kind);
 
+// What follows "%08x:" in the log line of a received message: a text message
+// as it stands (up to its first NUL); the status message as "[状态 主电]" or
+// "[状态 备电]"; another control frame as "[控制帧 命令0x8202, 19字节]"; any
+// other message that is not text as its first 64 bytes in hex in angle
+// brackets. Binary bytes would otherwise draw as boxes in the log.
+std::string ReceivedLogText(const std::uint8_t* data, std::size_t length);
+
 // "%08x:%s" and "%8.8x" forms of a device ID.
 std::string DeviceIdText(std::uint32_t deviceId);
 // Replaces the single "%s" of a log line.

@@ -185,7 +185,7 @@ TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
     EXPECT_EQ(Sent()[0], PackFrame(kId, kStatusAnswer, {}));
     EXPECT_EQ(Sent()[0].size(), 17u);
     EXPECT_EQ(engine_->Replies().Length(kId), 19u);
-    EXPECT_EQ(Log().back().substr(0, 10), "0001e240:\x02");
+    EXPECT_EQ(Log().back(), G("0001e240:[状态 备电]"));
 
     // Without a row: logged and kept, not answered.
     engine_->IntakePacket(7, status.data(), status.size(), devices);
@@ -196,6 +196,18 @@ TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
     engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
                           devices);
     EXPECT_EQ(Log().back(), "0001e240:OK\r\n");
+
+    // What is not text is logged readably; text with GBK stays as it is.
+    const Bytes answer = PackFrame(kId, 0x8202, {1});
+    const Bytes binary = {'A', 0x01, 0xFF, 'B'};
+    const std::string chinese = G("暴雨预警\r\n");
+    engine_->IntakePacket(kId, answer.data(), answer.size(), devices);
+    EXPECT_EQ(Log().back(), G("0001e240:[控制帧 命令0x8202, 18字节]"));
+    engine_->IntakePacket(kId, binary.data(), binary.size(), devices);
+    EXPECT_EQ(Log().back(), "0001e240:<41 01 ff 42>");
+    engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(chinese.data()),
+                          chinese.size(), devices);
+    EXPECT_EQ(Log().back(), "0001e240:" + chinese);
 
     // Empty and full-size messages are skipped entirely.
     const Bytes full(4096, 'A');
