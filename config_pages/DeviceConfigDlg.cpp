@@ -84,23 +84,18 @@ void CDeviceConfigDlg::FillPagesFromSettings() {
 
 // A notice that arrives after another terminal's read-back replaced the
 // record belongs to lists no longer shown.
-bool CDeviceConfigDlg::ShowsListsOf(std::uint32_t deviceId) {
-    const auto origin = engine_.Origin();
-    return origin && origin->deviceId == deviceId;
-}
-
 void CDeviceConfigDlg::OnNumbersAdded(const ListChangeNotice& notice) {
-    if (!ShowsListsOf(notice.deviceId)) return;
+    if (!engine_.PagesHold(notice.deviceId)) return;
     if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersAdded(notice);
 }
 
 void CDeviceConfigDlg::OnNumbersDeleted(const ListChangeNotice& notice) {
-    if (!ShowsListsOf(notice.deviceId)) return;
+    if (!engine_.PagesHold(notice.deviceId)) return;
     if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersDeleted(notice);
 }
 
 void CDeviceConfigDlg::OnNumbersReset(const ListChangeNotice& notice) {
-    if (!ShowsListsOf(notice.deviceId)) return;
+    if (!engine_.PagesHold(notice.deviceId)) return;
     if (CNumberListPage* page = NumberPage(notice.listKind)) page->OnNumbersReset(notice);
 }
 

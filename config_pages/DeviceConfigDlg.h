@@ -44,8 +44,6 @@ class CDeviceConfigDlg final : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    bool ShowsListsOf(std::uint32_t deviceId);
-
     CommandEngine& engine_;
     CTabSheet* tabs_;
     CNumberListPage* adminPage_;

@@ -278,6 +278,11 @@ void CommandEngine::AdoptSettings(AlarmSettings settings, std::uint32_t deviceId
     origin_ = SettingsOrigin{deviceId, static_cast<std::int64_t>(std::time(nullptr)), true};
 }
 
+bool CommandEngine::PagesHold(std::uint32_t deviceId) {
+    const std::optional<SettingsOrigin> origin = Origin();
+    return origin && origin->deviceId == deviceId;
+}
+
 bool CommandEngine::CheckPagesHold(std::uint32_t deviceId) {
     const std::optional<SettingsOrigin> origin = Origin();
     if (origin && origin->deviceId == deviceId) return true;

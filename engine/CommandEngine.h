@@ -90,8 +90,10 @@ class CommandEngine {
     // LockSettings held, or through Origin() without it.
     const std::optional<SettingsOrigin>& OriginLocked() const { return origin_; }
     std::optional<SettingsOrigin> Origin();
-    // True when the record holds this terminal's read-back; otherwise logs
-    // why nothing may be written to it from the pages. Either thread.
+    // True when the record holds this terminal's read-back. Either thread.
+    bool PagesHold(std::uint32_t deviceId);
+    // PagesHold, and when not, logs why nothing may be written to that
+    // terminal from the pages. Either thread.
     bool CheckPagesHold(std::uint32_t deviceId);
     // Hands bytes to the sending threads; the window thread never waits on a
     // terminal's socket. `what` (GBK) names the message in a failure line.
