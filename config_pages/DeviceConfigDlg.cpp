@@ -17,6 +17,8 @@ namespace pelmora {
 namespace {
 // The pages start just below the banner.
 constexpr int kPagesTop = kTitleBannerHeight + 2;
+// Where the banner's note of the shown read-back starts, after the title.
+constexpr int kOriginLeft = 110;
 }  // namespace
 
 CDeviceConfigDlg::CDeviceConfigDlg(CommandEngine& engine, IDeviceList& devices, QWidget* parent)
@@ -26,9 +28,10 @@ CDeviceConfigDlg::CDeviceConfigDlg(CommandEngine& engine, IDeviceList& devices, 
     originLabel_ = new QLabel(this);
     originLabel_->setObjectName(QStringLiteral("settingsOrigin"));
     originLabel_->setStyleSheet(QStringLiteral("QLabel { color: #ffe9a8; font-weight: bold; }"));
-    originLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Just after the title, so a narrow window still shows it.
+    originLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     originLabel_->setText(DescribeOrigin(std::nullopt));
-    originLabel_->setGeometry(200, 0, 1000, kTitleBannerHeight);
+    originLabel_->setGeometry(kOriginLeft, 0, 1200 - kOriginLeft, kTitleBannerHeight);
     tabs_ = new CTabSheet(this);
     baseConfig_ = new CBaseConfig(engine, devices);
     adminPage_ = new CAdminNoDlg(engine, devices);
@@ -103,7 +106,7 @@ void CDeviceConfigDlg::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     tabs_->setGeometry(0, kPagesTop, std::max(0, width() - 20),
                        std::max(0, height() - kPagesTop - 10));
-    originLabel_->setGeometry(200, 0, std::max(0, std::min(width(), 1200) - 200),
+    originLabel_->setGeometry(kOriginLeft, 0, std::max(0, std::min(width(), 1200) - kOriginLeft),
                               kTitleBannerHeight);
 }
 
