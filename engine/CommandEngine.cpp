@@ -38,6 +38,15 @@ int ListKindOf(CommandKind kind) {
     }
 }
 
+std::string JobDescription(const CommandJob& job) {
+    const auto kind = static_cast<CommandKind>(job.kind);
+    if (job.group) {
+        return FillLine(text::kJobOfGroup, {JobKindName(kind, true),
+                                            std::to_string(job.group->Counts().total)});
+    }
+    return FillLine(text::kJobOfDevice, {JobKindName(kind, false), DeviceIdText(job.deviceId)});
+}
+
 }  // namespace
 
 bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId) {
@@ -177,6 +186,41 @@ bool CommandEngine::EnqueueCommand(std::unique_ptr<CommandJob> job) {
     return true;
 }
 
+std::optional<RunningJob> CommandEngine::Running() {
+    std::lock_guard guard(queueLock_);
+    return running_;
+}
+
+std::size_t CommandEngine::WaitingCount() {
+    std::lock_guard guard(queueLock_);
+    return queue_.size();
+}
+
+std::size_t CommandEngine::CancelJobs() {
+    std::deque<std::unique_ptr<CommandJob>> dropped;
+    std::shared_ptr<GroupJob> group;
+    bool running = false;
+    {
+        std::lock_guard guard(queueLock_);
+        dropped.swap(queue_);
+        if (running_ && !running_->cancelling) {
+            running = true;
+            running_->cancelling = true;
+            group = runningGroup_;
+            // A group job ends its unanswered terminals itself, with their
+            // lines and its summary; a single job ends at its next poll.
+            if (!group) cancelRequested_ = true;
+        }
+    }
+    wake_.notify_all();
+    if (group) group->Cancel();
+    for (const auto& job : dropped) {
+        if (job->group) job->group->Cancel();  // the panel shows it ended
+        Log(WithText(text::kJobCancelledUnrun, JobDescription(*job)));
+    }
+    return dropped.size() + (running ? 1 : 0);
+}
+
 bool CommandEngine::Idle() {
     // busy_ changes under the queue lock together with the queue itself.
     std::lock_guard guard(queueLock_);
@@ -203,20 +247,48 @@ void CommandEngine::CommandWorker() {
             job = std::move(queue_.front());
             queue_.pop_front();
             busy_ = true;
+            cancelRequested_ = false;
+            running_ = DescribeRunning(*job);
+            runningGroup_ = job->group;
         }
         ExecuteCommand(*job);
+        bool cancelled = false;
+        {
+            std::lock_guard guard(queueLock_);
+            cancelled = running_ && running_->cancelling;
+            running_.reset();
+            runningGroup_.reset();
+            cancelRequested_ = false;
+        }
+        if (cancelled) PostWorkerLog(WithText(text::kJobCancelled, JobDescription(*job)));
     }
 }
 
+RunningJob CommandEngine::DescribeRunning(const CommandJob& job) const {
+    RunningJob running;
+    running.kind = static_cast<CommandKind>(job.kind);
+    running.deviceId = job.group ? 0 : job.deviceId;
+    running.groupTerminals = job.group ? job.group->Counts().total : 0;
+    running.started = std::chrono::steady_clock::now();
+    const bool textJob = static_cast<int>(running.kind) <= 12;
+    running.answerLimit = textJob ? timing_.textPollInterval * timing_.textPolls
+                                  : timing_.framePollInterval * timing_.framePolls;
+    running.severalAnswers = running.kind == CommandKind::SaveSettings ||
+                             (running.kind == CommandKind::SendPlayContent &&
+                              PlayContentPieces(job.group ? job.group->Text().size()
+                                                          : job.text.size()) > 1);
+    return running;
+}
+
 bool CommandEngine::Pause(std::chrono::milliseconds interval) {
-    if (stopRequested_) return false;
+    if (stopRequested_ || cancelRequested_) return false;
     if (timing_.sleep) {
         timing_.sleep(interval);
     } else {
         std::unique_lock lock(queueLock_);
-        wake_.wait_for(lock, interval, [this] { return stopping_; });
+        wake_.wait_for(lock, interval, [this] { return stopping_ || cancelRequested_; });
     }
-    return !stopRequested_;
+    return !stopRequested_ && !cancelRequested_;
 }
 
 bool CommandEngine::SendBytes(std::uint32_t deviceId, const std::uint8_t* data,

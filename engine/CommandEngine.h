@@ -34,6 +34,19 @@
 
 namespace pelmora {
 
+// The job the worker is running, for the status bar and the pages.
+struct RunningJob {
+    CommandKind kind = CommandKind::ReadSettings;
+    std::uint32_t deviceId = 0;       // the terminal of a single-terminal job
+    std::size_t groupTerminals = 0;   // non-zero for a group job
+    std::chrono::steady_clock::time_point started;
+    // How long one answer may take; the save sequence and long play content
+    // wait for several answers, each with this limit.
+    std::chrono::milliseconds answerLimit{0};
+    bool severalAnswers = false;
+    bool cancelling = false;
+};
+
 // Reads the first eight characters as hexadecimal digits ("0001e240" is
 // 123456); false when there are fewer or any is not a hex digit.
 bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId);
@@ -75,6 +88,15 @@ class CommandEngine {
     // Appends the job and wakes the worker; false without a worker.
     bool EnqueueCommand(std::unique_ptr<CommandJob> job);
     bool Busy() const { return busy_.load(); }
+    // The running job; empty while the worker waits for one.
+    std::optional<RunningJob> Running();
+    // Jobs queued and not yet started.
+    std::size_t WaitingCount();
+    // Drops every waiting job (each logged as cancelled, nothing sent) and
+    // asks the running one to end at its next poll: it logs its failure line
+    // and then that it was cancelled. A group job ends what is unanswered.
+    // Returns how many jobs were asked to end. Either thread.
+    std::size_t CancelJobs();
     // No job queued and none running.
     bool Idle();
     // A received message: logged, answered when it is a status message, and
@@ -126,8 +148,11 @@ class CommandEngine {
     bool WaitForReport(std::uint32_t deviceId, std::string_view first, std::string_view second);
     void PostWorkerLog(std::string line);
     void ExecuteCommand(const CommandJob& job);
-    // Sleeps one poll interval; false once the engine is stopping.
+    // Sleeps one poll interval; false once the engine is stopping or the
+    // running job was cancelled.
     bool Pause(std::chrono::milliseconds interval);
+    // The running job was cancelled (not merely stopped with the engine).
+    bool Cancelled() const { return cancelRequested_.load() && !stopRequested_.load(); }
 
     const EngineTiming& Timing() const { return timing_; }
     ISettingsGrid* Grid() const { return grid_; }
@@ -138,6 +163,7 @@ class CommandEngine {
 
   private:
     void CommandWorker();
+    RunningJob DescribeRunning(const CommandJob& job) const;
     void ReadSettings(const CommandJob& job);
     void RunNumberListJob(const CommandJob& job);
 
@@ -162,6 +188,9 @@ class CommandEngine {
     bool stopping_ = false;                          // guarded by queueLock_
     std::atomic<bool> stopRequested_{false};         // read by the worker between polls
     std::atomic<bool> busy_{false};                  // written by the worker only
+    std::atomic<bool> cancelRequested_{false};       // set under queueLock_
+    std::optional<RunningJob> running_;              // guarded by queueLock_
+    std::shared_ptr<GroupJob> runningGroup_;         // guarded by queueLock_
     std::thread worker_;
 
     std::mutex groupLock_;

@@ -7,6 +7,7 @@
 
 #include "CmdDataObj.h"
 #include "GbkCodec.h"
+#include "GroupJob.h"
 
 namespace pelmora {
 
@@ -153,6 +154,10 @@ const char* const kGroupSummary = "%s完成: 成功 %d, 拒绝 %d, 超时 %d, �
 const char* const kGroupSummarySendFailed = ", 发送失败 %d";
 const char* const kGroupSummaryCancelled = ", 已取消 %d";
 const char* const kGroupUpgradeRefused = "%s: 升级参数不完整或有误,未向任何设备发送";
+const char* const kJobCancelled = "%s已取消";
+const char* const kJobCancelledUnrun = "%s已取消,未发送";
+const char* const kJobOfDevice = "%s(设备%s)";
+const char* const kJobOfGroup = "%s(共%d台设备)";
 const char* const kGroupContentRefused = "%s: 播放内容过长,最多%d字节,未向任何设备发送";
 }  // namespace text
 
@@ -208,6 +213,47 @@ const JobTexts* TextsFor(CommandKind kind) {
         default:
             return nullptr;
     }
+}
+
+const char* JobKindName(CommandKind kind, bool group) {
+    if (group) return GroupKindName(kind);
+    switch (kind) {
+        case CommandKind::ReadSettings:
+            return "参数回读";
+        case CommandKind::SaveSettings:
+            return "保存设置";
+        case CommandKind::AddAdminNumbers:
+            return "添加管理号码";
+        case CommandKind::AddAuthorizeNumbers:
+            return "添加授权号码";
+        case CommandKind::AddBackupNumbers:
+            return "添加备份号码";
+        case CommandKind::ResetAdminNumbers:
+            return "重置管理号码";
+        case CommandKind::ResetAuthorizeNumbers:
+            return "重置授权号码";
+        case CommandKind::ResetBackupNumbers:
+            return "重置备份号码";
+        case CommandKind::DeleteAdminNumbers:
+            return "删除管理号码";
+        case CommandKind::DeleteAuthorizeNumbers:
+            return "删除授权号码";
+        case CommandKind::DeleteBackupNumbers:
+            return "删除备份号码";
+        case CommandKind::PlayMp3:
+            return "播放MP3";
+        case CommandKind::StopMp3:
+            return "停止MP3";
+        case CommandKind::SendPlayContent:
+            return "发送播放内容";
+        case CommandKind::SendUpgradeParams:
+            return "设置升级参数";
+        case CommandKind::ReadVersion:
+            return "版本查询";
+        case CommandKind::RestartDevice:
+            return "设备重启";
+    }
+    return "";
 }
 
 const ListTexts* ListTextsFor(CommandKind kind) {

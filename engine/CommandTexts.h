@@ -121,7 +121,18 @@ extern const char* const kGroupSummarySendFailed;
 extern const char* const kGroupSummaryCancelled;
 extern const char* const kGroupUpgradeRefused;  // kind
 extern const char* const kGroupContentRefused;  // kind, longest content in bytes
+
+// Cancelled jobs; the "%s" names the job ("参数回读(设备20260001)").
+extern const char* const kJobCancelled;       // the running job, after its failure line
+extern const char* const kJobCancelledUnrun;  // a job that was waiting: nothing was sent
+extern const char* const kJobOfDevice;        // kind name, device ID
+extern const char* const kJobOfGroup;         // kind name, terminals
 }  // namespace text
+
+// The name of a job's kind ("参数回读", "添加管理号码", "群发播放内容" for a
+// group), for the status bar and the cancel lines; empty for numbers that
+// name no job.
+const char* JobKindName(CommandKind kind, bool group);
 
 // Fills the "%s" and "%d" of a line, in order, with the values as they stand.
 std::string FillLine(const char* format, std::initializer_list<std::string> values);

@@ -13,7 +13,9 @@ namespace pelmora {
 
 namespace {
 
-enum class Outcome { Answered, Refused, TimedOut, Stopped };
+// Cancelled: the operator ended the job, which then logs its failure line;
+// Stopped: the engine is going away, and nothing more is logged.
+enum class Outcome { Answered, Refused, TimedOut, Cancelled, Stopped };
 
 bool ResultZero(int result) {
     return result == 0;
@@ -58,7 +60,8 @@ Outcome SendAndAwait(CommandEngine& engine, std::uint32_t deviceId, const Contro
     engine.SendBytes(deviceId, frame.data(), frame.size());
     FrameStream stream;
     for (int poll = 0; poll < engine.Timing().framePolls; ++poll) {
-        if (!engine.Pause(engine.Timing().framePollInterval)) return Outcome::Stopped;
+        if (!engine.Pause(engine.Timing().framePollInterval))
+            return engine.Cancelled() ? Outcome::Cancelled : Outcome::Stopped;
         const std::vector<std::uint8_t> bytes = engine.Replies().Take(deviceId);
         stream.Append(bytes.data(), bytes.size());
         switch (ReadAnswer(stream, deviceId, request, answerOut)) {
@@ -82,6 +85,7 @@ void LogOutcome(CommandEngine& engine, const JobTexts& texts, Outcome outcome) {
             engine.PostWorkerLog(texts.refused);
             break;
         case Outcome::TimedOut:
+        case Outcome::Cancelled:
             engine.PostWorkerLog(texts.timedOut);
             break;
         case Outcome::Stopped:
@@ -119,6 +123,10 @@ void PlayContent(CommandEngine& engine, const CommandJob& job, const FrameTimest
             SendAndAwait(engine, job.deviceId, kPlayContent,
                          PlayContentFrame(job.deviceId, job.text, i, stamp), nullptr);
         if (outcome == Outcome::Stopped) return;
+        if (outcome == Outcome::Cancelled) {
+            allTaken = false;
+            break;
+        }
         if (outcome != Outcome::Answered) {
             engine.PostWorkerLog(texts.refused);
             allTaken = false;

@@ -89,6 +89,67 @@ TEST_F(EngineTest, PageContractRefusesWithoutWorkerAndWhileBusy) {
     EXPECT_EQ(Log().back(), G("上个操作未完成，请稍后再试\r\n"));
 }
 
+TEST_F(EngineTest, CancelDropsWaitingJobsAndEndsTheRunningOneAtItsNextPoll) {
+    // The running job waits in its first poll until the test opens the gate.
+    std::mutex gateLock;
+    std::condition_variable gate;
+    int polls = 0;
+    bool open = false;
+    EngineTiming held;
+    held.sleep = [&](std::chrono::milliseconds) {
+        std::unique_lock lock(gateLock);
+        ++polls;
+        gate.notify_all();
+        gate.wait(lock, [&] { return open; });
+    };
+    Build(held);
+    ASSERT_TRUE(engine_->StartWorker());
+    EXPECT_FALSE(engine_->Running());
+    const auto queue = [&](CommandKind kind) {
+        auto job = std::make_unique<CommandJob>();
+        job->kind = static_cast<std::int32_t>(kind);
+        job->deviceId = kId;
+        ASSERT_TRUE(engine_->EnqueueCommand(std::move(job)));
+    };
+    queue(CommandKind::StopMp3);
+    {
+        std::unique_lock lock(gateLock);
+        ASSERT_TRUE(gate.wait_for(lock, 10s, [&] { return polls == 1; }));
+    }
+    queue(CommandKind::ReadSettings);
+    queue(CommandKind::RestartDevice);
+    const auto running = engine_->Running();
+    ASSERT_TRUE(running);
+    EXPECT_EQ(running->kind, CommandKind::StopMp3);
+    EXPECT_EQ(running->deviceId, kId);
+    EXPECT_EQ(running->answerLimit, 60s);
+    EXPECT_EQ(engine_->WaitingCount(), 2u);
+
+    EXPECT_EQ(engine_->CancelJobs(), 3u);
+    EXPECT_EQ(engine_->WaitingCount(), 0u);
+    {
+        std::lock_guard lock(gateLock);
+        open = true;
+    }
+    gate.notify_all();
+    ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
+    EXPECT_FALSE(engine_->Running());
+    EXPECT_EQ(polls, 1);
+    EXPECT_EQ(Sent().size(), 1u);  // the waiting jobs sent nothing
+    EXPECT_EQ(Log(), (std::vector<std::string>{G("参数回读(设备0001e240)已取消,未发送"),
+                                               G("设备重启(设备0001e240)已取消,未发送"),
+                                               G("设置停止播放mp3失败"),
+                                               G("停止MP3(设备0001e240)已取消")}));
+
+    // The next job runs as usual: the cancel belonged to the one before.
+    events_.ClearLog();
+    AnswerText("OK\r\n");
+    queue(CommandKind::ReadSettings);
+    ASSERT_TRUE(Eventually([&] { return Sent().size() == 2u && engine_->Idle(); }));
+    EXPECT_EQ(engine_->CancelJobs(), 0u);
+    for (const std::string& line : Log()) EXPECT_EQ(line.find(G("已取消")), std::string::npos);
+}
+
 TEST_F(EngineTest, WorkerRunsEveryJobInOrderWithoutLosingAWakeUp) {
     ASSERT_TRUE(engine_->StartWorker());
     AnswerText("OK\r\n");
