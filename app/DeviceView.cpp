@@ -1,6 +1,9 @@
 #include "DeviceView.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "CommandEngine.h"
 #include "CommandTexts.h"
 #include "GbkCodec.h"
 #include "ReportCtrl.h"
@@ -22,6 +26,10 @@ enum Column { kId, kLogin, kUpdate, kSim, kAddress, kOnline, kPower };
 
 const QString& OnlineWord() {
     static const QString word = QStringLiteral("在线");
+    return word;
+}
+const QString& BatteryWord() {
+    static const QString word = QString::fromStdString(GbkToUtf8Lossy(text::kBatteryPower));
     return word;
 }
 const QString& OfflineWord() {
@@ -80,6 +88,13 @@ CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
     list_->SetCheckBoxes(true);
     list_->SetGridLines(true);
     list_->setGeometry(0, kListTop, kListWidth, std::max(0, height() - kListTop));
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QModelIndex index = list_->indexAt(at);
+        if (!index.isValid() || index.parent().isValid()) return;
+        if (QMenu* menu = RowMenu(index.row()))
+            menu->popup(list_->viewport()->mapToGlobal(at));
+    });
     // A tick clicked by the operator, or set by anyone through the list,
     // changes the counts. The check box lives in column 0, whose text never
     // changes after the row is made, so other notices are passed by at once.
@@ -262,7 +277,55 @@ void CDeviceView::RemoveAllRows() {
     checked_.clear();
     hidden_ = 0;
     online_ = 0;
+    battery_ = 0;
     ShowCounts();
+}
+
+bool CDeviceView::RemoveOfflineRow(int row) {
+    if (row < 0 || row >= list_->RowCount() || IsOnline(row)) return false;
+    const QString id = list_->Text(row, kId);
+    std::uint32_t deviceId = 0;
+    if (ParseDeviceId(id.toStdString(), deviceId)) written_.remove(deviceId);
+    checked_.remove(list_->topLevelItem(row));
+    if (!IsShown(row)) --hidden_;
+    if (list_->Text(row, kPower) == BatteryWord()) --battery_;
+    // Later rows move up: their index entries fail the check on use and the
+    // index is rebuilt then.
+    index_.remove(id);
+    changingRows_ = true;
+    list_->DeleteRow(row);
+    changingRows_ = false;
+    ShowCounts();
+    return true;
+}
+
+QMenu* CDeviceView::RowMenu(int row) {
+    if (row < 0 || row >= list_->RowCount()) return nullptr;
+    const QString id = list_->Text(row, kId);
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const auto add = [menu](const char* name, const QString& text, auto act) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, menu, act);
+        return action;
+    };
+    add("copyDeviceId", QStringLiteral("复制设备ID"),
+        [id] { QApplication::clipboard()->setText(id); });
+    menu->addSeparator();
+    const bool online = IsOnline(row);
+    add("readBackRow", QStringLiteral("参数回读"), [this, id] { emit ReadBackRequested(id); })
+        ->setEnabled(online);
+    add("queryVersionsRow", QStringLiteral("版本查询"), [this, id] { emit VersionsRequested(id); })
+        ->setEnabled(online);
+    add("disconnectRow", QStringLiteral("断开连接"), [this, id] { emit DisconnectRequested(id); })
+        ->setEnabled(online);
+    menu->addSeparator();
+    // Found again by its ID: the list may have changed while the menu was open.
+    add("removeOfflineRow", QStringLiteral("删除离线设备"), [this, id] {
+        RemoveOfflineRow(FindRow(id));
+    })->setEnabled(!online);
+    return menu;
 }
 
 bool CDeviceView::Matches(int row) const {
@@ -324,7 +387,7 @@ void CDeviceView::UncheckAll() {
 
 CDeviceView::Counts CDeviceView::RowCounts() const {
     const int total = list_->RowCount();
-    return {static_cast<int>(checked_.size()), total - hidden_, online_, total};
+    return {static_cast<int>(checked_.size()), total - hidden_, online_, total, battery_};
 }
 
 void CDeviceView::ShowCounts() {
@@ -365,8 +428,13 @@ std::string CDeviceView::OnlineText(int row) const {
 }
 
 void CDeviceView::SetPowerText(int row, const std::string& text) {
-    if (row >= 0 && row < list_->RowCount())
-        list_->SetText(row, kPower, QString::fromStdString(GbkToUtf8Lossy(text)));
+    if (row < 0 || row >= list_->RowCount()) return;
+    const QString& battery = BatteryWord();
+    const QString now = QString::fromStdString(GbkToUtf8Lossy(text));
+    const QString was = list_->Text(row, kPower);
+    if (was == now) return;
+    list_->SetText(row, kPower, now);
+    battery_ += (now == battery ? 1 : 0) - (was == battery ? 1 : 0);
 }
 
 }  // namespace pelmora

@@ -26,6 +26,7 @@
 
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTreeWidgetItem;
 
@@ -46,6 +47,7 @@ class CDeviceView final : public QWidget, public IDeviceList {
         int shown = 0;
         int online = 0;
         int total = 0;
+        int battery = 0;  // rows whose power column shows battery power
         bool operator==(const Counts&) const = default;
     };
 
@@ -66,6 +68,7 @@ class CDeviceView final : public QWidget, public IDeviceList {
     std::string IdText(int row) const override;
     std::string OnlineText(int row) const override;
     int FindRow(const std::string& idText) const override;
+    int FindRow(const QString& idText) const;
     void SetPowerText(int row, const std::string& text) override;
 
     // The group: device ID text and whether the row shows "在线", for every
@@ -80,17 +83,29 @@ class CDeviceView final : public QWidget, public IDeviceList {
     bool IsShown(int row) const;
     Counts RowCounts() const;
 
+    // The context menu of a row (copy the device ID, read back, query
+    // versions, disconnect, remove an offline row); null off the rows. The
+    // caller shows it; it deletes itself when closed.
+    QMenu* RowMenu(int row);
+    // Takes an offline row out of the list; false for an online one.
+    bool RemoveOfflineRow(int row);
+
     CReportCtrl* List() const { return list_; }
     QLineEdit* FilterBox() const { return filter_; }
     QLabel* CountsLabel() const { return countsLabel_; }
     QString Cell(int row, int column) const;
+
+  signals:
+    // The row menu's commands that go to the terminal; `idText` is "%08x".
+    void ReadBackRequested(const QString& idText);
+    void VersionsRequested(const QString& idText);
+    void DisconnectRequested(const QString& idText);
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
 
   private:
     QWidget* MakeBar();
-    int FindRow(const QString& idText) const;
     bool SetIfChanged(int row, int column, const QString& text);
     int AppendRow(const ModemInfo& info);
     // Returns whether a text the filter reads changed.
@@ -117,13 +132,32 @@ class CDeviceView final : public QWidget, public IDeviceList {
     // The counts are kept as rows change rather than counted at each
     // refresh: with the filter set, asking the tree whether a row is hidden
     // costs a lookup of a tracked index, which for 10,000 rows would take a
-    // good share of the refresh's time. Rows leave only all at once.
+    // good share of the refresh's time. Rows leave all at once, or one offline row at a time
+    // through RemoveOfflineRow.
     QSet<const QTreeWidgetItem*> checked_;
     int hidden_ = 0;
     int online_ = 0;
+    int battery_ = 0;
     // Set while the view itself changes many rows, so that the label is
     // written once at the end rather than at each of the list's notices.
     bool changingRows_ = false;
+};
+
+// One row of the device list as a list of its own, ticked: the row menu's
+// commands go to that row's terminal whatever is ticked.
+class SingleRowList final : public IDeviceList {
+  public:
+    SingleRowList(CDeviceView& view, int row) : view_(view), row_(row) {}
+    int RowCount() const override { return row_ < 0 ? 0 : 1; }
+    bool IsChecked(int) const override { return true; }
+    std::string IdText(int) const override { return view_.IdText(row_); }
+    std::string OnlineText(int) const override { return view_.OnlineText(row_); }
+    int FindRow(const std::string& idText) const override { return view_.FindRow(idText); }
+    void SetPowerText(int row, const std::string& text) override { view_.SetPowerText(row, text); }
+
+  private:
+    CDeviceView& view_;
+    int row_;
 };
 
 // "%d-%02d-%02d %02d:%02d:%02d" in local time.

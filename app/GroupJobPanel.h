@@ -66,6 +66,7 @@ class CGroupJobPanel final : public QWidget {
     QString CountsText() const;
     QPushButton* CancelButton() const { return cancel_; }
     QPushButton* ExportButton() const { return export_; }
+    QTableView* Table() const { return table_; }
 
   signals:
     // A line for the log (the export's outcome).

@@ -3,14 +3,19 @@
 #include <QAction>
 #include <QDockWidget>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QResizeEvent>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTableView>
 #include <QThread>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <ctime>
 #include <vector>
@@ -21,12 +26,16 @@
 #include "Dovrik.h"
 #include "GroupJobPanel.h"
 #include "GroupLauncher.h"
+#include "JobStatus.h"
 #include "LeftView.h"
 #include "LogRelay.h"
 #include "MySplitterWnd.h"
 #include "PelmoraView.h"
+#include "ReportCtrl.h"
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
+#include "SystemControlDlg.h"
+#include "TabSheet.h"
 
 // The icons live in the application library; a static library's resources
 // must be registered by hand.
@@ -40,7 +49,7 @@ namespace {
 
 constexpr int kLeftPaneWidth = 200;
 constexpr int kDevicePaneHeight = 200;
-constexpr int kStatusPane1Width = 200;
+constexpr std::chrono::milliseconds kStatusInterval{500};
 constexpr char kApplicationTitle[] = "Pelmora";
 constexpr char kVersionSuffix[] = "V1.2";
 
@@ -88,13 +97,19 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
         if (drainTimer_.interval() != interval.count())
             drainTimer_.setInterval(static_cast<int>(interval.count()));
     });
+    connect(&statusTimer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
+    statusTimer_.start(static_cast<int>(kStatusInterval.count()));
     resize(1440, 900);
+    RestoreWindowState();
     commandView_->InitialUpdate();
+    UpdateStatus();
 }
 
 CMainFrame::~CMainFrame() {
+    SaveWindowState();
     refreshTimer_.stop();
     drainTimer_.stop();
+    statusTimer_.stop();
     if (running_) DSStopService();
     // The panes go before the log relay they write to: the command view's
     // worker may still be logging until it is stopped.
@@ -135,6 +150,9 @@ void CMainFrame::BuildPanes() {
     inner_->setStretchFactor(1, 1);
     leftView_->setFixedWidth(kLeftPaneWidth);
     setCentralWidget(outer_);
+    connect(deviceView_, &CDeviceView::ReadBackRequested, this, &CMainFrame::ReadBackRow);
+    connect(deviceView_, &CDeviceView::VersionsRequested, this, &CMainFrame::QueryVersionsRow);
+    connect(deviceView_, &CDeviceView::DisconnectRequested, this, &CMainFrame::DisconnectRow);
     connect(leftView_, &CLeftView::PageRequested, this, [this](CLeftView::Page page) {
         switch (page) {
             case CLeftView::Page::Configuration:
@@ -158,10 +176,14 @@ void CMainFrame::BuildMenu() {
         return action;
     };
     QMenu* service = menuBar()->addMenu(QStringLiteral("服务控制(&F)"));
-    add(service, kStartService, QStringLiteral("启动服务(&S)"), &CMainFrame::StartService);
-    add(service, kStopService, QStringLiteral("停止服务(&T)"), &CMainFrame::StopService);
-    add(service, kClearLog, QStringLiteral("清除日志(&C)"), &CMainFrame::ClearLog);
+    add(service, kStartService, QStringLiteral("启动服务(&S)"), &CMainFrame::StartService)
+        ->setShortcut(QKeySequence(Qt::Key_F5));
+    add(service, kStopService, QStringLiteral("停止服务(&T)"), &CMainFrame::StopService)
+        ->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    add(service, kClearLog, QStringLiteral("清除日志(&C)"), &CMainFrame::ClearLog)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     QAction* exit = service->addAction(QStringLiteral("退出(&X)"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &QWidget::close);
     actions_[kExit] = exit;
 
@@ -170,10 +192,16 @@ void CMainFrame::BuildMenu() {
     add(devices, kAddDevice, QStringLiteral("添加设备"), nullptr)->setEnabled(false);
     add(devices, kDeleteDevice, QStringLiteral("删除设备"), nullptr)->setEnabled(false);
     devices->addSeparator();
-    add(devices, kRestartDevice, QStringLiteral("设备重启"), &CMainFrame::RestartDevice);
-    add(devices, kGroupRestart, QStringLiteral("群发重启"), &CMainFrame::GroupRestart);
+    add(devices, kRestartDevice, QStringLiteral("设备重启"), &CMainFrame::RestartDevice)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    add(devices, kGroupRestart, QStringLiteral("群发重启"), &CMainFrame::GroupRestart)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    add(devices, kCancelJobs, QStringLiteral("取消当前操作"), &CMainFrame::CancelJobs)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
     devices->addSeparator();
-    devices->addAction(groupDock_->toggleViewAction());
+    QAction* panel = groupDock_->toggleViewAction();
+    panel->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    devices->addAction(panel);
 
     // The pages without a send: "远程配置" on the left also commits the
     // configuration, which restarts the terminal.
@@ -192,8 +220,13 @@ void CMainFrame::BuildMenu() {
                 [this, target = page] { commandView_->ShowPage(target); });
     }
 
+    view->addSeparator();
+    add(view, kFindDevice, QStringLiteral("筛选设备"), &CMainFrame::FindDevice)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+
     QMenu* system = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
-    add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings);
+    add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
 }
 
 void CMainFrame::BuildToolBar() {
@@ -231,15 +264,68 @@ void CMainFrame::BuildToolBar() {
 
 void CMainFrame::BuildStatusBar() {
     statusPane0_ = new QLabel(" ");
+    statusPane0_->setObjectName("servicePane");
+    jobPane_ = new QLabel;
+    jobPane_->setObjectName("jobPane");
+    auto* cancel = new QToolButton;
+    cancel->setObjectName("statusCancel");
+    cancel->setDefaultAction(actions_.at(kCancelJobs));
+    cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
     statusPane1_ = new QLabel(QString::fromLatin1(kApplicationTitle));
     statusBar()->addWidget(statusPane0_);
-    statusBar()->addWidget(statusPane1_, 1);
+    statusBar()->addWidget(jobPane_, 1);
+    statusBar()->addWidget(cancel);
+    statusBar()->addPermanentWidget(statusPane1_);
 }
 
-void CMainFrame::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    if (statusPane0_ != nullptr)
-        statusPane0_->setFixedWidth(std::max(0, event->size().width() - kStatusPane1Width));
+void CMainFrame::UpdateStatus() {
+    const CDeviceView::Counts counts = deviceView_->RowCounts();
+    const QString service =
+        (running_ ? QStringLiteral("服务运行中, 端口 %1") : QStringLiteral("服务未启动, 端口 %1"))
+            .arg(settings_.port) +
+        QStringLiteral(" | 在线 %1, 离线 %2, 备电 %3")
+            .arg(counts.online)
+            .arg(counts.total - counts.online)
+            .arg(counts.battery);
+    CommandEngine& engine = commandView_->Engine();
+    const std::optional<RunningJob> running = engine.Running();
+    const std::size_t waiting = engine.WaitingCount();
+    const auto now = std::chrono::steady_clock::now();
+    const QString job = JobPaneText(running, waiting, now);
+    // Written only when changed: a label relays the status bar out.
+    if (statusPane0_->text() != service) statusPane0_->setText(service);
+    if (jobPane_->text() != job) jobPane_->setText(job);
+    actions_.at(kCancelJobs)->setEnabled((running && !running->cancelling) || waiting > 0);
+    commandView_->ShowJobState(running, waiting, now);
+}
+
+void CMainFrame::SaveWindowState() {
+    settings_.StoreWindowState("geometry", saveGeometry());
+    settings_.StoreWindowState("state", saveState());
+    settings_.StoreWindowState("outerSplitter", outer_->saveState());
+    settings_.StoreWindowState("innerSplitter", inner_->saveState());
+    settings_.StoreWindowState("deviceColumns", deviceView_->List()->header()->saveState());
+    settings_.StoreWindowState("groupColumns", groupPanel_->Table()->horizontalHeader()->saveState());
+    settings_.StoreWindowState("groupPanel", groupDock_->saveGeometry());
+    settings_.Sync();
+}
+
+void CMainFrame::RestoreWindowState() {
+    // Each piece on its own: a stored value that does not fit (another
+    // version, a damaged file) is passed by and that piece keeps its default.
+    if (!restoreGeometry(settings_.WindowState("geometry"))) {
+        // First start: as large as the screen allows, up to 1440 x 900.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect room = screen->availableGeometry();
+            resize(std::min(1440, room.width()), std::min(900, room.height()));
+        }
+    }
+    restoreState(settings_.WindowState("state"));
+    outer_->restoreState(settings_.WindowState("outerSplitter"));
+    inner_->restoreState(settings_.WindowState("innerSplitter"));
+    deviceView_->List()->header()->restoreState(settings_.WindowState("deviceColumns"));
+    groupPanel_->Table()->horizontalHeader()->restoreState(settings_.WindowState("groupColumns"));
+    groupDock_->restoreGeometry(settings_.WindowState("groupPanel"));
 }
 
 QAction* CMainFrame::Action(Command command) const {
@@ -267,6 +353,7 @@ void CMainFrame::StartService() {
     running_ = true;
     drainTimer_.start(static_cast<int>(options_.drainInterval.count()));
     UpdateCommandStates();
+    UpdateStatus();
 }
 
 void CMainFrame::StopService() {
@@ -277,6 +364,7 @@ void CMainFrame::StopService() {
     running_ = false;
     deviceView_->RemoveAllRows();
     UpdateCommandStates();
+    UpdateStatus();
     if (options_.stopPause.count() > 0)
         QThread::msleep(static_cast<unsigned long>(options_.stopPause.count()));
 }
@@ -316,6 +404,48 @@ void CMainFrame::GroupRestart() {
         return;
     }
     commandView_->Launcher().Launch(CommandKind::RestartDevice);
+}
+
+void CMainFrame::CancelJobs() {
+    commandView_->Engine().CancelJobs();
+    UpdateStatus();
+}
+
+void CMainFrame::FindDevice() {
+    QLineEdit* box = deviceView_->FilterBox();
+    box->setFocus(Qt::ShortcutFocusReason);
+    box->selectAll();
+}
+
+void CMainFrame::ReadBackRow(const QString& idText) {
+    const int row = deviceView_->FindRow(idText);
+    if (row < 0) return;
+    commandView_->ShowPage(CPelmoraView::Page::Configuration);
+    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
+                                             CommandKind::ReadSettings);
+    UpdateStatus();
+}
+
+void CMainFrame::QueryVersionsRow(const QString& idText) {
+    const int row = deviceView_->FindRow(idText);
+    if (row < 0) return;
+    // The versions are shown on the MP3 page, the control panel's first.
+    commandView_->ShowPage(CPelmoraView::Page::Control);
+    commandView_->ControlPages().Tabs().ShowPage(0);
+    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
+                                             CommandKind::ReadVersion);
+    UpdateStatus();
+}
+
+void CMainFrame::DisconnectRow(const QString& idText) {
+    std::uint32_t id = 0;
+    if (!running_ || !ParseDeviceId(idText.toStdString(), id)) return;
+    if (!options_.confirm(QStringLiteral("确认断开设备%1的连接吗?").arg(idText),
+                          QStringLiteral("提示")))
+        return;
+    DSCloseConnectionByDeviceID(id);
+    LogLine(QStringLiteral("已断开设备%1的连接").arg(idText));
+    Refresh();
 }
 
 void CMainFrame::BuildGroupPanel() {

@@ -46,6 +46,9 @@ class CMainFrame final : public QMainWindow {
         kGroupRestart = 32790,
         kClearLog = 32782,
         kExit = 57665,
+        // Beyond the menu of earlier versions.
+        kCancelJobs = 32791,
+        kFindDevice = 32792,
     };
 
     struct Options {
@@ -78,6 +81,23 @@ class CMainFrame final : public QMainWindow {
     void RestartDevice();
     // Restarts every ticked terminal, after the group confirmation.
     void GroupRestart();
+    // Cancels the jobs that wait and the one that runs.
+    void CancelJobs();
+    // Puts the cursor into the device list's filter.
+    void FindDevice();
+    // The device list's row menu: read back, query versions, disconnect.
+    void ReadBackRow(const QString& idText);
+    void QueryVersionsRow(const QString& idText);
+    void DisconnectRow(const QString& idText);
+
+    // The status bar: service and port, terminal counts, the running job.
+    void UpdateStatus();
+    QLabel* ServicePane() const { return statusPane0_; }
+    QLabel* JobPane() const { return jobPane_; }
+    QTimer& StatusTimer() { return statusTimer_; }
+    // Stores the window's geometry, splitters and column widths (also done
+    // when the window goes); they are restored when it is built.
+    void SaveWindowState();
 
     bool Running() const { return running_; }
     // One refresh; one drain tick (true when messages are still waiting).
@@ -94,9 +114,6 @@ class CMainFrame final : public QMainWindow {
     QTimer& DrainTimer() { return drainTimer_; }
     LogRelay& Log() { return *log_; }
 
-  protected:
-    void resizeEvent(QResizeEvent* event) override;
-
   private:
     void BuildMenu();
     void BuildToolBar();
@@ -104,6 +121,7 @@ class CMainFrame final : public QMainWindow {
     void BuildPanes();
     void BuildGroupPanel();
     void UpdateCommandStates();
+    void RestoreWindowState();
     // Tells the operator once when descriptors run out, and once when they
     // are back.
     void CheckDescriptors();
@@ -116,6 +134,7 @@ class CMainFrame final : public QMainWindow {
     bool descriptorsExhausted_ = false;
     QTimer refreshTimer_;
     QTimer drainTimer_;
+    QTimer statusTimer_;
     CMySplitterWnd* outer_ = nullptr;
     QSplitter* inner_ = nullptr;
     CLeftView* leftView_ = nullptr;
@@ -125,6 +144,7 @@ class CMainFrame final : public QMainWindow {
     QDockWidget* groupDock_ = nullptr;
     QLabel* statusPane0_ = nullptr;
     QLabel* statusPane1_ = nullptr;
+    QLabel* jobPane_ = nullptr;
     std::map<int, QAction*> actions_;
 };
 

@@ -2,13 +2,19 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
 #include <QThread>
+#include <QVBoxLayout>
 
 #include "DeviceConfigDlg.h"
 #include "GbkCodec.h"
 #include "GprsDataDlg.h"
 #include "GroupLauncher.h"
+#include "JobStatus.h"
 #include "LogEvents.h"
 #include "LogRelay.h"
 #include "Mp3Control.h"
@@ -36,9 +42,38 @@ CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, En
     : QWidget(parent), log_(log) {
     engine_ = std::make_unique<CommandEngine>(std::move(link), *this, std::move(timing));
     engine_->SetPrompt(this);
-    configPages_ = new CDeviceConfigDlg(*engine_, devices, this);
-    controlPages_ = new CSystemControlDlg(*engine_, devices, this);
-    dataSendPage_ = new CGPRSDataDlg(*engine_, devices, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    strip_ = new QWidget(this);
+    strip_->setObjectName("jobStrip");
+    strip_->setAutoFillBackground(true);
+    QPalette stripColours = strip_->palette();
+    stripColours.setColor(QPalette::Window, QColor(255, 244, 206));
+    strip_->setPalette(stripColours);
+    auto* stripLayout = new QHBoxLayout(strip_);
+    stripLayout->setContentsMargins(8, 2, 8, 2);
+    stripLabel_ = new QLabel(strip_);
+    stripLabel_->setObjectName("jobStripText");
+    stripCancel_ = new QPushButton(QStringLiteral("取消操作"), strip_);
+    stripCancel_->setObjectName("jobStripCancel");
+    stripCancel_->setAutoDefault(false);
+    connect(stripCancel_, &QPushButton::clicked, this, [this] { engine_->CancelJobs(); });
+    stripLayout->addWidget(stripLabel_, 1);
+    stripLayout->addWidget(stripCancel_);
+    strip_->hide();
+    layout->addWidget(strip_);
+    scroller_ = new QScrollArea(this);
+    scroller_->setObjectName("pageScroller");
+    scroller_->setFrameShape(QFrame::NoFrame);
+    scroller_->setWidgetResizable(false);
+    auto* host = new QWidget;
+    host->setFixedSize(kPageWidth, kPageHeight);
+    scroller_->setWidget(host);
+    layout->addWidget(scroller_, 1);
+    configPages_ = new CDeviceConfigDlg(*engine_, devices, host);
+    controlPages_ = new CSystemControlDlg(*engine_, devices, host);
+    dataSendPage_ = new CGPRSDataDlg(*engine_, devices, host);
     engine_->SetVersionView(&controlPages_->Mp3Page());
     engine_->SetUpgradeForm(&controlPages_->UpgradePage());
     launcher_ = std::make_unique<GroupLauncher>(*engine_, devices);
@@ -75,6 +110,20 @@ void CPelmoraView::ShowPage(Page page) {
     visible_ = page;
     for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
         pages_[i]->setVisible(i == static_cast<int>(page));
+    if (strip_ != nullptr)
+        ShowJobState(shownJob_, shownWaiting_, std::chrono::steady_clock::now());
+}
+
+void CPelmoraView::ShowJobState(const std::optional<RunningJob>& running, std::size_t waiting,
+                                std::chrono::steady_clock::time_point now) {
+    shownJob_ = running;
+    shownWaiting_ = waiting;
+    const bool ours = running && PageOfKind(running->kind) == static_cast<int>(visible_);
+    if (ours) {
+        stripLabel_->setText(JobPaneText(running, waiting, now));
+        stripCancel_->setEnabled(!running->cancelling || waiting > 0);
+    }
+    if (strip_->isHidden() == ours) strip_->setVisible(ours);
 }
 
 void CPelmoraView::PostLog(std::string line) {

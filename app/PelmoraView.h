@@ -6,8 +6,14 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+
+class QLabel;
+class QPushButton;
+class QScrollArea;
 
 #include "CommandEngine.h"
 #include "EngineUi.h"
@@ -32,6 +38,15 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
     // Starts the command worker; false (after telling the operator) if it cannot.
     bool InitialUpdate();
     void ShowPage(Page page);
+    // The strip above the pages shows the running job while it is one the
+    // visible page queued, with a button that cancels it and what waits.
+    void ShowJobState(const std::optional<RunningJob>& running, std::size_t waiting,
+                      std::chrono::steady_clock::time_point now);
+    QWidget* JobStrip() const { return strip_; }
+    QLabel* JobStripLabel() const { return stripLabel_; }
+    QPushButton* JobStripCancel() const { return stripCancel_; }
+    // The pages keep their size and scroll when the pane is smaller.
+    QScrollArea* PageScroller() const { return scroller_; }
     Page VisiblePage() const { return visible_; }
     QWidget* PageWidget(Page page) const { return pages_[static_cast<int>(page)]; }
     CommandEngine& Engine() { return *engine_; }
@@ -60,6 +75,12 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
   private:
     LogRelay& log_;
     std::array<QWidget*, 3> pages_{};
+    QWidget* strip_ = nullptr;
+    QLabel* stripLabel_ = nullptr;
+    QPushButton* stripCancel_ = nullptr;
+    QScrollArea* scroller_ = nullptr;
+    std::optional<RunningJob> shownJob_;
+    std::size_t shownWaiting_ = 0;
     Page visible_ = Page::Configuration;
     std::unique_ptr<CommandEngine> engine_;
     std::unique_ptr<GroupLauncher> launcher_;

@@ -5,29 +5,61 @@
 namespace pelmora {
 
 namespace {
-constexpr char kValueName[] = "Pelmora";
+// The port's value name in the registry key of the Windows program.
+constexpr char kRegistryValueName[] = "Pelmora";
+// The port's key in the program's own file.
+constexpr char kPortKey[] = "service/port";
+constexpr char kWindowGroup[] = "window/";
 
-std::unique_ptr<QSettings> NativeStore() {
-#ifdef Q_OS_WIN
-    return std::make_unique<QSettings>("HKEY_CURRENT_USER\\Software\\Microsoft",
-                                       QSettings::NativeFormat);
-#else
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Microsoft");
-#endif
+int PortValue(const QSettings& store, const QString& key, bool& ok) {
+    ok = false;
+    if (!store.contains(key)) return 0;
+    return store.value(key).toInt(&ok);
 }
 }  // namespace
 
-ServiceSettings::ServiceSettings() : store_(NativeStore()) {}
+ServiceSettings::ServiceSettings() {
+#ifdef Q_OS_WIN
+    store_ = std::make_unique<QSettings>("HKEY_CURRENT_USER\\Software\\Microsoft",
+                                         QSettings::NativeFormat);
+    window_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Pelmora",
+                                          "Pelmora");
+    portKey_ = kRegistryValueName;
+#else
+    store_ = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Pelmora",
+                                         "Pelmora");
+    portKey_ = kPortKey;
+    QSettings legacy(QSettings::NativeFormat, QSettings::UserScope, "Microsoft");
+    MigrateFrom(legacy);
+#endif
+}
 
 ServiceSettings::ServiceSettings(const QString& iniFile)
-    : store_(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)) {}
+    : store_(std::make_unique<QSettings>(iniFile, QSettings::IniFormat)), portKey_(kPortKey) {}
+
+ServiceSettings::ServiceSettings(const QString& iniFile, const QString& legacyIniFile)
+    : ServiceSettings(iniFile) {
+    QSettings legacy(legacyIniFile, QSettings::IniFormat);
+    MigrateFrom(legacy);
+}
 
 ServiceSettings::~ServiceSettings() = default;
 
+void ServiceSettings::MigrateFrom(QSettings& legacy) {
+    // Once: a port already in the program's own file wins, and the old
+    // value is taken out of the old file when it has been moved.
+    if (store_->contains(portKey_) || !legacy.contains(kRegistryValueName)) return;
+    store_->setValue(portKey_, legacy.value(kRegistryValueName));
+    store_->sync();
+    if (store_->status() != QSettings::NoError) return;  // keep the old one
+    legacy.remove(kRegistryValueName);
+    legacy.sync();
+}
+
 void ServiceSettings::Load() {
     bool ok = false;
-    const int stored = store_->value(kValueName).toInt(&ok);
-    if (ok && store_->contains(kValueName)) {
+    const int stored = PortValue(*store_, portKey_, ok);
+    if (ok) {
         port = stored;
     } else {
         port = kDefaultPort;
@@ -38,8 +70,27 @@ void ServiceSettings::Load() {
 }
 
 void ServiceSettings::StorePort(int value) {
-    store_->setValue(kValueName, value);
+    store_->setValue(portKey_, value);
     store_->sync();
+}
+
+QByteArray ServiceSettings::WindowState(const QString& name) const {
+    const QSettings& store = window_ ? *window_ : *store_;
+    return store.value(kWindowGroup + name).toByteArray();
+}
+
+void ServiceSettings::StoreWindowState(const QString& name, const QByteArray& value) {
+    QSettings& store = window_ ? *window_ : *store_;
+    store.setValue(kWindowGroup + name, value);
+}
+
+void ServiceSettings::Sync() {
+    store_->sync();
+    if (window_) window_->sync();
+}
+
+QString ServiceSettings::Location() const {
+    return store_->fileName();
 }
 
 }  // namespace pelmora

@@ -1,7 +1,9 @@
 // The service settings: the port, kept between runs, and the poll and offline
-// times, which last for the run only.
+// times, which last for the run only; beside them the window's remembered
+// state (geometry, splitters, column widths).
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -16,23 +18,42 @@ inline constexpr int kDefaultOfflineSeconds = 120;
 
 class ServiceSettings final {
   public:
-    // The port lives under the value "Pelmora" of the key "Software\Microsoft"
-    // in the user's native settings store (the registry on Windows). Tests
-    // pass an INI file instead.
+    // The user's store. On Windows the port lives under the value "Pelmora"
+    // of the key "HKEY_CURRENT_USER\Software\Microsoft", as it always has,
+    // and the window's state under "Software\Pelmora". Elsewhere both live in
+    // the program's own file (~/.config/Pelmora/Pelmora.conf); a port left
+    // in the store of earlier versions (~/.config/Microsoft.conf) is moved
+    // there once.
     ServiceSettings();
+    // One INI file for everything (tests, and a portable setup).
     explicit ServiceSettings(const QString& iniFile);
+    // The program's own file, with the earlier versions' file to move a port
+    // from; for tests.
+    ServiceSettings(const QString& iniFile, const QString& legacyIniFile);
     ~ServiceSettings();
 
     // Reads the port; a missing or unreadable value is written as the default.
     void Load();
     void StorePort(int port);
 
+    // The window's remembered state by name; empty when never stored.
+    QByteArray WindowState(const QString& name) const;
+    void StoreWindowState(const QString& name, const QByteArray& value);
+    void Sync();
+
+    // Where the settings are kept, for the operator's guide and the log.
+    QString Location() const;
+
     int port = kDefaultPort;
     int pollSeconds = kDefaultPollSeconds;
     int offlineSeconds = kDefaultOfflineSeconds;
 
   private:
-    std::unique_ptr<QSettings> store_;
+    void MigrateFrom(QSettings& legacy);
+
+    std::unique_ptr<QSettings> store_;   // the port
+    std::unique_ptr<QSettings> window_;  // the window's state; may be store_'s file
+    QString portKey_;
 };
 
 }  // namespace pelmora

@@ -39,12 +39,8 @@ int ListKindOf(CommandKind kind) {
 }
 
 std::string JobDescription(const CommandJob& job) {
-    const auto kind = static_cast<CommandKind>(job.kind);
-    if (job.group) {
-        return FillLine(text::kJobOfGroup, {JobKindName(kind, true),
-                                            std::to_string(job.group->Counts().total)});
-    }
-    return FillLine(text::kJobOfDevice, {JobKindName(kind, false), DeviceIdText(job.deviceId)});
+    const std::size_t group = job.group ? static_cast<std::size_t>(job.group->Counts().total) : 0;
+    return JobTitle(static_cast<CommandKind>(job.kind), job.deviceId, group);
 }
 
 }  // namespace

@@ -133,6 +133,9 @@ extern const char* const kJobOfGroup;         // kind name, terminals
 // group), for the status bar and the cancel lines; empty for numbers that
 // name no job.
 const char* JobKindName(CommandKind kind, bool group);
+// A job as the cancel lines and the window name it: "参数回读(设备20260001)",
+// or "群发播放内容(共300台设备)" when `groupTerminals` is not zero.
+std::string JobTitle(CommandKind kind, std::uint32_t deviceId, std::size_t groupTerminals);
 
 // Fills the "%s" and "%d" of a line, in order, with the values as they stand.
 std::string FillLine(const char* format, std::initializer_list<std::string> values);

@@ -26,6 +26,8 @@ class CTabSheet final : public QWidget {
 
     int PageCount() const { return static_cast<int>(pages_.size()); }
     int CurrentPage() const { return current_; }
+    // Shows a page as a click on its tab would.
+    void ShowPage(int index) { OnTabClicked(index); }
     QWidget* Page(int index) const;
     int DialogId(int index) const;
     QTabBar* TabBar() const { return bar_; }

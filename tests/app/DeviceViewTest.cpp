@@ -18,7 +18,7 @@ namespace pelmora {
 
 void PrintTo(const CDeviceView::Counts& counts, std::ostream* out) {
     *out << "checked " << counts.checked << ", shown " << counts.shown << ", online "
-         << counts.online << ", total " << counts.total;
+         << counts.online << ", total " << counts.total << ", battery " << counts.battery;
 }
 
 namespace {
@@ -138,6 +138,31 @@ TEST_F(DeviceViewTest, RefreshKeepsTicksAndTheFilter) {
     EXPECT_EQ(view_.CountsLabel()->text().toStdString(), "已选 0 | 显示 0 | 在线 0 / 共 0");
     view_.Refresh({Terminal(0x100, "13800000100", 1), Terminal(0x101, "13900000101", 2)});
     EXPECT_EQ(Shown(), "00000101");
+}
+
+TEST_F(DeviceViewTest, BatteryCountAndRemovingOneOfflineRowKeepTheCountsRight) {
+    view_.Refresh({Terminal(0xa1, "13800000001", 1), Terminal(0xb2, "13800000002", 2),
+                   Terminal(0xc3, "13900000003", 3)});
+    const std::string battery = "\xb1\xb8\xb5\xe7", mains = "\xd6\xf7\xb5\xe7";  // GBK
+    view_.SetPowerText(view_.FindRow(std::string("000000a1")), battery);
+    view_.SetPowerText(view_.FindRow(std::string("000000b2")), battery);
+    view_.SetPowerText(view_.FindRow(std::string("000000b2")), battery);  // no change
+    view_.SetPowerText(view_.FindRow(std::string("000000a1")), mains);
+    EXPECT_EQ(view_.RowCounts().battery, 1);
+
+    // b2 leaves: hidden by the filter and ticked, it still goes whole.
+    view_.Refresh({Terminal(0xa1, "13800000001", 1), Terminal(0xc3, "13900000003", 3)});
+    Tick("000000b2", true);
+    view_.SetFilterText("139");
+    EXPECT_FALSE(view_.RemoveOfflineRow(view_.FindRow(std::string("000000a1"))));  // online
+    EXPECT_TRUE(view_.RemoveOfflineRow(view_.FindRow(std::string("000000b2"))));
+    EXPECT_EQ(view_.RowCounts(), (CDeviceView::Counts{0, 1, 2, 2, 0}));
+    view_.SetFilterText("");
+    EXPECT_EQ(Shown(), "000000a1 000000c3");
+    // The rows after it are still found, and it comes back as a new row.
+    view_.Refresh({Terminal(0xc3, "13900000003", 3), Terminal(0xb2, "13800000002", 2)});
+    EXPECT_EQ(Shown(), "000000a1 000000c3 000000b2");
+    EXPECT_EQ(view_.RowCounts(), (CDeviceView::Counts{0, 3, 2, 3, 0}));
 }
 
 }  // namespace

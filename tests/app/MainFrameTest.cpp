@@ -6,8 +6,10 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -413,6 +415,47 @@ TEST(ServiceSettingsStore, DefaultsArePersistedAndTimesResetEachRun) {
     EXPECT_EQ(second.port, 5003);
     EXPECT_EQ(second.pollSeconds, 5);
     EXPECT_EQ(second.offlineSeconds, 120);
+}
+
+TEST(ServiceSettingsStore, AnEarlierVersionsPortMovesOnceAndABrokenFileFallsBack) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("Pelmora.conf");
+    const QString legacyFile = dir.filePath("Microsoft.conf");
+    {
+        QSettings legacy(legacyFile, QSettings::IniFormat);
+        legacy.setValue("Pelmora", 5007);
+        legacy.setValue("Other", "kept");
+    }
+    {
+        ServiceSettings moved(file, legacyFile);
+        moved.Load();
+        EXPECT_EQ(moved.port, 5007);
+        moved.StoreWindowState("geometry", QByteArray("\x01\x02", 2));
+        moved.Sync();
+    }
+    {
+        QSettings legacy(legacyFile, QSettings::IniFormat);
+        EXPECT_FALSE(legacy.contains("Pelmora"));
+        EXPECT_EQ(legacy.value("Other").toString(), "kept");
+        legacy.setValue("Pelmora", 5010);  // an old copy of the program wrote it again
+    }
+    ServiceSettings again(file, legacyFile);
+    again.Load();
+    EXPECT_EQ(again.port, 5007);
+    EXPECT_EQ(again.WindowState("geometry"), QByteArray("\x01\x02", 2));
+    EXPECT_TRUE(again.WindowState("never").isEmpty());
+
+    // A file that is not settings at all: defaults, and no exception.
+    const QString broken = dir.filePath("broken.conf");
+    {
+        QFile out(broken);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("[service\nport=\xff\xfe\x00garbage\n=\n[[[\n");
+    }
+    ServiceSettings fallback(broken);
+    fallback.Load();
+    EXPECT_EQ(fallback.port, 5001);
+    EXPECT_TRUE(fallback.WindowState("geometry").isEmpty());
 }
 
 TEST(ServerSettingDialog, RefusesOutOfRangeValuesAndKeepsTheOldOnes) {
