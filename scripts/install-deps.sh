@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs every system package the project needs to build, test and run.
 # This is the one list of packages; Debian 12 names.
-# Usage: scripts/install-deps.sh [fuzz] [package-check]
+# Usage: scripts/install-deps.sh [fuzz] [package-check] [windows]
 #   fuzz           also clang and its fuzzing runtime (scripts/fuzz.sh)
 #   package-check  also debootstrap (scripts/package-check.sh)
+#   windows        also the MinGW-w64 cross compilers, Wine and zip
+#                  (scripts/test-windows.sh, scripts/release-windows.sh)
 set -euo pipefail
 
 packages=(
@@ -33,8 +35,18 @@ for extra in "$@"; do
     case "$extra" in
         fuzz) packages+=(clang libclang-rt-14-dev) ;;  # libFuzzer comes with clang 14's runtime
         package-check) packages+=(debootstrap) ;;
+        windows)
+            packages+=(
+                g++-mingw-w64-x86-64-posix  # x64 and x86 compilers with the
+                g++-mingw-w64-i686-posix    # C++ standard library's threads
+                binutils-mingw-w64-x86-64   # objdump, nm and dlltool
+                binutils-mingw-w64-i686
+                wine wine64                 # runs the x64 tests and the example
+                zip
+            )
+            ;;
         *)
-            echo "usage: $0 [fuzz] [package-check]" >&2
+            echo "usage: $0 [fuzz] [package-check] [windows]" >&2
             exit 2
             ;;
     esac
