@@ -190,6 +190,11 @@ int LoadTerminals::ConnectAll(std::chrono::milliseconds timeout) {
 
 std::uint64_t LoadTerminals::Pace(const std::vector<std::uint8_t>& message, double perSecond,
                                   std::chrono::milliseconds duration) {
+    return Pace(std::vector<std::vector<std::uint8_t>>{message}, perSecond, duration);
+}
+
+std::uint64_t LoadTerminals::Pace(const std::vector<std::vector<std::uint8_t>>& messages,
+                                  double perSecond, std::chrono::milliseconds duration) {
     const auto start = Clock::now();
     const auto end = start + duration;
     std::uint64_t attempted = 0;
@@ -202,6 +207,7 @@ std::uint64_t LoadTerminals::Pace(const std::vector<std::uint8_t>& message, doub
             next = (next + 1) % sockets_.size();
             ++attempted;
             // A full socket loses its turn: the message is not sent.
+            const std::vector<std::uint8_t>& message = messages[attempted % messages.size()];
             if (::send(s, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) ++sent;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));

@@ -61,6 +61,9 @@ class LoadTerminals final {
     // second in total, for `duration`. Returns the number of messages sent.
     std::uint64_t Pace(const std::vector<std::uint8_t>& message, double perSecond,
                        std::chrono::milliseconds duration);
+    // The same with several messages, taken in turn.
+    std::uint64_t Pace(const std::vector<std::vector<std::uint8_t>>& messages, double perSecond,
+                       std::chrono::milliseconds duration);
     // Reads until `bytes` have arrived in total or the timeout passes.
     std::uint64_t ReadUntil(std::uint64_t bytes, std::chrono::milliseconds timeout);
     void CloseAll();

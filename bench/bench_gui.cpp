@@ -1,7 +1,8 @@
 // The window's share of the work: start-up to a shown window, the refresh
 // with 10,000 registered terminals (also with a filter set, with every row
 // ticked, and with every row's texts changing), the operator's filter and
-// tick actions on that list, and draining 50,000 queued messages, with the
+// tick actions on that list, draining 50,000 queued messages, and 1,000
+// terminals sending while the window runs on its own timers, with the
 // longest time the window went without serving its events.
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include "LogRelay.h"
 #include "MainFrame.h"
 #include "ServiceSettings.h"
+#include "TerminalSimulator.h"
 
 namespace {
 
@@ -43,6 +45,22 @@ int LoadChild(ChildProcess& parent, int terminals, int perTerminal) {
     const double total = static_cast<double>(terminals) * perTerminal;
     parent.Send(
         load.Pace(message, 20000.0, std::chrono::milliseconds(static_cast<int>(total / 20.0))));
+    parent.Receive();
+    return 0;
+}
+
+// The live load: `terminals` connect, then on request send text and status
+// messages in turn, `perSecond` in all, for `seconds`.
+int LiveChild(ChildProcess& parent, int terminals, double perSecond, int seconds) {
+    const auto port = static_cast<std::uint16_t>(parent.Receive());
+    bench::LoadTerminals load(port, terminals, 0x600000);
+    parent.Send(static_cast<std::uint64_t>(load.ConnectAll(60s)));
+    if (parent.Receive() == kStop) return 0;
+    const std::vector<std::vector<std::uint8_t>> messages = {
+        {'A', 'T', '+', 'O', 'K', '\r', '\n'},
+        dovrik::sim::EscapeStream(
+            dovrik::sim::StatusMessage(0x600000, dovrik::sim::PowerSource::Battery))};
+    parent.Send(load.Pace(messages, perSecond, std::chrono::seconds(seconds)));
     parent.Receive();
     return 0;
 }
@@ -74,6 +92,9 @@ int main(int argc, char** argv) {
     ChildProcess tableLoad([&](ChildProcess& p) { return LoadChild(p, terminals, 0); });
     ChildProcess messageLoad(
         [&](ChildProcess& p) { return LoadChild(p, senders, messages / senders); });
+    constexpr double kLiveRate = 2000.0;
+    constexpr int kLiveSeconds = 10;
+    ChildProcess liveLoad([&](ChildProcess& p) { return LiveChild(p, senders, kLiveRate, kLiveSeconds); });
 
     QElapsedTimer startup;
     startup.start();
@@ -221,6 +242,51 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(drained), drainMs, drained / (drainMs / 1000.0), worstGap);
     messageLoad.Send(kStop);
     messageLoad.Wait();
+    heartbeat.stop();
+    frame->StopService();
+
+    // Live: the window as in the field, with its own refresh (every second
+    // here, a harder pace than the default 5 s), drain and status timers,
+    // while 1,000 terminals send text and status messages, each status
+    // message answered through the sending threads.
+    frame->StartService();
+    frame->RefreshTimer().start(1000);
+    liveLoad.Send(static_cast<std::uint64_t>(settings.port));
+    const auto liveRegistered = liveLoad.Receive();
+    bench::TimeUntil([&] { return DSGetModemCount() >= static_cast<int>(liveRegistered); }, 60s);
+    frame->Refresh();
+    QApplication::processEvents();
+    std::vector<double> gaps;
+    gaps.reserve(20000);
+    sinceBeat.restart();
+    QObject::disconnect(&heartbeat, nullptr, nullptr, nullptr);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        gaps.push_back(Ms(sinceBeat));
+        sinceBeat.restart();
+    });
+    heartbeat.start(1);
+    frame->Log().Flush();
+    const std::uint64_t liveBefore = frame->Log().Delivered();
+    liveLoad.Send(1);
+    QElapsedTimer liveClock;
+    liveClock.start();
+    while (liveClock.elapsed() < (kLiveSeconds + 2) * 1000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    heartbeat.stop();
+    const auto liveSent = liveLoad.Receive();
+    const auto over50 = std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 50.0; });
+    std::sort(gaps.begin(), gaps.end());
+    std::printf(
+        "live: %llu terminals sent %llu messages in %d s (%.0f/s, half of them status messages); "
+        "the window logged %llu lines; ticks of the window thread: %zu, longest %.1f ms, 99.9th "
+        "percentile %.1f ms, over 50 ms: %lld (target: none over 50 ms)\n",
+        static_cast<unsigned long long>(liveRegistered), static_cast<unsigned long long>(liveSent),
+        kLiveSeconds, kLiveRate, static_cast<unsigned long long>(frame->Log().Delivered() - liveBefore),
+        gaps.size(), gaps.empty() ? 0.0 : gaps.back(),
+        gaps.empty() ? 0.0 : gaps[static_cast<std::size_t>(0.999 * (gaps.size() - 1))],
+        static_cast<long long>(over50));
+    liveLoad.Send(kStop);
+    liveLoad.Wait();
     frame.reset();
     DSStopService();
     return 0;
