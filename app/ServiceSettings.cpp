@@ -26,7 +26,7 @@ ServiceSettings::ServiceSettings() {
                                           "Pelmora");
     portKey_ = kRegistryValueName;
 #else
-    store_ = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "Pelmora",
+    store_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Pelmora",
                                          "Pelmora");
     portKey_ = kPortKey;
     QSettings legacy(QSettings::NativeFormat, QSettings::UserScope, "Microsoft");
