@@ -14,6 +14,42 @@ FakeDevices::Row Online(const std::string& id, bool checked) {
     return {checked, id, G("在线"), G("未知")};
 }
 
+// Holds the worker in each poll until the test opens the gate.
+class PollGate {
+  public:
+    EngineTiming Timing() {
+        EngineTiming held;
+        held.sleep = [this](std::chrono::milliseconds) {
+            std::unique_lock guard(lock_);
+            ++polls_;
+            changed_.notify_all();
+            changed_.wait(guard, [this] { return open_; });
+        };
+        return held;
+    }
+    bool WaitForPolls(int count) {
+        std::unique_lock guard(lock_);
+        return changed_.wait_for(guard, 10s, [&] { return polls_ == count; });
+    }
+    void Open() {
+        {
+            std::lock_guard guard(lock_);
+            open_ = true;
+        }
+        changed_.notify_all();
+    }
+    int Polls() {
+        std::lock_guard guard(lock_);
+        return polls_;
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    int polls_ = 0;
+    bool open_ = false;
+};
+
 TEST(DeviceId, ParsesEightHexDigitsAndIgnoresTheRest) {
     std::uint32_t id = 0;
     EXPECT_TRUE(ParseDeviceId("0001e240", id));
@@ -53,56 +89,29 @@ TEST_F(EngineTest, PageContractRefusesWithoutWorkerAndWhileBusy) {
 
     // A terminal that never answers keeps the worker busy: it waits in its
     // first poll until the test lets the poll end.
-    std::mutex gateLock;
-    std::condition_variable gate;
-    int polls = 0;
-    bool open = false;
-    EngineTiming held;
-    held.sleep = [&](std::chrono::milliseconds) {
-        std::unique_lock lock(gateLock);
-        ++polls;
-        gate.notify_all();
-        gate.wait(lock, [&] { return open; });
-    };
-    Build(held);
+    PollGate gate;
+    Build(gate.Timing());
     ASSERT_TRUE(engine_->StartWorker());
     EXPECT_TRUE(engine_->SubmitPageCommand(devices, CommandKind::StopMp3));
     EXPECT_EQ(Log().back(), G("设置停止播放mp3,清等待..."));
-    {
-        std::unique_lock lock(gateLock);
-        ASSERT_TRUE(gate.wait_for(lock, 10s, [&] { return polls == 1; }));
-    }
+    ASSERT_TRUE(gate.WaitForPolls(1));
     EXPECT_TRUE(engine_->Busy());
     EXPECT_FALSE(engine_->SubmitPageCommand(devices, CommandKind::ReadVersion));
     EXPECT_EQ(Log().back(), G("上个操作未完成，请稍后再试\r\n"));
 
     // Stopping ends the job at its next poll, not at its poll limit, unlogged.
     engine_->RequestStop();
-    {
-        std::lock_guard lock(gateLock);
-        open = true;
-    }
-    gate.notify_all();
+    gate.Open();
     ASSERT_TRUE(Eventually([&] { return !engine_->Busy(); }));
     engine_.reset();
-    EXPECT_EQ(polls, 1);
+    EXPECT_EQ(gate.Polls(), 1);
     EXPECT_EQ(Log().back(), G("上个操作未完成，请稍后再试\r\n"));
 }
 
 TEST_F(EngineTest, CancelDropsWaitingJobsAndEndsTheRunningOneAtItsNextPoll) {
     // The running job waits in its first poll until the test opens the gate.
-    std::mutex gateLock;
-    std::condition_variable gate;
-    int polls = 0;
-    bool open = false;
-    EngineTiming held;
-    held.sleep = [&](std::chrono::milliseconds) {
-        std::unique_lock lock(gateLock);
-        ++polls;
-        gate.notify_all();
-        gate.wait(lock, [&] { return open; });
-    };
-    Build(held);
+    PollGate gate;
+    Build(gate.Timing());
     ASSERT_TRUE(engine_->StartWorker());
     EXPECT_FALSE(engine_->Running());
     const auto queue = [&](CommandKind kind) {
@@ -112,10 +121,7 @@ TEST_F(EngineTest, CancelDropsWaitingJobsAndEndsTheRunningOneAtItsNextPoll) {
         ASSERT_TRUE(engine_->EnqueueCommand(std::move(job)));
     };
     queue(CommandKind::StopMp3);
-    {
-        std::unique_lock lock(gateLock);
-        ASSERT_TRUE(gate.wait_for(lock, 10s, [&] { return polls == 1; }));
-    }
+    ASSERT_TRUE(gate.WaitForPolls(1));
     queue(CommandKind::ReadSettings);
     queue(CommandKind::RestartDevice);
     const auto running = engine_->Running();
@@ -127,14 +133,10 @@ TEST_F(EngineTest, CancelDropsWaitingJobsAndEndsTheRunningOneAtItsNextPoll) {
 
     EXPECT_EQ(engine_->CancelJobs(), 3u);
     EXPECT_EQ(engine_->WaitingCount(), 0u);
-    {
-        std::lock_guard lock(gateLock);
-        open = true;
-    }
-    gate.notify_all();
+    gate.Open();
     ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
     EXPECT_FALSE(engine_->Running());
-    EXPECT_EQ(polls, 1);
+    EXPECT_EQ(gate.Polls(), 1);
     EXPECT_EQ(Sent().size(), 1u);  // the waiting jobs sent nothing
     EXPECT_EQ(Log(), (std::vector<std::string>{G("参数回读(设备0001e240)已取消,未发送"),
                                                G("设备重启(设备0001e240)已取消,未发送"),
