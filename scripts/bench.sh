@@ -51,7 +51,7 @@ run "Group jobs" "play content < 1024 bytes to 1,000 terminals < 3 s, to 10,000 
     "$bin/bench_group"
 run "Group job from the window" "10,000 terminals: the window thread never stalls over 50 ms" \
     "$bin/bench_group_window"
-run "Window" "start-up < 1 s; refresh of 10,000 terminals <= 50 ms; 50,000 messages drained at >= 20,000/s with no tick over 50 ms" \
+run "Window" "start-up < 1 s; refresh of 10,000 terminals <= 50 ms; 50,000 messages drained at >= 20,000/s with no tick over 50 ms; no tick over 50 ms while 1,000 terminals send" \
     "$bin/bench_gui"
 run "Configuration pages" "fill of grid and lists < 30 ms; a save adds nothing beyond answers and polls" "$bin/bench_config"
 run "Stop and start under load" "100 cycles with 1,000 terminals reconnecting at once: no crash, no leak, no stuck thread" \
