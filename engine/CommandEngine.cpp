@@ -247,11 +247,15 @@ void CommandEngine::CommandWorker() {
             running_ = DescribeRunning(*job);
             runningGroup_ = job->group;
         }
+        cancelSeen_ = false;
         ExecuteCommand(*job);
+        // Said only when the cancel ended something: a job that finished
+        // before it looked again keeps its own last line. A group job's
+        // summary counts its cancelled terminals itself.
         bool cancelled = false;
         {
             std::lock_guard guard(queueLock_);
-            cancelled = running_ && running_->cancelling;
+            cancelled = !job->group && cancelSeen_;
             running_.reset();
             runningGroup_.reset();
             cancelRequested_ = false;
@@ -277,14 +281,17 @@ RunningJob CommandEngine::DescribeRunning(const CommandJob& job) const {
 }
 
 bool CommandEngine::Pause(std::chrono::milliseconds interval) {
-    if (stopRequested_ || cancelRequested_) return false;
-    if (timing_.sleep) {
-        timing_.sleep(interval);
-    } else {
-        std::unique_lock lock(queueLock_);
-        wake_.wait_for(lock, interval, [this] { return stopping_ || cancelRequested_; });
+    if (!stopRequested_ && !cancelRequested_) {
+        if (timing_.sleep) {
+            timing_.sleep(interval);
+        } else {
+            std::unique_lock lock(queueLock_);
+            wake_.wait_for(lock, interval, [this] { return stopping_ || cancelRequested_; });
+        }
     }
-    return !stopRequested_ && !cancelRequested_;
+    if (stopRequested_) return false;
+    if (cancelRequested_) cancelSeen_ = true;
+    return !cancelSeen_;
 }
 
 bool CommandEngine::SendBytes(std::uint32_t deviceId, const std::uint8_t* data,

@@ -152,7 +152,7 @@ class CommandEngine {
     // running job was cancelled.
     bool Pause(std::chrono::milliseconds interval);
     // The running job was cancelled (not merely stopped with the engine).
-    bool Cancelled() const { return cancelRequested_.load() && !stopRequested_.load(); }
+    bool Cancelled() const { return cancelSeen_ && !stopRequested_.load(); }
 
     const EngineTiming& Timing() const { return timing_; }
     ISettingsGrid* Grid() const { return grid_; }
@@ -189,6 +189,7 @@ class CommandEngine {
     std::atomic<bool> stopRequested_{false};         // read by the worker between polls
     std::atomic<bool> busy_{false};                  // written by the worker only
     std::atomic<bool> cancelRequested_{false};       // set under queueLock_
+    bool cancelSeen_ = false;                        // worker only: a poll ended by the cancel
     std::optional<RunningJob> running_;              // guarded by queueLock_
     std::shared_ptr<GroupJob> runningGroup_;         // guarded by queueLock_
     std::thread worker_;
