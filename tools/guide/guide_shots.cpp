@@ -1,0 +1,561 @@
+// pelmora-guide-shots: the pictures of the operator's guide (docs/guide),
+// taken from the real main window while simulated terminals answer it over
+// loopback, all in this one process. Each step does what the operator does:
+// ticks rows, presses the window's own buttons and menu commands, answers
+// the confirmations; then the window is saved as a PNG under a fixed name.
+//
+//   pelmora-guide-shots OUTDIR                    every picture of the guide
+//   pelmora-guide-shots --window-only NAME OUTDIR  one full-window picture
+//
+// --size WxH sets the window's logical size (default 1366x768). A step that
+// does not finish within its limit ends the program with its name and exit
+// status 1.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDialog>
+#include <QDir>
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "AddPhoneDlg.h"
+#include "BaseConfig.h"
+#include "CmdDataObj.h"
+#include "DeviceConfigDlg.h"
+#include "DeviceView.h"
+#include "Dovrik.h"
+#include "GprsDataDlg.h"
+#include "GroupJobPanel.h"
+#include "LeftView.h"
+#include "ListCtrlEx.h"
+#include "LogRelay.h"
+#include "MainFrame.h"
+#include "Mp3Control.h"
+#include "NumberListPage.h"
+#include "PelmoraView.h"
+#include "QtChinese.h"
+#include "ReportCtrl.h"
+#include "ServiceSettings.h"
+#include "SystemControlDlg.h"
+#include "TabSheet.h"
+#include "TerminalSimulator.h"
+#include "UpgradeControl.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using pelmora::CMainFrame;
+using pelmora::CPelmoraView;
+
+struct StepFailed : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The terminals the operator works with by name; a fleet follows them.
+constexpr std::uint32_t kFirstNamed = 0x20260001;
+constexpr int kNamed = 5;
+constexpr std::uint32_t kFirstFleet = 0x20261001;
+constexpr std::size_t kFleet = 30;
+constexpr auto kStepLimit = 60s;
+
+// The usual service port when it is free, so the pictures show it.
+std::uint16_t ServicePort() {
+    asio::io_context io;
+    asio::error_code error;
+    asio::ip::tcp::acceptor probe(io);
+    const asio::ip::tcp::endpoint usual(asio::ip::address_v4::loopback(), pelmora::kDefaultPort);
+    probe.open(usual.protocol(), error);
+    if (!error) probe.bind(usual, error);
+    if (!error) return pelmora::kDefaultPort;
+    asio::ip::tcp::acceptor any(io, {asio::ip::address_v4::loopback(), 0});
+    return any.local_endpoint().port();
+}
+
+template <typename T>
+T* Child(QObject* root, const char* name) {
+    T* child = root->findChild<T*>(QString::fromLatin1(name));
+    if (child == nullptr) throw StepFailed(std::string("the window has no control ") + name);
+    return child;
+}
+
+class GuideShots {
+  public:
+    GuideShots(QString outDir, QSize windowSize)
+        : outDir_(std::move(outDir)), windowSize_(windowSize) {
+        if (!work_.isValid()) throw StepFailed("no temporary folder");
+        // The log files, the settings and the exported CSV stay in the
+        // temporary folder; the log shows the CSV's name only.
+        qputenv("PELMORA_LOG_DIR", work_.filePath("logs").toUtf8());
+        QDir::setCurrent(work_.path());
+        settings_ = std::make_unique<pelmora::ServiceSettings>(work_.filePath("Pelmora.conf"));
+        settings_->Load();
+        settings_->port = ServicePort();
+        CMainFrame::Options options;
+        options.settings = settings_.get();
+        // Replies are looked for every 100 ms; the limits stay the service's.
+        options.engineTiming.textPollInterval = 100ms;
+        options.engineTiming.textPolls = 600;
+        // Nothing in these steps should make the window tell the operator
+        // something; what it says fails the step.
+        options.inform = [this](const QString& text, const QString&) { told_ = text; };
+        options.confirm = [this](const QString& text, const QString& caption) {
+            return Confirm(text, caption);
+        };
+        frame_ = std::make_unique<CMainFrame>(options);
+        frame_->show();
+        frame_->resize(windowSize_);
+        Settle(300ms);
+    }
+    void ThrowIfFailed() const {
+        if (!failure_.empty()) throw StepFailed(failure_);
+    }
+    ~GuideShots() {
+        sim_.reset();
+        frame_.reset();
+        DSStopService();
+    }
+
+    // 1: the service settings, then the service started as F5 does.
+    void StartService(bool pictures) {
+        if (pictures) ShotOfModalDialog("01-service-settings.png", [&] { frame_->OpenSettings(); });
+        // Silent terminals stay listed while the pictures are taken.
+        settings_->offlineSeconds = 600;
+        frame_->Action(CMainFrame::kStartService)->trigger();
+        if (!frame_->Running())
+            throw StepFailed("the service did not start on port " +
+                             std::to_string(settings_->port));
+    }
+
+    // Five named terminals (one on battery, one that leaves) and a fleet of
+    // which some refuse and some stay silent.
+    void ConnectTerminals() {
+        dovrik::sim::TerminalSimulator::Options options;
+        options.port = static_cast<std::uint16_t>(settings_->port);
+        sim_ = std::make_unique<dovrik::sim::TerminalSimulator>(options);
+        // One at a time, so that the named terminals head the list in order.
+        for (int i = 0; i < kNamed; ++i) {
+            dovrik::sim::TerminalSpec spec;
+            spec.deviceId = kFirstNamed + static_cast<std::uint32_t>(i);
+            spec.simNumber = "1390755000" + std::to_string(i + 1);
+            spec.address = {10, 64, 12, static_cast<std::uint8_t>(21 + i)};
+            // Its report names it as its row does.
+            pelmora::AlarmSettings settings = dovrik::sim::DefaultTerminalSettings();
+            settings.dtu.modemId =
+                QStringLiteral("%1").arg(spec.deviceId, 8, 16, QChar(u'0')).toStdString();
+            settings.dtu.modemPhoneNumber = spec.simNumber;
+            sim_->MakeStateful(sim_->Add(spec), {}, settings);
+            Wait("a terminal registers", [&] { return DSGetModemCount() == i + 1; });
+            frame_->Refresh();
+        }
+        dovrik::sim::FleetPlan plan;
+        plan.count = kFleet;
+        plan.firstId = kFirstFleet;
+        plan.answerDelay = 50ms;
+        plan.refusingShare = 0.1;
+        plan.silentShare = 0.1;
+        fleet_ = sim_->AddFleet(plan);
+        const int all = kNamed + static_cast<int>(kFleet);
+        Wait("all terminals register", [&] { return DSGetModemCount() == all; });
+        frame_->Refresh();
+        // The last named terminal leaves: its row stays, offline.
+        sim_->Close(kNamed - 1);
+        Wait("a terminal leaves", [&] { return DSGetModemCount() == all - 1; });
+        frame_->Refresh();
+        sim_->SendStatus(0, dovrik::sim::PowerSource::Mains);
+        sim_->SendStatus(2, dovrik::sim::PowerSource::Battery);
+        Wait("the status messages are logged",
+             [&] { return LogText().contains(QStringLiteral("[状态 备电]")); });
+        frame_->UpdateStatus();
+    }
+
+    // 2: the filter, the tick buttons, the counts and a row's menu.
+    void DeviceList() {
+        WindowPicture("01-service-running.png");
+        frame_->Action(CMainFrame::kFindDevice)->trigger();
+        Devices().FilterBox()->setText(QStringLiteral("2026000"));
+        Child<QPushButton>(&Devices(), "checkOnlineShown")->click();
+        Settle(200ms);
+        Save("02-device-list.png",
+             Devices().grab(QRect(0, 0, pelmora::CDeviceView::kListWidth, Devices().height())));
+        QMenu* menu = Devices().RowMenu(Row(0));
+        menu->popup(Devices().List()->viewport()->mapToGlobal(QPoint(120, 12)));
+        SaveWithPopup("02-row-menu.png", menu, QRect(QPoint(0, 0), QSize(900, 320)));
+        menu->close();
+    }
+
+    // 3: read back the ticked terminal's settings and edit one.
+    void ReadBack() {
+        TickOnly(0);
+        View().ShowPage(CPelmoraView::Page::Configuration);
+        Child<QPushButton>(&Config().BaseConfig(), "button1005")->click();
+        WaitIdle("the read-back");
+        Wait("the pages show the read-back",
+             [&] { return View().Engine().PagesHold(kFirstNamed); });
+        Settle(200ms);
+    }
+    void WindowPicture(const QString& name) {
+        frame_->UpdateStatus();
+        Settle(200ms);
+        Save(name, frame_->grab());
+    }
+    void EditAndSave() {
+        pelmora::CListCtrlEx* grid = Config().BaseConfig().Grid();
+        const int row = GridRow(grid, QStringLiteral("短信预警播报次数:"));
+        grid->DisplayEditor(row, 1);
+        Config().BaseConfig().DefaultEditor()->setText(QStringLiteral("5"));
+        Settle(100ms);
+        WindowPicture("03-read-back.png");
+        grid->HideEditor(true);
+        Child<QPushButton>(&Config().BaseConfig(), "button1004")->click();
+        WaitIdle("the save");
+        if (sim_->Settings(0).smsPlayNumber != 5)
+            throw StepFailed("the save did not reach the terminal");
+        SaveMenu("03-view-menu.png", QStringLiteral("视图(&V)"));
+    }
+
+    // 4: a number added to the admin list.
+    void NumberLists() {
+        Config().Tabs().ShowPage(1);
+        pelmora::CNumberListPage* admin = Config().NumberPage(1);
+        admin->SetConfirm([](const QString&, const QString&) { return true; });
+        admin->SetNumberEntry([this](pelmora::CAddPhoneDlg& dialog) {
+            dialog.Edit()->setText(QStringLiteral("13905550199"));
+            dialog.show();
+            Settle(200ms);
+            Save("04-add-number.png", dialog.grab());
+            return dialog.TryAccept();
+        });
+        const int before = admin->List()->RowCount();
+        admin->OnAddNumber();
+        WaitIdle("the number add");
+        Wait("the number is listed", [&] { return admin->List()->RowCount() == before + 1; });
+        // The whole page: its buttons stand at the right edge, which a
+        // narrow window shows only when scrolled to.
+        Settle(200ms);
+        Save("04-number-lists.png",
+             View().PageWidget(CPelmoraView::Page::Configuration)->grab(QRect(0, 0, 1200, 240)));
+    }
+
+    // 5: MP3 play and stop, the versions, the upgrade parameters, the menu
+    // with the restart.
+    void RemoteControl() {
+        Child<QPushButton>(frame_->LeftView(), "controlButton")->click();
+        Control().Tabs().ShowPage(0);
+        pelmora::CMp3Control& mp3 = Control().Mp3Page();
+        mp3.TitleList()->setCurrentIndex(std::min(2, mp3.TitleList()->count() - 1));
+        mp3.PlayButton()->click();
+        WaitIdle("MP3 play");
+        mp3.QueryButton()->click();
+        WaitIdle("the version query");
+        Wait("the versions are shown", [&] { return !mp3.SoftwareVersionBox()->text().isEmpty(); });
+        WindowPicture("05-mp3-versions.png");
+
+        Control().Tabs().ShowPage(1);
+        pelmora::CUpgradeControl& upgrade = Control().UpgradePage();
+        upgrade.ServerAddress()->setText(QStringLiteral("218.5.77.20"));
+        upgrade.Version()->setText(QStringLiteral("V1.2.1"));
+        for (QComboBox* list : upgrade.findChildren<QComboBox*>())
+            if (list->currentIndex() < 0) list->setCurrentIndex(0);
+        upgrade.SetPasswordEntry(
+            [] { return std::optional<QString>(QStringLiteral("tarnpiked")); });
+        upgrade.SetButton()->click();
+        WaitIdle("the upgrade parameters");
+        WindowPicture("05-upgrade.png");
+        SaveMenu("05-device-menu.png", QStringLiteral("设备管理(&E)"));
+    }
+
+    // 6: a text the ticked terminal broadcasts.
+    void PlayContent() {
+        Child<QPushButton>(frame_->LeftView(), "dataSendButton")->click();
+        DataSend().Content()->setPlainText(QStringLiteral("山洪预警：请沿河群众立即向高处转移。"));
+        DataSend().SendButton()->click();
+        WaitIdle("the play content");
+        // The whole page: its buttons stand at the bottom right, which a
+        // small window shows only when scrolled to.
+        Settle(200ms);
+        Save("06-play-content.png", View().PageWidget(CPelmoraView::Page::DataSend)->grab());
+    }
+
+    // 8: a version query the terminal never answers, shown while it runs,
+    // then cancelled with Ctrl+. (the menu command).
+    void RunningJobAndCancel() {
+        dovrik::sim::TerminalScript mute;
+        mute.frameResults[pelmora::kVersionRequest] = std::nullopt;
+        sim_->SetScript(1, mute);
+        TickOnly(1);
+        Child<QPushButton>(frame_->LeftView(), "controlButton")->click();
+        Control().Tabs().ShowPage(0);
+        Control().Mp3Page().SoftwareVersionBox()->clear();
+        Control().Mp3Page().BootVersionBox()->clear();
+        Control().Mp3Page().QueryButton()->click();
+        Wait("the query runs", [&] { return View().Engine().Running().has_value(); });
+        Settle(2200ms);
+        WindowPicture("08-job-strip.png");
+        frame_->Action(CMainFrame::kCancelJobs)->trigger();
+        WaitIdle("the cancel");
+        sim_->SetScript(1, {});
+    }
+
+    // 7: a warning to every listed terminal, the panel live and finished.
+    void GroupWarning() {
+        Devices().FilterBox()->clear();
+        Child<QPushButton>(&Devices(), "checkShown")->click();
+        frame_->findChild<QAction*>(QStringLiteral("viewPage2"))->trigger();
+        DataSend().Content()->setPlainText(
+            QStringLiteral("台风红色预警：今晚有强台风登陆，请立即转移到安全地带。"));
+        confirmShot_ = "07-group-confirm.png";
+        DataSend().GroupSendButton()->click();
+        if (!confirmShot_.isEmpty()) throw StepFailed("the group send asked nothing");
+        pelmora::CGroupJobPanel& panel = *frame_->GroupPanel();
+        // Answering and refusing terminals are done; the silent ones wait.
+        const QString waiting = QStringLiteral("进行中 %1").arg(fleet_.silent.size());
+        Wait("the answers of the group", [&] {
+            panel.Update();
+            return panel.CountsText().contains(waiting);
+        });
+        Settle(300ms);
+        Save("07-group-panel.png", frame_->GroupDock()->grab());
+        WindowPicture("07-group-window.png");
+        panel.CancelButton()->click();
+        Wait("the group job ends", [&] {
+            panel.Update();
+            return panel.CountsText().contains(QStringLiteral("已完成"));
+        });
+        WaitIdle("the group job");
+        panel.SetAskFileName([] { return QStringLiteral("group-outcomes.csv"); });
+        panel.ExportButton()->click();
+        Settle(300ms);
+        Save("07-group-done.png", frame_->GroupDock()->grab());
+    }
+
+    // 9: the log pane with the terminals' status messages.
+    void LogPane() {
+        sim_->SendStatus(0, dovrik::sim::PowerSource::Mains);
+        sim_->SendStatus(2, dovrik::sim::PowerSource::Battery);
+        const int lines = LogText().count(QStringLiteral("[状态"));
+        Wait("the status messages are logged",
+             [&] { return LogText().count(QStringLiteral("[状态")) >= lines + 2; });
+        Settle(200ms);
+        Save("09-log.png", frame_->LeftView()->grab());
+    }
+
+  private:
+    pelmora::CDeviceView& Devices() { return *frame_->DeviceView(); }
+    CPelmoraView& View() { return *frame_->CommandView(); }
+    pelmora::CDeviceConfigDlg& Config() { return View().ConfigPages(); }
+    pelmora::CSystemControlDlg& Control() { return View().ControlPages(); }
+    pelmora::CGPRSDataDlg& DataSend() { return View().DataSendPage(); }
+
+    // The row of the named terminal `index`.
+    int Row(int index) {
+        const int row = Devices().FindRow(QStringLiteral("%1").arg(
+            kFirstNamed + static_cast<std::uint32_t>(index), 8, 16, QChar(u'0')));
+        if (row < 0) throw StepFailed("a named terminal is not listed");
+        return row;
+    }
+    void TickOnly(int index) {
+        Devices().UncheckAll();
+        Devices().List()->SetChecked(Row(index), true);
+    }
+
+    QString LogText() {
+        frame_->Log().Flush();
+        return frame_->LeftView()->LogText();
+    }
+
+    static int GridRow(pelmora::CListCtrlEx* grid, const QString& label) {
+        for (int row = 0; row < grid->RowCount(); ++row)
+            if (grid->ItemText(row, 0) == label) return row;
+        throw StepFailed("the settings grid has no row " + label.toStdString());
+    }
+
+    // Runs the window's events until the condition holds.
+    void Wait(const char* what, const std::function<bool()>& condition,
+              std::chrono::milliseconds limit = kStepLimit) {
+        ThrowIfFailed();
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                throw StepFailed(std::string(what) + ": not done within " +
+                                 std::to_string(limit.count() / 1000) + " s");
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    void WaitIdle(const char* what) {
+        Wait(what, [&] { return View().Engine().Idle(); });
+        frame_->Log().Flush();
+        Settle(100ms);
+        if (!told_.isEmpty())
+            throw StepFailed(std::string(what) + ": the window said \"" + told_.toStdString() +
+                             "\"");
+    }
+    // Runs the window's events for a while: timers, layout, drawing.
+    static void Settle(std::chrono::milliseconds time) {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (std::chrono::steady_clock::now() < end) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    // Also called from the window's own handlers, through which nothing may
+    // be thrown: a failure is kept and thrown by the next wait or check.
+    void Save(const QString& name, const QPixmap& picture) {
+        const QString path = QDir(outDir_).filePath(name);
+        if (picture.isNull() || !picture.save(path, "PNG")) {
+            if (failure_.empty()) failure_ = "could not save " + path.toStdString();
+            return;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    // A part of the window with a popup drawn where it stands.
+    void SaveWithPopup(const QString& name, QWidget* popup, QRect region) {
+        Settle(300ms);
+        QPixmap picture = frame_->grab(region);
+        QPainter painter(&picture);
+        const QPoint at = popup->mapToGlobal(QPoint(0, 0)) - frame_->mapToGlobal(region.topLeft());
+        painter.drawPixmap(at, popup->grab());
+        painter.end();
+        Save(name, picture);
+    }
+    // A menu of the menu bar, open.
+    void SaveMenu(const QString& name, const QString& title) {
+        for (QAction* action : frame_->menuBar()->actions()) {
+            if (action->text() != title || action->menu() == nullptr) continue;
+            QMenu* menu = action->menu();
+            const QRect item = frame_->menuBar()->actionGeometry(action);
+            menu->popup(frame_->menuBar()->mapToGlobal(item.bottomLeft()));
+            SaveWithPopup(name, menu, QRect(0, 0, 560, 300));
+            menu->close();
+            return;
+        }
+        throw StepFailed("the menu bar has no menu " + title.toStdString());
+    }
+    // The dialog `open` shows modally, saved and closed.
+    void ShotOfModalDialog(const QString& name, const std::function<void()>& open) {
+        bool saved = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr || saved) return;
+            saved = true;
+            Settle(200ms);
+            Save(name, dialog->grab());
+            dialog->reject();
+        });
+        poll.start(50);
+        open();
+        if (!saved) throw StepFailed("no dialog for " + name.toStdString());
+        ThrowIfFailed();
+    }
+    // The confirmation as the window asks it, saved when a picture is due.
+    bool Confirm(const QString& text, const QString& caption) {
+        if (confirmShot_.isEmpty()) return true;
+        QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Yes | QMessageBox::No,
+                        frame_.get());
+        box.show();
+        Settle(200ms);
+        Save(confirmShot_, box.grab());
+        confirmShot_.clear();
+        return true;
+    }
+
+    QTemporaryDir work_;
+    QString outDir_;
+    QSize windowSize_;
+    std::unique_ptr<pelmora::ServiceSettings> settings_;
+    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<dovrik::sim::TerminalSimulator> sim_;
+    dovrik::sim::Fleet fleet_;
+    QString confirmShot_;  // the next confirmation's picture, if any
+    QString told_;         // the window's last message to the operator
+    std::string failure_;  // the first picture that could not be saved
+};
+
+std::optional<QSize> ParseSize(const QString& text) {
+    const QStringList parts = text.split(u'x');
+    bool wide = false;
+    bool high = false;
+    if (parts.size() != 2) return std::nullopt;
+    const QSize size(parts[0].toInt(&wide), parts[1].toInt(&high));
+    if (!wide || !high || size.width() < 640 || size.height() < 480) return std::nullopt;
+    return size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Pelmora");
+    pelmora::InstallQtChinese(app);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Takes the pictures of the operator's guide.");
+    parser.addHelpOption();
+    const QCommandLineOption windowOnly("window-only", "Save only the full window as <file>.",
+                                        "file");
+    const QCommandLineOption size("size", "The window's logical size.", "WxH", "1366x768");
+    parser.addOptions({windowOnly, size});
+    parser.addPositionalArgument("outdir", "Folder of the pictures.");
+    parser.process(app);
+    const QStringList folders = parser.positionalArguments();
+    const std::optional<QSize> windowSize = ParseSize(parser.value(size));
+    if (folders.size() != 1 || !windowSize) {
+        std::fprintf(stderr,
+                     "guide-shots: give one output folder and --size as WxH (at least 640x480)\n");
+        return 2;
+    }
+    // Absolute: the program works in a temporary folder.
+    const QString outDir = QDir(folders[0]).absolutePath();
+    if (!QDir().mkpath(outDir)) {
+        std::fprintf(stderr, "guide-shots: cannot create %s\n", qPrintable(outDir));
+        return 1;
+    }
+    try {
+        GuideShots shots(outDir, *windowSize);
+        const bool all = !parser.isSet(windowOnly);
+        shots.StartService(all);
+        shots.ConnectTerminals();
+        if (all) shots.DeviceList();
+        shots.ReadBack();
+        shots.WindowPicture(all ? QStringLiteral("window-%1x%2.png")
+                                      .arg(windowSize->width())
+                                      .arg(windowSize->height())
+                                : parser.value(windowOnly));
+        if (!all) {
+            shots.ThrowIfFailed();
+            return 0;
+        }
+        shots.EditAndSave();
+        shots.NumberLists();
+        shots.RemoteControl();
+        shots.PlayContent();
+        shots.RunningJobAndCancel();
+        shots.GroupWarning();
+        shots.LogPane();
+        shots.ThrowIfFailed();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "guide-shots: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
