@@ -3,12 +3,14 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/LocalTime.h"
+
 namespace pelmora {
 
 FrameTimestamp LocalTimestampNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    ToLocalTime(now, local);
     return {static_cast<std::uint8_t>((local.tm_year + 1900) & 0xFF),
             static_cast<std::uint8_t>(local.tm_mon + 1),
             static_cast<std::uint8_t>(local.tm_mday),

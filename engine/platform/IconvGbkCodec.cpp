@@ -1,4 +1,4 @@
-#include "GbkCodec.h"
+#include "../GbkCodec.h"
 
 #include <iconv.h>
 

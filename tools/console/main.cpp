@@ -12,6 +12,7 @@
 #include "CommandLine.h"
 #include "Dovrik.h"
 #include "TerminalSimulator.h"
+#include "platform/LocalTime.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ Options:
 std::string TimeText(std::uint32_t seconds) {
     const std::time_t t = seconds;
     std::tm local{};
-    localtime_r(&t, &local);
+    pelmora::ToLocalTime(t, local);
     char text[80];
     std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
