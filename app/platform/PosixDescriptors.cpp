@@ -1,13 +1,9 @@
-#include "Descriptors.h"
+#include "../Descriptors.h"
 
-#if defined(__unix__) || defined(__APPLE__)
 #include <dirent.h>
 #include <sys/resource.h>
-#endif
 
 namespace pelmora {
-
-#if defined(__unix__) || defined(__APPLE__)
 
 bool RaiseDescriptorLimit() {
     rlimit limit{};
@@ -32,17 +28,5 @@ std::optional<DescriptorUse> CurrentDescriptorUse() {
     use.limit = limit.rlim_cur == RLIM_INFINITY ? 1L << 30 : static_cast<long>(limit.rlim_cur);
     return use;
 }
-
-#else
-
-bool RaiseDescriptorLimit() {
-    return true;  // no such limit on sockets
-}
-
-std::optional<DescriptorUse> CurrentDescriptorUse() {
-    return std::nullopt;
-}
-
-#endif
 
 }  // namespace pelmora
