@@ -117,13 +117,15 @@ void TerminalSender::Run() {
         // The map may have rehashed meanwhile; the entry itself stayed.
         terminal = &terminals_[deviceId];
         terminal->sending = false;
-        --pending_;
+        // Counted as pending until their outcome is reported, so a flush
+        // returns only after the failure line below.
+        std::size_t finished = 1;
         std::string line;
         std::vector<Message> dropped;
         if (!sent && !skipped) {
             // The rest would meet the same socket: one line for all of it.
             dropped.swap(terminal->queue);
-            pending_ -= dropped.size();
+            finished += dropped.size();
             if (!message.make) {
                 line = WithText(text::kSendFailed, DeviceIdText(deviceId)) + message.what;
                 if (!dropped.empty())
@@ -144,6 +146,7 @@ void TerminalSender::Run() {
             if (!line.empty() && log_) log_(std::move(line));
             lock.lock();
         }
+        pending_ -= finished;
         if (pending_ == 0) {
             fullLogged_ = false;
             drained_.notify_all();
