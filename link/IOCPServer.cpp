@@ -100,9 +100,9 @@ CIOCPServer::StartResult CIOCPServer::Start(std::uint16_t port, std::size_t maxF
 
     asio::error_code error;
     acceptor_.open(tcp::v4(), error);
-    // Lets a restart bind while old connections linger in TIME_WAIT; a port
+    // A restart binds while old connections linger in TIME_WAIT; a port
     // another socket listens on still fails to bind.
-    if (!error) acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error) error = platform::SetListenerBindRule(acceptor_.native_handle());
     if (!error) acceptor_.bind(tcp::endpoint(asio::ip::address_v4::any(), port), error);
     if (!error) acceptor_.listen(kListenBacklog, error);
     if (error) {

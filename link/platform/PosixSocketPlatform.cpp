@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <limits>
 
@@ -12,38 +11,38 @@
 
 namespace dovrik::platform {
 
-namespace {
+namespace detail {
 
-using Clock = std::chrono::steady_clock;
-
-// How often a writer waiting for room looks whether its connection was closed.
-constexpr std::chrono::milliseconds kClosingCheck{100};
-
-}  // namespace
-
-WriteOutcome WriteUntil(NativeSocket socket, const std::uint8_t* data, std::size_t length,
-                        Clock::time_point deadline, const std::atomic<bool>& closing) {
-    std::size_t sent = 0;
-    while (sent < length) {
-        const ssize_t n = ::send(socket, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
+long SendSome(NativeSocket socket, const std::uint8_t* data, std::size_t length) {
+    for (;;) {
+        const ssize_t n = ::send(socket, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) return static_cast<long>(n);
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return WriteOutcome::Failed;
-        if (closing.load()) return WriteOutcome::Closed;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left <= std::chrono::milliseconds::zero()) return WriteOutcome::TimedOut;
-        pollfd p{socket, POLLOUT, 0};
-        ::poll(&p, 1, static_cast<int>(std::min(left, kClosingCheck).count()));
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        return -1;
     }
-    return WriteOutcome::Written;
 }
+
+void WaitWritable(NativeSocket socket, std::chrono::milliseconds limit) {
+    pollfd p{socket, POLLOUT, 0};
+    ::poll(&p, 1, static_cast<int>(limit.count()));
+}
+
+}  // namespace detail
 
 void SetAbortiveClose(NativeSocket socket) {
     const linger option{1, 0};
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
+std::error_code SetListenerBindRule(NativeSocket socket) {
+    // Here address reuse only lets a bind through past connections waiting
+    // out their close; a listening socket still holds its port.
+    const int on = 1;
+    if (::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        return {errno, std::system_category()};
+    }
+    return {};
 }
 
 std::size_t RaiseDescriptorLimit() {

@@ -1,7 +1,9 @@
 // What the link needs of the operating system beyond Asio: a write that gives
-// up at a deadline, the abortive close, and the process's descriptor limit.
-// Each platform has its own twin of the implementation (PosixSocketPlatform.cpp
-// here); nothing else in the link calls the socket layer directly.
+// up at a deadline, the abortive close, the listening port's bind rule and the
+// process's descriptor limit. Each platform has its own twin of the primitives
+// (PosixSocketPlatform.cpp, WinsockSocketPlatform.cpp); the write loop on top
+// of them (SocketWrite.cpp) is the same for both. Nothing else in the link
+// calls the socket layer directly.
 #pragma once
 
 #include <atomic>
@@ -32,12 +34,30 @@ WriteOutcome WriteUntil(NativeSocket socket, const std::uint8_t* data, std::size
 // reset, unsent bytes are dropped) instead of an orderly shutdown.
 void SetAbortiveClose(NativeSocket socket);
 
+// Sets the listening socket's bind rule, before binding: a restart binds the
+// port again although connections of the last run may still wait out their
+// close, yet a port another socket listens on stays refused.
+std::error_code SetListenerBindRule(NativeSocket socket);
+
 // Raises the process's soft limit of open descriptors to its hard limit and
-// returns the soft limit then in force.
+// returns the soft limit then in force (the largest size_t where there is no
+// such limit).
 std::size_t RaiseDescriptorLimit();
 
 // True for an accept that failed because the process or the system has no
 // descriptor left.
 bool IsOutOfDescriptors(const std::error_code& error);
+
+// The two primitives under WriteUntil.
+namespace detail {
+
+// One non-blocking send. The number of bytes taken (more than 0); 0 when the
+// send buffer is full; -1 on a socket error.
+long SendSome(NativeSocket socket, const std::uint8_t* data, std::size_t length);
+
+// Waits at most `limit` for room in the socket's send buffer.
+void WaitWritable(NativeSocket socket, std::chrono::milliseconds limit);
+
+}  // namespace detail
 
 }  // namespace dovrik::platform
