@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <limits>
 
-#include <asio/error_code.hpp>
-
 namespace dovrik::platform {
 
 namespace detail {
@@ -27,6 +25,8 @@ void WaitWritable(NativeSocket socket, std::chrono::milliseconds limit) {
     pollfd p{socket, POLLOUT, 0};
     ::poll(&p, 1, static_cast<int>(limit.count()));
 }
+
+bool IsOutOfDescriptorsCode(int code) { return code == EMFILE || code == ENFILE; }
 
 }  // namespace detail
 
@@ -58,15 +58,6 @@ std::size_t RaiseDescriptorLimit() {
         return std::numeric_limits<std::size_t>::max();
     }
     return static_cast<std::size_t>(limit.rlim_cur);
-}
-
-bool IsOutOfDescriptors(const std::error_code& error) {
-    // Compared by address: this runs when the process may have no descriptor
-    // left, where even a sanitizer's check of a virtual call can fail.
-    const std::error_category* category = &error.category();
-    const bool systemError =
-        category == &asio::system_category() || category == &std::system_category();
-    return systemError && (error.value() == EMFILE || error.value() == ENFILE);
 }
 
 }  // namespace dovrik::platform

@@ -1,8 +1,8 @@
 // What the link needs of the operating system beyond Asio: a write that gives
 // up at a deadline, the abortive close, the listening port's bind rule and the
 // process's descriptor limit. Each platform has its own twin of the primitives
-// (PosixSocketPlatform.cpp, WinsockSocketPlatform.cpp); the write loop on top
-// of them (SocketWrite.cpp) is the same for both. Nothing else in the link
+// (PosixSocketPlatform.cpp, WinsockSocketPlatform.cpp); what is built on them
+// (SocketPlatform.cpp) is the same for both. Nothing else in the link
 // calls the socket layer directly.
 #pragma once
 
@@ -48,7 +48,7 @@ std::size_t RaiseDescriptorLimit();
 // descriptor left.
 bool IsOutOfDescriptors(const std::error_code& error);
 
-// The two primitives under WriteUntil.
+// The primitives under WriteUntil and IsOutOfDescriptors.
 namespace detail {
 
 // One non-blocking send. The number of bytes taken (more than 0); 0 when the
@@ -57,6 +57,9 @@ long SendSome(NativeSocket socket, const std::uint8_t* data, std::size_t length)
 
 // Waits at most `limit` for room in the socket's send buffer.
 void WaitWritable(NativeSocket socket, std::chrono::milliseconds limit);
+
+// True for the system's codes of "no descriptor left".
+bool IsOutOfDescriptorsCode(int code);
 
 }  // namespace detail
 

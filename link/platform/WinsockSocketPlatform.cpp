@@ -6,8 +6,6 @@
 #include <climits>
 #include <limits>
 
-#include <asio/error_code.hpp>
-
 namespace dovrik::platform {
 
 namespace detail {
@@ -30,6 +28,9 @@ void WaitWritable(NativeSocket socket, std::chrono::milliseconds limit) {
                  static_cast<long>((limit.count() % 1000) * 1000)};
     ::select(0, nullptr, &writable, nullptr, &wait);
 }
+
+// No socket handle left for the process, or no buffer space for a new one.
+bool IsOutOfDescriptorsCode(int code) { return code == WSAEMFILE || code == WSAENOBUFS; }
 
 }  // namespace detail
 
@@ -55,16 +56,6 @@ std::size_t RaiseDescriptorLimit() {
     // Sockets are handles here, bounded by memory rather than by a limit
     // that a process could raise.
     return std::numeric_limits<std::size_t>::max();
-}
-
-bool IsOutOfDescriptors(const std::error_code& error) {
-    // Compared by address, as in the POSIX twin: no virtual call while the
-    // process may be out of resources.
-    const std::error_category* category = &error.category();
-    const bool systemError =
-        category == &asio::system_category() || category == &std::system_category();
-    // No socket handle left for the process, or no buffer space for a new one.
-    return systemError && (error.value() == WSAEMFILE || error.value() == WSAENOBUFS);
 }
 
 }  // namespace dovrik::platform

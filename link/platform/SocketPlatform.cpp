@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <asio/error_code.hpp>
+
 namespace dovrik::platform {
 
 namespace {
@@ -29,6 +31,15 @@ WriteOutcome WriteUntil(NativeSocket socket, const std::uint8_t* data, std::size
         detail::WaitWritable(socket, std::min(left, kClosingCheck));
     }
     return WriteOutcome::Written;
+}
+
+bool IsOutOfDescriptors(const std::error_code& error) {
+    // Compared by address: this runs when the process may have no descriptor
+    // left, where even a sanitizer's check of a virtual call can fail.
+    const std::error_category* category = &error.category();
+    const bool systemError =
+        category == &asio::system_category() || category == &std::system_category();
+    return systemError && detail::IsOutOfDescriptorsCode(error.value());
 }
 
 }  // namespace dovrik::platform
