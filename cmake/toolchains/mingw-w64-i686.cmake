@@ -1,0 +1,3 @@
+# 32-bit Windows (x86).
+set(PELMORA_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/MinGW.cmake)

@@ -1,0 +1,3 @@
+# 64-bit Windows (x64).
+set(PELMORA_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/MinGW.cmake)
