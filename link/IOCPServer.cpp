@@ -13,7 +13,8 @@
 //    runs for it.
 //  - Accept event: a wait for readability of the listening socket, armed by
 //    the listener. It fires when connections wait and no posted accept is left
-//    to take them.
+//    to take them. Asio cannot wait so on Windows; there the listener looks
+//    whenever a completed accept wakes it (platform::UnannouncedPeersWaiting).
 //  - Out of descriptors: a failed accept leaves its peer in the listen
 //    backlog. Until an accept succeeds again the listener posts no accepts and
 //    leaves the accept event unarmed; each round posts one probe accept. So it
@@ -239,9 +240,14 @@ void CIOCPServer::ListenerMain() {
             lock.lock();
         }
         int count = std::exchange(repostCounter_, 0);
-        const bool event = std::exchange(acceptEvent_, false);
+        bool event = std::exchange(acceptEvent_, false);
         // Out of descriptors, every accept posted now would fail at once.
         if (acceptStarved_) continue;
+        // Where the platform cannot raise the accept event, the listener looks
+        // each time a completed accept wakes it.
+        if (!event && count > 0 && platform::UnannouncedPeersWaiting(acceptor_.native_handle())) {
+            event = true;
+        }
         if (event) count = static_cast<int>(kMaxOutstandingAccepts);
         if (count == 0) continue;
         lock.unlock();

@@ -45,6 +45,10 @@ std::error_code SetListenerBindRule(NativeSocket socket) {
     return {};
 }
 
+bool UnannouncedPeersWaiting(NativeSocket /*listener*/) {
+    return false;  // the accept event's wait for readability tells
+}
+
 std::size_t RaiseDescriptorLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;

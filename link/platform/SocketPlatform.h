@@ -39,6 +39,12 @@ void SetAbortiveClose(NativeSocket socket);
 // close, yet a port another socket listens on stays refused.
 std::error_code SetListenerBindRule(NativeSocket socket);
 
+// True when connections wait in the listening socket's backlog with no posted
+// accept left to take them, on a platform where Asio's wait for readability
+// cannot tell (Windows: Asio waits there with a zero-byte receive, which a
+// listening socket refuses). Always false where that wait tells. Never blocks.
+bool UnannouncedPeersWaiting(NativeSocket listener);
+
 // Raises the process's soft limit of open descriptors to its hard limit and
 // returns the soft limit then in force (the largest size_t where there is no
 // such limit).

@@ -52,6 +52,16 @@ std::error_code SetListenerBindRule(NativeSocket socket) {
     return {};
 }
 
+bool UnannouncedPeersWaiting(NativeSocket listener) {
+    // A listening socket is readable when a connection waits that no posted
+    // accept has taken.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(static_cast<SOCKET>(listener), &readable);
+    timeval now{0, 0};
+    return ::select(0, &readable, nullptr, nullptr, &now) > 0;
+}
+
 std::size_t RaiseDescriptorLimit() {
     // Sockets are handles here, bounded by memory rather than by a limit
     // that a process could raise.
