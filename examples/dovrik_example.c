@@ -19,6 +19,9 @@
 typedef HMODULE Library;
 #define DEFAULT_LIBRARY "Dovrik.dll"
 static Library OpenLibrary(const char* path) { return LoadLibraryA(path); }
+static void ReportLoadFailure(const char* path) {
+    fprintf(stderr, "cannot load %s (error %lu)\n", path, (unsigned long)GetLastError());
+}
 static void* Symbol(Library library, const char* name) {
     FARPROC function = GetProcAddress(library, name);
     void* address;
@@ -60,6 +63,10 @@ static int KeyPressed(void) {
 typedef void* Library;
 #define DEFAULT_LIBRARY "libDovrik.so.1"
 static Library OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW); }
+static void ReportLoadFailure(const char* path) {
+    const char* why = dlerror();
+    fprintf(stderr, "cannot load %s: %s\n", path, why != NULL ? why : "unknown reason");
+}
 static void* Symbol(Library library, const char* name) { return dlsym(library, name); }
 static void CloseLibrary(Library library) { dlclose(library); }
 static void Pause(void) { usleep(100 * 1000); }
@@ -176,7 +183,7 @@ int main(int argc, char** argv) {
     }
     library = OpenLibrary(libraryPath);
     if (library == NULL) {
-        fprintf(stderr, "cannot load %s\n", libraryPath);
+        ReportLoadFailure(libraryPath);
         return 1;
     }
     if (!Bind(library, &ds)) {

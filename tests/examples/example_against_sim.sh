@@ -48,6 +48,8 @@ for attempt in 1 2 3 4 5; do
     while ! grep -q "listening\|did not start" "$work/out"; do
         tries=$((tries + 1))
         [ "$tries" -le 1200 ] || fail "the example did not start"
+        kill -0 "$examplePid" 2>/dev/null || grep -q "listening\|did not start" "$work/out" ||
+            fail "the example ended before it listened"
         sleep 0.1
     done
     grep -q listening "$work/out" && break
