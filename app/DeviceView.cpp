@@ -15,6 +15,7 @@
 #include "CommandEngine.h"
 #include "CommandTexts.h"
 #include "GbkCodec.h"
+#include "platform/LocalTime.h"
 #include "ReportCtrl.h"
 #include "TitleBanner.h"
 
@@ -63,7 +64,7 @@ QString SimText(const ModemInfo& info) {
 QString LocalTimeText(std::uint32_t seconds) {
     const std::time_t t = seconds;
     std::tm local{};
-    localtime_r(&t, &local);
+    ToLocalTime(t, local);
     return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
                              local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
