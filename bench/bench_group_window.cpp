@@ -6,7 +6,6 @@
 // panel's live view all share that thread.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
 #include "GroupJob.h"
@@ -22,7 +22,6 @@
 #include "GroupLauncher.h"
 #include "MainFrame.h"
 #include "PelmoraView.h"
-#include "ServiceSettings.h"
 #include "TerminalSimulator.h"
 
 namespace {
@@ -85,16 +84,10 @@ int main(int argc, char** argv) {
 
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    qputenv("PELMORA_LOG_DIR", dir.filePath("logs").toUtf8());
-    pelmora::ServiceSettings settings(dir.filePath("settings.ini"));
-    settings.Load();
-    settings.port = bench::FreePort();
-    pelmora::CMainFrame::Options options;
-    options.settings = &settings;
-    options.stopPause = 0ms;
-    options.confirm = [](const QString&, const QString&) { return true; };
-    pelmora::CMainFrame frame(options);
+    bench::WindowSetup setup;
+    pelmora::ServiceSettings& settings = setup.settings;
+    setup.options.confirm = [](const QString&, const QString&) { return true; };
+    pelmora::CMainFrame frame(setup.options);
     frame.show();
     frame.StartService();
     child.Send(static_cast<std::uint64_t>(settings.port));

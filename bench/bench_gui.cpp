@@ -7,7 +7,6 @@
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -20,11 +19,11 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchWindow.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
 #include "LogRelay.h"
 #include "MainFrame.h"
-#include "ServiceSettings.h"
 #include "TerminalSimulator.h"
 
 namespace {
@@ -100,15 +99,9 @@ int main(int argc, char** argv) {
     startup.start();
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    qputenv("PELMORA_LOG_DIR", dir.filePath("logs").toUtf8());
-    pelmora::ServiceSettings settings(dir.filePath("settings.ini"));
-    settings.Load();
-    settings.port = bench::FreePort();
-    pelmora::CMainFrame::Options options;
-    options.settings = &settings;
-    options.stopPause = 0ms;
-    auto frame = std::make_unique<pelmora::CMainFrame>(options);
+    bench::WindowSetup setup;
+    pelmora::ServiceSettings& settings = setup.settings;
+    auto frame = std::make_unique<pelmora::CMainFrame>(setup.options);
     frame->show();
     QApplication::processEvents();
     const double startupMs = Ms(startup);

@@ -270,9 +270,10 @@ RunningJob CommandEngine::DescribeRunning(const CommandJob& job) const {
     running.deviceId = job.group ? 0 : job.deviceId;
     running.groupTerminals = job.group ? job.group->Counts().total : 0;
     running.started = std::chrono::steady_clock::now();
-    const bool textJob = static_cast<int>(running.kind) <= 12;
-    running.answerLimit = textJob ? timing_.textPollInterval * timing_.textPolls
-                                  : timing_.framePollInterval * timing_.framePolls;
+    // Control kinds wait for a frame answer, the others for a text reply.
+    const bool frameJob = RequestFor(running.kind) != nullptr;
+    running.answerLimit = frameJob ? timing_.framePollInterval * timing_.framePolls
+                                   : timing_.textPollInterval * timing_.textPolls;
     running.severalAnswers = running.kind == CommandKind::SaveSettings ||
                              (running.kind == CommandKind::SendPlayContent &&
                               PlayContentPieces(job.group ? job.group->Text().size()

@@ -153,16 +153,16 @@ class GuideShots {
         sim_ = std::make_unique<dovrik::sim::TerminalSimulator>(options);
         // One at a time, so that the named terminals head the list in order.
         for (int i = 0; i < kNamed; ++i) {
-            dovrik::sim::TerminalSpec spec;
-            spec.deviceId = kFirstNamed + static_cast<std::uint32_t>(i);
-            spec.simNumber = "1390755000" + std::to_string(i + 1);
-            spec.address = {10, 64, 12, static_cast<std::uint8_t>(21 + i)};
+            dovrik::sim::TerminalSpec terminal;
+            terminal.deviceId = kFirstNamed + static_cast<std::uint32_t>(i);
+            terminal.simNumber = "1390755000" + std::to_string(i + 1);
+            terminal.address = {10, 64, 12, static_cast<std::uint8_t>(21 + i)};
             // Its report names it as its row does.
             pelmora::AlarmSettings settings = dovrik::sim::DefaultTerminalSettings();
             settings.dtu.modemId =
-                QStringLiteral("%1").arg(spec.deviceId, 8, 16, QChar(u'0')).toStdString();
-            settings.dtu.modemPhoneNumber = spec.simNumber;
-            sim_->MakeStateful(sim_->Add(spec), {}, settings);
+                QStringLiteral("%1").arg(terminal.deviceId, 8, 16, QChar(u'0')).toStdString();
+            settings.dtu.modemPhoneNumber = terminal.simNumber;
+            sim_->MakeStateful(sim_->Add(terminal), {}, settings);
             Wait("a terminal registers", [&] { return DSGetModemCount() == i + 1; });
             frame_->Refresh();
         }
