@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> plain(64);
     const auto answer = pelmora::PackFrame(kId, pelmora::kStopMp3Answer, {1});
     std::vector<std::uint8_t> escaped(dovrik::kMaxWireMessage);
-    escaped.resize(dovrik::EscapeForSend(answer.data(), answer.size(), escaped.data()));
+    escaped.resize(*dovrik::EscapeForSend(answer.data(), answer.size(), escaped.data()));
     for (int i = 0; i < jobs; ++i) {
         auto job = std::make_unique<pelmora::CommandJob>();
         job->kind = static_cast<std::int32_t>(pelmora::CommandKind::StopMp3);

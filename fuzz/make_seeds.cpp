@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <initializer_list>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,8 +13,8 @@
 
 #include "CmdDataObj.h"
 #include "LinkProtocol.h"
-#include "SettingsReport.h"
 #include "SettingsRecord.h"
+#include "SettingsReport.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ namespace fs = std::filesystem;
 void Write(const fs::path& dir, const std::string& name, const Bytes& bytes) {
     fs::create_directories(dir);
     std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void Write(const fs::path& dir, const std::string& name, std::string_view text) {
@@ -70,23 +71,25 @@ int main(int argc, char** argv) {
     {
         const Bytes plain = PackFrame(1, kPlayContentRequest, {0xFD, 0xFE, 0x41});
         Bytes wire(dovrik::kMaxWireMessage);
-        wire.resize(dovrik::EscapeForSend(plain.data(), plain.size(), wire.data()));
+        wire.resize(*dovrik::EscapeForSend(plain.data(), plain.size(), wire.data()));
         Write(link, "escaped_frame", wire);
     }
 
     const fs::path receive = root / "fuzz_receive";
     for (const auto& [name, plain] :
-         {std::pair<std::string, Bytes>{"status_battery", PackFrame(5, kStatusMessage, {0x01, 0x00})},
+         {std::pair<std::string, Bytes>{"status_battery",
+                                        PackFrame(5, kStatusMessage, {0x01, 0x00})},
           {"status_mains", PackFrame(0x12345678, kStatusMessage, {0x00, 0x00})},
           {"text_with_nul", Bytes{'1', '2', 0x00, '3'}},
           {"settings_ok", Bytes{'O', 'K', '\r', '\n'}}}) {
         Bytes wire(dovrik::kMaxWireMessage);
-        wire.resize(dovrik::EscapeForSend(plain.data(), plain.size(), wire.data()));
+        wire.resize(*dovrik::EscapeForSend(plain.data(), plain.size(), wire.data()));
         Write(receive, name, wire);
     }
     Write(receive, "heartbeat", Bytes{0xFE});
     Bytes pairs;
-    for (std::size_t i = 0; i < dovrik::kMaxWireMessage / 2; ++i) pairs.insert(pairs.end(), {0xFD, 0xED});
+    for (std::size_t i = 0; i < dovrik::kMaxWireMessage / 2; ++i)
+        pairs.insert(pairs.end(), {0xFD, 0xED});
     Write(receive, "wire_limit_of_pairs", pairs);
     Write(receive, "over_the_limit", Bytes(dovrik::kMaxWireMessage + 1, 0x41));
 
@@ -111,11 +114,13 @@ int main(int argc, char** argv) {
     Write(frames, "damaged_then_good", Concat({damaged, answer}));
 
     const fs::path report = root / "fuzz_settings_report";
-    Write(report, "full_report", dovrik::sim::SettingsReport(dovrik::sim::DefaultTerminalSettings()));
+    Write(report, "full_report",
+          dovrik::sim::SettingsReport(dovrik::sim::DefaultTerminalSettings()));
     Write(report, "numbers", std::string_view("123,456,"));
     Write(report, "numbers_empty_pieces", std::string_view(",7,,8"));
     Write(report, "lists_only",
-          std::string_view("Alarm admin NO:  1,2\r\nAlarm authorize NO:  3\r\nAlarm backup NO:  \r\n"));
+          std::string_view(
+              "Alarm admin NO:  1,2\r\nAlarm authorize NO:  3\r\nAlarm backup NO:  \r\n"));
 
     const fs::path numbers = root / "fuzz_number_list";
     Write(numbers, "admin", std::string_view("AT+LRMADDADMINNO=111,222\r"));

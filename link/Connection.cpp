@@ -58,6 +58,7 @@ void ConnectionPool::Release(Connection* c) {
         b = next;
     }
     c->sequencer.Reset();
+    c->stream.Reset();
     c->serial = 0;
     c->localAddress = {};
     c->remoteAddress = {};

@@ -14,6 +14,7 @@
 #include <asio/ip/tcp.hpp>
 
 #include "IoBuffer.h"
+#include "LinkProtocol.h"
 #include "ReceiveSequencer.h"
 
 namespace dovrik {
@@ -62,6 +63,7 @@ struct Connection final {
     // Touched only by the completion of the connection's one outstanding receive.
     bool awaitingFirstData = true;
     ReceiveSequencer sequencer;
+    StreamDecoder stream;                        // what the receives after the registration carry
     std::unique_ptr<std::uint8_t[]> reassembly;  // allocated on first use
     std::size_t reassemblyRead = 0;
     std::size_t reassemblyWrite = 0;

@@ -88,7 +88,17 @@ CIOCPServer::CIOCPServer()
       connections_(io_, buffers_, kDefaultFreeConnections),
       acceptor_(io_) {}
 
-CIOCPServer::~CIOCPServer() = default;
+CIOCPServer::~CIOCPServer() {
+    // Handlers that a shutdown left queued under an abandoned worker hold
+    // connection records and buffers of the pools. Run now, while the pools
+    // still exist, they only let go of what they hold: they are stale.
+    run_.fetch_add(1);
+    try {
+        io_.restart();
+        io_.poll();
+    } catch (...) {
+    }
+}
 
 CIOCPServer::StartResult CIOCPServer::Start(std::uint16_t port, std::size_t maxFreeBuffers,
                                             std::size_t maxFreeConnections) {
@@ -132,13 +142,8 @@ CIOCPServer::StartResult CIOCPServer::Start(std::uint16_t port, std::size_t maxF
         std::lock_guard guard(pendingAcceptLock_);
         accepting_ = true;
         outstandingAccepts_ = 0;
-        if (pendingLimitSet_ != 0) {
-            pendingLimit_ = pendingLimitSet_;
-        } else if (descriptorLimit == 0) {
-            pendingLimit_ = kMaxPendingPeers;  // the limit is unknown
-        } else {
-            pendingLimit_ = std::clamp<std::size_t>(descriptorLimit / 2, 1, kMaxPendingPeers);
-        }
+        descriptorLimit_ = descriptorLimit;
+        descriptorsAtStart_ = platform::OpenDescriptorCount();
     }
     {
         std::lock_guard guard(connectionListLock_);
@@ -398,12 +403,14 @@ void CIOCPServer::OnAcceptDone(std::uint64_t run, const asio::error_code& error,
         connection->acceptedAt = Clock::now();
         bool admitted = false;
         ConnectionList evicted;
+        const std::size_t open = OpenConnectionCount();
         {
             std::lock_guard guard(pendingAcceptLock_);
             admitted = accepting_;
             if (admitted) {
                 // The oldest silent peers sit at the back.
-                while (!pendingPeers_.empty() && pendingPeers_.size() >= pendingLimit_) {
+                const std::size_t bound = PendingBoundLocked(open);
+                while (!pendingPeers_.empty() && pendingPeers_.size() >= bound) {
                     pendingPeers_.back()->onPendingList = false;
                     evicted.splice(evicted.begin(), pendingPeers_, std::prev(pendingPeers_.end()));
                 }
@@ -429,6 +436,13 @@ void CIOCPServer::OnAcceptDone(std::uint64_t run, const asio::error_code& error,
 void CIOCPServer::OnAcceptFailed(const asio::error_code& error) {
     failedAccepts_.fetch_add(1);
     const bool outOfDescriptors = platform::IsOutOfDescriptors(error);
+    // Short of descriptors, a silent peer gives its own up first, so that
+    // the peer waiting to be accepted, perhaps a terminal with its
+    // registration, gets in. Registered terminals are never dropped for it.
+    if (outOfDescriptors && DropOldestPendingPeer()) {
+        SignalRepost();
+        return;
+    }
     bool tell = false;
     {
         std::lock_guard guard(eventLock_);
@@ -602,6 +616,28 @@ void CIOCPServer::DropPendingPeer(const ConnectionPtr& connection) {
     MarkClosed(*connection);
 }
 
+bool CIOCPServer::DropOldestPendingPeer() {
+    ConnectionPtr oldest;
+    {
+        std::lock_guard guard(pendingAcceptLock_);
+        if (pendingPeers_.empty()) return false;
+        oldest = pendingPeers_.back();
+        oldest->onPendingList = false;
+        pendingPeers_.pop_back();
+    }
+    MarkClosed(*oldest);
+    return true;
+}
+
+std::size_t CIOCPServer::PendingBoundLocked(std::size_t openConnections) const {
+    if (pendingLimitSet_ != 0) return pendingLimitSet_;
+    if (descriptorLimit_ == 0) return kMaxPendingPeers;  // the limit is unknown
+    // Half of what is free for connections: the other half stays for
+    // terminals that register, however many registered ones hold theirs.
+    const std::size_t held = std::min(descriptorLimit_, descriptorsAtStart_ + openConnections);
+    return std::clamp<std::size_t>((descriptorLimit_ - held) / 2, 1, kMaxPendingPeers);
+}
+
 void CIOCPServer::DropSilentPeers(std::chrono::milliseconds limit) {
     const auto now = Clock::now();
     ConnectionList expired;
@@ -683,6 +719,7 @@ CIOCPServer::SendResult CIOCPServer::Send(const ConnectionPtr& connection, const
             return SendResult::TimedOut;
         case platform::WriteOutcome::Closed:
             return SendResult::Closed;
+        case platform::WriteOutcome::NotWritten:  // the stream is intact: the terminal stays
         case platform::WriteOutcome::Failed:
             break;
     }
@@ -706,7 +743,6 @@ EngineTimings CIOCPServer::Timings() const {
 void CIOCPServer::SetPendingPeerLimit(std::size_t limit) {
     std::lock_guard guard(pendingAcceptLock_);
     pendingLimitSet_ = limit;
-    if (limit != 0) pendingLimit_ = limit;
 }
 
 void CIOCPServer::SetOperatorMessageSink(OperatorMessageSink sink) {

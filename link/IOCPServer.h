@@ -65,7 +65,7 @@ class CIOCPServer {
     static constexpr int kListenBacklog = 200;
     static constexpr int kFirstReceiveLength = IoBuffer::kCapacity - 64;
     // Peers connected without their first message, at most; fewer when half
-    // the descriptor limit is less.
+    // of the descriptors still free for connections is less.
     static constexpr std::size_t kMaxPendingPeers = 10'000;
 
     enum class StartResult { Started, AlreadyStarted, BindFailed, ThreadFailed };
@@ -105,15 +105,17 @@ class CIOCPServer {
     // Writes the whole message to the connection's socket, waiting for room
     // at most the send timeout, and never interleaved with another sender's
     // message. A message cut off by the timeout would corrupt the stream, so
-    // the connection is then closed at once (TimedOut). A sender that cannot
-    // get its turn within the timeout fails without writing anything.
+    // the connection is then closed at once (TimedOut). A message of which
+    // nothing could be written by then fails and leaves the connection open
+    // (Failed), as does a sender that cannot get its turn in time.
     SendResult Send(const ConnectionPtr& connection, const std::uint8_t* data, std::size_t length);
 
     void SetTimings(const EngineTimings& timings);
     EngineTimings Timings() const;
     void SetOperatorMessageSink(OperatorMessageSink sink);
     // Bounds the peers waiting for their first message; beyond it the oldest
-    // is dropped. 0 restores the default, taken at the next Start.
+    // is dropped. 0 restores the default, half of the descriptors that
+    // neither the process held at Start nor open connections hold.
     void SetPendingPeerLimit(std::size_t limit);
     void SetDrills(EngineDrills drills);
     // The port actually bound by the last successful Start.
@@ -164,6 +166,12 @@ class CIOCPServer {
     void SignalRepost();
     void OpenConnection(const ConnectionPtr& connection, IoBuffer* firstData);
     void DropPendingPeer(const ConnectionPtr& connection);
+    // Closes the peer that has waited longest for its first message; false
+    // when none waits.
+    bool DropOldestPendingPeer();
+    // The bound on waiting peers while `openConnections` are open. Requires
+    // pendingAcceptLock_.
+    std::size_t PendingBoundLocked(std::size_t openConnections) const;
     void DropSilentPeers(std::chrono::milliseconds limit);
     // Closes the socket at once (or, while a send is under way, when it ends)
     // and sets `closing`.
@@ -210,11 +218,13 @@ class CIOCPServer {
 
     // Accepted peers that have not sent their first message yet.
     mutable std::mutex pendingAcceptLock_;
-    ConnectionList pendingPeers_;                  // guarded by pendingAcceptLock_
-    std::size_t outstandingAccepts_ = 0;           // guarded by pendingAcceptLock_
-    bool accepting_ = false;                       // guarded by pendingAcceptLock_
-    std::size_t pendingLimit_ = kMaxPendingPeers;  // guarded by pendingAcceptLock_
-    std::size_t pendingLimitSet_ = 0;              // guarded by pendingAcceptLock_; 0: default
+    ConnectionList pendingPeers_;         // guarded by pendingAcceptLock_
+    std::size_t outstandingAccepts_ = 0;  // guarded by pendingAcceptLock_
+    bool accepting_ = false;              // guarded by pendingAcceptLock_
+    std::size_t pendingLimitSet_ = 0;     // guarded by pendingAcceptLock_; 0: default
+    // The descriptor limit (0: unknown) and what the process held at Start.
+    std::size_t descriptorLimit_ = 0;     // guarded by pendingAcceptLock_
+    std::size_t descriptorsAtStart_ = 0;  // guarded by pendingAcceptLock_
 
     mutable std::mutex connectionListLock_;
     ConnectionList connectionList_;  // guarded by connectionListLock_

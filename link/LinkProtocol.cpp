@@ -1,6 +1,7 @@
 #include "LinkProtocol.h"
 
 #include <cstring>
+#include <utility>
 
 namespace dovrik {
 
@@ -27,39 +28,15 @@ std::optional<Registration> ParseRegistration(const std::uint8_t* bytes, std::si
     return r;
 }
 
-bool IsHeartbeat(const std::uint8_t* bytes, std::size_t count) {
-    return count == 1 && bytes[0] == kHeartbeatByte;
-}
-
-ReceiveKind ClassifyReceive(const std::uint8_t* bytes, std::size_t count) {
-    if (IsHeartbeat(bytes, count)) return ReceiveKind::Heartbeat;
-    if (count > kMaxWireMessage) return ReceiveKind::TooLong;
-    return ReceiveKind::Message;
-}
-
-bool MakePacket(std::uint32_t deviceId, std::uint32_t receiveTime, const std::uint8_t* bytes,
-                std::size_t count, _PACKET& packet) {
-    static_assert(sizeof packet.data > kMaxWireMessage, "room for the message and its NUL");
-    if (bytes == nullptr || count == 0 || ClassifyReceive(bytes, count) != ReceiveKind::Message) {
-        return false;
-    }
-    packet.deviceId = deviceId;
-    packet.receiveTime = receiveTime;
-    const std::size_t plain = Unescape(bytes, count, packet.data);
-    packet.data[plain] = 0;
-    packet.length = static_cast<std::uint16_t>(plain);
-    packet.valid = 1;
-    std::memset(packet.reserved, 0, sizeof packet.reserved);
-    return true;
-}
-
-std::size_t EscapeForSend(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
+std::optional<std::size_t> EscapeForSend(const std::uint8_t* in, std::size_t count,
+                                         std::uint8_t* out) {
     std::size_t written = 0;
-    for (std::size_t i = 0; i < count && written < kMaxWireMessage; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = in[i];
-        if (b == kEscapeByte || b == kHeartbeatByte) {
+        const bool pair = b == kEscapeByte || b == kHeartbeatByte;
+        if (written + (pair ? 2 : 1) > kMaxWireMessage) return std::nullopt;
+        if (pair) {
             out[written++] = kEscapeByte;
-            if (written == kMaxWireMessage) break;  // the pair's second byte is cut off
             out[written++] = (b == kEscapeByte) ? kEscapedEscape : kEscapedHeartbeat;
         } else {
             out[written++] = b;
@@ -84,6 +61,37 @@ std::size_t Unescape(const std::uint8_t* in, std::size_t count, std::uint8_t* ou
     }
     if (i < count) out[produced++] = in[i];  // the last byte, not consumed by a pair
     return produced;
+}
+
+std::size_t StreamDecoder::Decode(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
+    std::size_t produced = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t b = in[i];
+        if (std::exchange(heldEscape_, false)) {
+            if (b == kEscapedEscape) {
+                out[produced++] = kEscapeByte;
+                continue;
+            }
+            if (b == kEscapedHeartbeat) {
+                out[produced++] = kHeartbeatByte;
+                continue;
+            }
+            out[produced++] = kEscapeByte;  // a stray escape byte stays as it is
+        }
+        if (b == kHeartbeatByte) continue;
+        if (b == kEscapeByte) {
+            heldEscape_ = true;
+        } else {
+            out[produced++] = b;
+        }
+    }
+    return produced;
+}
+
+std::size_t StreamDecoder::Flush(std::uint8_t* out) {
+    if (!std::exchange(heldEscape_, false)) return 0;
+    out[0] = kEscapeByte;
+    return 1;
 }
 
 }  // namespace dovrik

@@ -12,10 +12,13 @@
 
 namespace dovrik {
 
-inline constexpr std::size_t kMaxWireMessage = 4096;  // both directions, counted on the wire
+inline constexpr std::size_t kMaxWireMessage = 4096;  // one message sent, counted on the wire
 inline constexpr std::size_t kRegistrationMinLength = 21;
 inline constexpr std::uint8_t kHeartbeatByte = 0xFE;
 inline constexpr std::uint8_t kEscapeByte = 0xFD;
+// The most bytes one queued packet carries. Callers skip a packet of 4096
+// bytes as one that was cut off, so the stream is never cut into one.
+inline constexpr std::size_t kMaxPacketData = 4095;
 
 struct Registration {
     std::uint32_t deviceId = 0;
@@ -27,29 +30,36 @@ struct Registration {
 // bytes or its byte 15 is not the SIM number's terminator 0x00.
 std::optional<Registration> ParseRegistration(const std::uint8_t* bytes, std::size_t count);
 
-// A receive of exactly the byte 0xFE.
-bool IsHeartbeat(const std::uint8_t* bytes, std::size_t count);
+// Escapes `count` plain bytes into `out`, which holds kMaxWireMessage bytes,
+// and returns the number of bytes written. Empty when the escaped form would
+// be longer than kMaxWireMessage: a message is sent whole or not at all.
+std::optional<std::size_t> EscapeForSend(const std::uint8_t* in, std::size_t count,
+                                         std::uint8_t* out);
 
-// What a receive on a registered connection is. A heartbeat and a receive of
-// more than kMaxWireMessage bytes only prove the terminal alive; anything else
-// (one byte or more) is a message to un-escape and queue.
-enum class ReceiveKind { Heartbeat, TooLong, Message };
-ReceiveKind ClassifyReceive(const std::uint8_t* bytes, std::size_t count);
-
-// The queued form of a receive: its un-escaped bytes, a NUL after them, their
-// count and valid = 1. False, with the packet untouched, unless the receive
-// is a message.
-bool MakePacket(std::uint32_t deviceId, std::uint32_t receiveTime, const std::uint8_t* bytes,
-                std::size_t count, _PACKET& packet);
-
-// Escapes `count` plain bytes into `out`, which holds kMaxWireMessage bytes.
-// Output stops at kMaxWireMessage bytes, even in the middle of a pair.
-// Returns the number of bytes written.
-std::size_t EscapeForSend(const std::uint8_t* in, std::size_t count, std::uint8_t* out);
-
-// Un-escapes `count` received bytes into `out`, which must hold `count` bytes.
-// A 0xFD that does not start a known pair is kept as it is. Returns the number
-// of plain bytes, never more than `count`.
+// Un-escapes `count` bytes of one message into `out`, which must hold `count`
+// bytes. A 0xFD that does not start a known pair is kept as it is. Returns
+// the number of plain bytes, never more than `count`.
 std::size_t Unescape(const std::uint8_t* in, std::size_t count, std::uint8_t* out);
+
+// Un-escapes what one connection receives after its registration, receive
+// by receive. TCP keeps no message boundaries: a receive may hold several
+// messages, part of one, or heartbeats between them, so every byte counts
+// whatever receive it came in. Escaping keeps 0xFE out of every message, so a
+// plain 0xFE on the wire is always a heartbeat and never reaches the output.
+// A 0xFD at the end of a receive may start a pair whose second byte comes in
+// the next one; it is held until then.
+class StreamDecoder final {
+  public:
+    // Decodes `count` received bytes into `out`, which must hold `count` + 1
+    // bytes, and returns the number of plain bytes written.
+    std::size_t Decode(const std::uint8_t* in, std::size_t count, std::uint8_t* out);
+    // At the end of the stream: writes the held 0xFD, if any, as it is.
+    // Returns 0 or 1.
+    std::size_t Flush(std::uint8_t* out);
+    void Reset() { heldEscape_ = false; }
+
+  private:
+    bool heldEscape_ = false;
+};
 
 }  // namespace dovrik

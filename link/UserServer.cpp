@@ -5,18 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <limits>
 #include <utility>
 
 #include "LinkProtocol.h"
 
 namespace dovrik {
-
-namespace {
-
-constexpr std::size_t kNotFound = std::numeric_limits<std::size_t>::max();
-
-}  // namespace
 
 std::uint32_t CUserServer::Now() const {
     return timeSource_ ? timeSource_() : static_cast<std::uint32_t>(std::time(nullptr));
@@ -76,15 +69,26 @@ void CUserServer::ClearTables() {
     idIndex_.clear();
     socketIndex_.clear();
     std::lock_guard listGuard(terminalListLock_);
-    terminals_.clear();
+    terminals_.Clear();
 }
 
 int CUserServer::GetNextData(_PACKET* packet) {
     if (packet == nullptr) return 0;
-    std::lock_guard guard(queueLock_);
-    if (queue_.empty()) return 0;
-    std::memcpy(packet, &queue_.front(), sizeof(_PACKET));
-    queue_.pop_front();
+    QueuedPacket next;
+    {
+        std::lock_guard guard(queueLock_);
+        if (queue_.empty()) return 0;
+        next = std::move(queue_.front());
+        queue_.pop_front();
+    }
+    // Every byte past the data is zero: the caller's buffer must not keep
+    // what an earlier packet, of this terminal or another, left in it.
+    std::memset(packet, 0, sizeof(_PACKET));
+    packet->deviceId = next.deviceId;
+    packet->receiveTime = next.receiveTime;
+    std::memcpy(packet->data, next.data.data(), next.data.size());
+    packet->length = static_cast<std::uint16_t>(next.data.size());
+    packet->valid = 1;
     return 1;
 }
 
@@ -103,12 +107,19 @@ int CUserServer::SendData(std::uint32_t deviceId, std::uint16_t length, const st
         return 0;
     }
     std::array<std::uint8_t, kMaxWireMessage> wire{};
-    const std::size_t count = EscapeForSend(data, length, wire.data());
-    const SendResult result = Send(connection, wire.data(), count);
+    const auto count = EscapeForSend(data, length, wire.data());
+    if (!count) {
+        // Longer than a terminal takes in one message: nothing is sent,
+        // rather than a cut message reported as sent.
+        SetLastError(kErrorSendFailed);
+        return 0;
+    }
+    const SendResult result = Send(connection, wire.data(), *count);
     if (result == SendResult::Sent) return 1;
     if (result == SendResult::TimedOut) {
-        // The engine has closed the connection: a terminal that does not read
-        // is gone, as if closed by its ID.
+        // Part of the message went out and the engine has closed the
+        // connection: a terminal that does not read is gone, as if closed by
+        // its ID.
         std::lock_guard guard(indexLock_);
         ForgetTerminalLocked(deviceId, connection);
     }
@@ -118,13 +129,14 @@ int CUserServer::SendData(std::uint32_t deviceId, std::uint16_t length, const st
 
 int CUserServer::GetModemCount() const {
     std::lock_guard guard(terminalListLock_);
-    return static_cast<int>(terminals_.size());
+    return static_cast<int>(terminals_.Size());
 }
 
 int CUserServer::GetModemByPosition(std::uint32_t position, ModemInfo* info) const {
     std::lock_guard guard(terminalListLock_);
-    if (position >= terminals_.size() || info == nullptr) return 0;
-    *info = terminals_[position].info;
+    const ModemInfo* entry = terminals_.At(position);
+    if (entry == nullptr || info == nullptr) return 0;
+    *info = *entry;
     return 1;
 }
 
@@ -140,7 +152,7 @@ void CUserServer::CloseConnectionByDeviceId(std::uint32_t deviceId) {
 void CUserServer::ForgetTerminalLocked(std::uint32_t deviceId, const ConnectionPtr& connection) {
     auto it = idIndex_.find(deviceId);
     if (it == idIndex_.end() || it->second != connection) return;
-    RemoveTerminalLocked(deviceId, connection->serial);
+    RemoveTerminalLocked(connection->serial);
     socketIndex_.erase(connection->serial);
     idIndex_.erase(it);
 }
@@ -169,27 +181,9 @@ std::size_t CUserServer::QueuedCount() const {
     return queue_.size();
 }
 
-std::size_t CUserServer::FindTerminal(std::uint32_t deviceId, std::size_t hint) const {
-    const std::size_t size = terminals_.size();
-    if (size == 0) return kNotFound;
-    const std::size_t start = std::min(hint, size - 1);
-    for (std::size_t i = start + 1; i-- > 0;) {
-        if (terminals_[i].info.deviceId == deviceId) return i;
-    }
-    for (std::size_t i = start + 1; i < size; ++i) {
-        if (terminals_[i].info.deviceId == deviceId) return i;
-    }
-    return kNotFound;
-}
-
-void CUserServer::RemoveTerminalLocked(std::uint32_t deviceId, std::uint64_t socket) {
-    std::size_t hint = kNotFound;
-    if (auto entry = socketIndex_.find(socket); entry != socketIndex_.end()) {
-        hint = entry->second.positionHint;
-    }
+void CUserServer::RemoveTerminalLocked(std::uint64_t socket) {
     std::lock_guard guard(terminalListLock_);
-    const std::size_t position = FindTerminal(deviceId, hint);
-    if (position != kNotFound) terminals_.erase(terminals_.begin() + static_cast<long>(position));
+    terminals_.Remove(socket);
 }
 
 void CUserServer::OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* buffer) {
@@ -199,13 +193,12 @@ void CUserServer::OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* 
         CloseConnection(connection);
         return;
     }
-    TerminalRecord record{connection->serial, ModemInfo{}};
-    record.info.deviceId = registration->deviceId;
-    std::memcpy(record.info.simNumber, registration->simNumber.data(),
-                sizeof record.info.simNumber);
-    std::memcpy(record.info.ipAddress, registration->address.data(), sizeof record.info.ipAddress);
-    record.info.loginTime = Now();
-    record.info.lastUpdateTime = record.info.loginTime;
+    ModemInfo info{};
+    info.deviceId = registration->deviceId;
+    std::memcpy(info.simNumber, registration->simNumber.data(), sizeof info.simNumber);
+    std::memcpy(info.ipAddress, registration->address.data(), sizeof info.ipAddress);
+    info.loginTime = Now();
+    info.lastUpdateTime = info.loginTime;
 
     const std::uint32_t id = registration->deviceId;
     std::lock_guard guard(indexLock_);
@@ -215,17 +208,16 @@ void CUserServer::OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* 
         // A terminal that reconnects replaces its old connection.
         const ConnectionPtr previous = old->second;
         CloseConnection(previous);
-        RemoveTerminalLocked(id, previous->serial);
+        RemoveTerminalLocked(previous->serial);
         socketIndex_.erase(previous->serial);
         idIndex_.erase(old);
     }
     // The list and the ID index change together, so the list holds no record
     // of this ID any more.
-    socketIndex_.erase(connection->serial);
     idIndex_[id] = connection;
+    socketIndex_[connection->serial] = id;
     std::lock_guard listGuard(terminalListLock_);
-    socketIndex_[connection->serial] = SocketEntry{id, terminals_.size()};
-    terminals_.push_back(record);
+    terminals_.Append(connection->serial, info);
 }
 
 void CUserServer::OnConnectionClosed(const ConnectionPtr& connection, IoBuffer*) {
@@ -237,16 +229,22 @@ void CUserServer::OnConnectionFailed(const ConnectionPtr& connection, IoBuffer*,
 }
 
 void CUserServer::Forget(const ConnectionPtr& connection) {
-    std::lock_guard guard(indexLock_);
-    auto entry = socketIndex_.find(connection->serial);
-    if (entry == socketIndex_.end()) return;
-    const std::uint32_t id = entry->second.deviceId;
-    if (auto it = idIndex_.find(id); it != idIndex_.end() && it->second == connection) {
-        // A newer registration of the same ID on another connection stays.
-        RemoveTerminalLocked(id, connection->serial);
-        idIndex_.erase(it);
+    std::uint32_t id = 0;
+    {
+        std::lock_guard guard(indexLock_);
+        auto entry = socketIndex_.find(connection->serial);
+        if (entry == socketIndex_.end()) return;
+        id = entry->second;
+        if (auto it = idIndex_.find(id); it != idIndex_.end() && it->second == connection) {
+            // A newer registration of the same ID on another connection stays.
+            RemoveTerminalLocked(connection->serial);
+            idIndex_.erase(it);
+        }
+        socketIndex_.erase(entry);
     }
-    socketIndex_.erase(connection->serial);
+    // A stray escape byte that ended the stream is the last byte of its message.
+    std::uint8_t last = 0;
+    if (connection->stream.Flush(&last) > 0) QueuePackets(id, Now(), &last, 1);
 }
 
 void CUserServer::OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) {
@@ -256,22 +254,29 @@ void CUserServer::OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) 
         std::lock_guard guard(indexLock_);
         auto entry = socketIndex_.find(connection->serial);
         if (entry == socketIndex_.end()) return;
-        id = entry->second.deviceId;
+        id = entry->second;
         std::lock_guard listGuard(terminalListLock_);
-        const std::size_t position = FindTerminal(id, entry->second.positionHint);
-        if (position != kNotFound) {
-            terminals_[position].info.lastUpdateTime = now;
-            entry->second.positionHint = position;
-        }
+        if (ModemInfo* info = terminals_.Find(connection->serial)) info->lastUpdateTime = now;
     }
-    _PACKET packet;
-    if (!MakePacket(id, now, buffer->data, static_cast<std::size_t>(buffer->length), packet)) {
-        return;
-    }
+    std::array<std::uint8_t, IoBuffer::kCapacity + 1> plain;
+    const std::size_t count = connection->stream.Decode(
+        buffer->data, static_cast<std::size_t>(buffer->length), plain.data());
+    QueuePackets(id, now, plain.data(), count);
+}
 
-    std::lock_guard guard(queueLock_);
-    if (queue_.size() > queueLimit_) return;
-    queue_.push_back(packet);
+void CUserServer::QueuePackets(std::uint32_t deviceId, std::uint32_t receiveTime,
+                               const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+        const std::size_t size = std::min(count, kMaxPacketData);
+        QueuedPacket packet{deviceId, receiveTime, std::vector<std::uint8_t>(bytes, bytes + size)};
+        {
+            std::lock_guard guard(queueLock_);
+            if (queue_.size() > queueLimit_) return;
+            queue_.push_back(std::move(packet));
+        }
+        bytes += size;
+        count -= size;
+    }
 }
 
 void CUserServer::OnWriteDone(const ConnectionPtr&, IoBuffer*) {}

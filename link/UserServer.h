@@ -14,6 +14,7 @@
 
 #include "Dovrik.h"
 #include "IOCPServer.h"
+#include "TerminalTable.h"
 
 namespace dovrik {
 
@@ -48,7 +49,7 @@ class CUserServer : public CIOCPServer {
     using TimeSource = std::function<std::uint32_t()>;
     void SetTimeSource(TimeSource source);
 
-    // A message is dropped when more than this many are waiting.
+    // A packet is dropped when more than this many are waiting.
     void SetQueueLimit(std::size_t limit);
     std::size_t QueuedCount() const;
 
@@ -61,13 +62,11 @@ class CUserServer : public CIOCPServer {
     virtual void OnSpareHook(std::uint32_t value) = 0;
 
   private:
-    struct TerminalRecord {
-        std::uint64_t socket;  // serial of the connection
-        ModemInfo info;
-    };
-    struct SocketEntry {
+    // A received packet as it waits: its bytes only, not the 4112 of a _PACKET.
+    struct QueuedPacket {
         std::uint32_t deviceId;
-        std::size_t positionHint;  // where the record was last seen
+        std::uint32_t receiveTime;
+        std::vector<std::uint8_t> data;  // 1 to kMaxPacketData bytes
     };
 
     void SetLastError(std::string_view text);
@@ -79,22 +78,23 @@ class CUserServer : public CIOCPServer {
     // registered on `connection`. Requires the index lock.
     void ForgetTerminalLocked(std::uint32_t deviceId, const ConnectionPtr& connection);
     void ClearTables();
-    // Requires the terminal-list lock. Records only move towards the front,
-    // so the search runs back from the hint first.
-    std::size_t FindTerminal(std::uint32_t deviceId, std::size_t hint) const;
     // Requires the index lock; takes the terminal-list lock.
-    void RemoveTerminalLocked(std::uint32_t deviceId, std::uint64_t socket);
+    void RemoveTerminalLocked(std::uint64_t socket);
+    // Queues `count` plain bytes as packets of at most kMaxPacketData bytes.
+    void QueuePackets(std::uint32_t deviceId, std::uint32_t receiveTime, const std::uint8_t* bytes,
+                      std::size_t count);
 
     // Lock order: indexLock_ before terminalListLock_; queueLock_ alone.
     mutable std::mutex indexLock_;
-    std::unordered_map<std::uint32_t, ConnectionPtr> idIndex_;    // guarded by indexLock_
-    std::unordered_map<std::uint64_t, SocketEntry> socketIndex_;  // guarded by indexLock_
+    std::unordered_map<std::uint32_t, ConnectionPtr> idIndex_;  // guarded by indexLock_
+    // Connection serial -> the device ID it registered as.
+    std::unordered_map<std::uint64_t, std::uint32_t> socketIndex_;  // guarded by indexLock_
 
     mutable std::mutex terminalListLock_;
-    std::vector<TerminalRecord> terminals_;  // guarded by terminalListLock_, registration order
+    TerminalTable terminals_;  // guarded by terminalListLock_, keyed by connection serial
 
     mutable std::mutex queueLock_;
-    std::deque<_PACKET> queue_;                    // guarded by queueLock_
+    std::deque<QueuedPacket> queue_;               // guarded by queueLock_
     std::size_t queueLimit_ = kDefaultQueueLimit;  // guarded by queueLock_
 
     std::uint32_t Now() const;

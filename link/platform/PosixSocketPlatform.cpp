@@ -1,5 +1,6 @@
 #include "SocketPlatform.h"
 
+#include <dirent.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -26,7 +27,9 @@ void WaitWritable(NativeSocket socket, std::chrono::milliseconds limit) {
     ::poll(&p, 1, static_cast<int>(limit.count()));
 }
 
-bool IsOutOfDescriptorsCode(int code) { return code == EMFILE || code == ENFILE; }
+bool IsOutOfDescriptorsCode(int code) {
+    return code == EMFILE || code == ENFILE;
+}
 
 }  // namespace detail
 
@@ -62,6 +65,18 @@ std::size_t RaiseDescriptorLimit() {
         return std::numeric_limits<std::size_t>::max();
     }
     return static_cast<std::size_t>(limit.rlim_cur);
+}
+
+std::size_t OpenDescriptorCount() {
+    // Linux lists them; elsewhere they are not counted.
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (folder == nullptr) return 0;
+    std::size_t count = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    ::closedir(folder);
+    return count > 0 ? count - 1 : 0;  // less the one the listing itself holds
 }
 
 }  // namespace dovrik::platform

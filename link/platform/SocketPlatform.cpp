@@ -27,7 +27,9 @@ WriteOutcome WriteUntil(NativeSocket socket, const std::uint8_t* data, std::size
         if (n < 0) return WriteOutcome::Failed;
         if (closing.load()) return WriteOutcome::Closed;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left <= std::chrono::milliseconds::zero()) return WriteOutcome::TimedOut;
+        if (left <= std::chrono::milliseconds::zero()) {
+            return sent > 0 ? WriteOutcome::TimedOut : WriteOutcome::NotWritten;
+        }
         detail::WaitWritable(socket, std::min(left, kClosingCheck));
     }
     return WriteOutcome::Written;

@@ -20,12 +20,12 @@ using NativeSocket = std::uintptr_t;  // SOCKET
 using NativeSocket = int;
 #endif
 
-enum class WriteOutcome { Written, Closed, Failed, TimedOut };
+enum class WriteOutcome { Written, Closed, Failed, TimedOut, NotWritten };
 
 // Writes all `length` bytes to a non-blocking socket, waiting for room in its
 // send buffer until `deadline`. Closed as soon as `closing` is seen set while
-// waiting; Failed on a socket error; TimedOut when the deadline passes first,
-// possibly after part of the bytes went out.
+// waiting; Failed on a socket error; when the deadline passes first, TimedOut
+// if part of the bytes went out, NotWritten if none did.
 WriteOutcome WriteUntil(NativeSocket socket, const std::uint8_t* data, std::size_t length,
                         std::chrono::steady_clock::time_point deadline,
                         const std::atomic<bool>& closing);
@@ -49,6 +49,10 @@ bool UnannouncedPeersWaiting(NativeSocket listener);
 // returns the soft limit then in force (the largest size_t where there is no
 // such limit).
 std::size_t RaiseDescriptorLimit();
+
+// Descriptors the process holds now; 0 where they are not bounded or cannot
+// be counted.
+std::size_t OpenDescriptorCount();
 
 // True for an accept that failed because the process or the system has no
 // descriptor left.

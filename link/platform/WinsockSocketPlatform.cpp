@@ -14,7 +14,8 @@ long SendSome(NativeSocket socket, const std::uint8_t* data, std::size_t length)
     // The socket is non-blocking (Asio's non_blocking(true)), and Windows has
     // no SIGPIPE to suppress.
     const int chunk = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
-    const int n = ::send(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(data), chunk, 0);
+    const int n =
+        ::send(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(data), chunk, 0);
     if (n > 0) return n;
     if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) return 0;
     return -1;
@@ -30,7 +31,9 @@ void WaitWritable(NativeSocket socket, std::chrono::milliseconds limit) {
 }
 
 // No socket handle left for the process, or no buffer space for a new one.
-bool IsOutOfDescriptorsCode(int code) { return code == WSAEMFILE || code == WSAENOBUFS; }
+bool IsOutOfDescriptorsCode(int code) {
+    return code == WSAEMFILE || code == WSAENOBUFS;
+}
 
 }  // namespace detail
 
@@ -66,6 +69,10 @@ std::size_t RaiseDescriptorLimit() {
     // Sockets are handles here, bounded by memory rather than by a limit
     // that a process could raise.
     return std::numeric_limits<std::size_t>::max();
+}
+
+std::size_t OpenDescriptorCount() {
+    return 0;
 }
 
 }  // namespace dovrik::platform

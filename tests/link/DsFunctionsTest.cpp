@@ -126,18 +126,96 @@ TEST_F(DsFunctions, TakesMessagesOldestFirst) {
     EXPECT_EQ(DSGetNextData(&packet, 0), 0);
 }
 
-TEST_F(DsFunctions, SendReachesTheTerminalEscapedAndCut) {
+TEST_F(DsFunctions, SendReachesTheTerminalEscapedAndWholeOrNotAtAll) {
     const std::size_t index = Register(0xBEEF);
     const Bytes line = {'A', 'T', '+', 'S', 'H', 'O', 'W', '\r', 0xFE};
     ASSERT_EQ(DSSendData(0xBEEF, static_cast<std::uint16_t>(line.size()), line.data()), 1);
     ASSERT_TRUE(Eventually([&] { return sim_->Received(index) == line; }));
     EXPECT_EQ(sim_->ReceivedWireBytes(index), line.size() + 1);
 
-    const Bytes big(4097, 0x41);
-    ASSERT_EQ(DSSendData(0xBEEF, 4097, big.data()), 1);
+    // Longer than one message on the wire: refused, and nothing of it is sent.
+    for (const Bytes& tooLong : {Bytes(3000, 0xFE), Bytes(5000, 'T'), Bytes(4097, 'A')}) {
+        EXPECT_EQ(DSSendData(0xBEEF, static_cast<std::uint16_t>(tooLong.size()), tooLong.data()),
+                  0);
+        EXPECT_EQ(LastError(), "Send failed!");
+    }
+    EXPECT_EQ(DSSendData(0xBEEF, 0, nullptr), 1);
+    const Bytes full(4096, 'F');
+    ASSERT_EQ(DSSendData(0xBEEF, 4096, full.data()), 1);
     ASSERT_TRUE(
         Eventually([&] { return sim_->ReceivedWireBytes(index) == line.size() + 1 + 4096; }));
-    EXPECT_EQ(DSSendData(0xBEEF, 0, nullptr), 1);
+    EXPECT_EQ(sim_->Received(index).back(), 'F');
+    EXPECT_EQ(DSGetModemCount(), 1);
+}
+
+// Drains packets until `bytes` have arrived; their data, in order.
+Bytes DrainBytes(std::uint32_t deviceId, std::size_t bytes) {
+    Bytes got;
+    _PACKET packet;
+    Eventually([&] {
+        while (DSGetNextData(&packet, 0)) {
+            EXPECT_EQ(packet.deviceId, deviceId);
+            EXPECT_GT(packet.length, 0);
+            EXPECT_LT(packet.length, 4096);
+            got.insert(got.end(), packet.data, packet.data + packet.length);
+        }
+        return got.size() >= bytes;
+    });
+    return got;
+}
+
+TEST_F(DsFunctions, EveryByteReachesTheQueueHoweverTcpBundlesIt) {
+    const std::size_t index = Register(0xB0B);
+    auto message = [](std::size_t size, std::uint8_t seed) {
+        Bytes m(size);
+        for (std::size_t i = 0; i < size; ++i) m[i] = static_cast<std::uint8_t>(seed + i * 13);
+        return m;
+    };
+    // Each case in one write: messages back to back, with heartbeats around.
+    const std::vector<std::vector<Bytes>> cases = {
+        {message(3000, 1), message(3000, 2)},
+        {message(1024, 3), message(1024, 4), message(1024, 5), message(1024, 6), message(1024, 7)},
+        {Bytes(4096, 'X'), {}},
+        std::vector<Bytes>(20, message(700, 8)),
+    };
+    for (const auto& messages : cases) {
+        Bytes wire;
+        Bytes plain;
+        for (const Bytes& m : messages) {
+            const Bytes escaped = dovrik::sim::EscapeStream(m);
+            wire.insert(wire.end(), escaped.begin(), escaped.end());
+            wire.push_back(0xFE);
+            plain.insert(plain.end(), m.begin(), m.end());
+        }
+        sim_->SendRaw(index, wire);
+        EXPECT_EQ(DrainBytes(0xB0B, plain.size()), plain);
+    }
+    // An escape pair cut between two receives.
+    sim_->SendRaw(index, {'a', 0xFD});
+    EXPECT_EQ(DrainBytes(0xB0B, 1), Bytes{'a'});
+    sim_->SendRaw(index, {0xEE, 'b'});
+    EXPECT_EQ(DrainBytes(0xB0B, 2), (Bytes{0xFE, 'b'}));
+}
+
+TEST_F(DsFunctions, PacketsCarryNothingPastTheirData) {
+    const std::size_t talker = Register(0x1111);
+    const std::size_t other = Register(0x2222);
+    _PACKET packet;
+    for (int round = 0; round < 5; ++round) {
+        sim_->SendText(talker, std::string(3000, 'L'));
+        sim_->SendText(other, "hi");
+        std::size_t seen = 0;
+        ASSERT_TRUE(Eventually([&] {
+            std::memset(&packet, 0xAA, sizeof packet);
+            if (!DSGetNextData(&packet, 0)) return false;
+            seen += packet.length;
+            for (std::size_t i = packet.length; i < sizeof packet.data; ++i) {
+                EXPECT_EQ(packet.data[i], 0) << "byte " << i << " of " << packet.length;
+                if (packet.data[i] != 0) break;
+            }
+            return seen == 3002;
+        }));
+    }
 }
 
 TEST_F(DsFunctions, SendToAVanishedTerminalReportsTheBrokenConnection) {

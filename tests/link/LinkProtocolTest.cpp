@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "LinkProtocol.h"
@@ -13,9 +14,26 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-Bytes Escape(const Bytes& plain) {
+// The escaped message; empty when it is not sent at all.
+std::optional<Bytes> Escape(const Bytes& plain) {
     Bytes out(kMaxWireMessage);
-    out.resize(EscapeForSend(plain.data(), plain.size(), out.data()));
+    const auto written = EscapeForSend(plain.data(), plain.size(), out.data());
+    if (!written) return std::nullopt;
+    out.resize(*written);
+    return out;
+}
+
+// What a connection's stream yields when it arrives in these receives.
+Bytes Decoded(const std::vector<Bytes>& receives) {
+    dovrik::StreamDecoder decoder;
+    Bytes out;
+    for (const Bytes& r : receives) {
+        Bytes plain(r.size() + 1);
+        plain.resize(decoder.Decode(r.data(), r.size(), plain.data()));
+        out.insert(out.end(), plain.begin(), plain.end());
+    }
+    std::uint8_t last = 0;
+    if (decoder.Flush(&last) > 0) out.push_back(last);
     return out;
 }
 
@@ -43,28 +61,23 @@ Bytes Registration(std::size_t length, std::uint8_t terminator = 0) {
 }  // namespace
 
 TEST(LinkEscaping, EscapesBothReservedBytesAndPassesOthers) {
-    EXPECT_EQ(Escape({0xFD, 0xFE, 0x41}), (Bytes{0xFD, 0xED, 0xFD, 0xEE, 0x41}));
-    EXPECT_EQ(Escape({}), Bytes{});
-    EXPECT_EQ(Escape({0x00, 0xED, 0xEE, 0xFF}), (Bytes{0x00, 0xED, 0xEE, 0xFF}));
+    EXPECT_EQ(*Escape({0xFD, 0xFE, 0x41}), (Bytes{0xFD, 0xED, 0xFD, 0xEE, 0x41}));
+    EXPECT_EQ(*Escape({}), Bytes{});
+    EXPECT_EQ(*Escape({0x00, 0xED, 0xEE, 0xFF}), (Bytes{0x00, 0xED, 0xEE, 0xFF}));
 }
 
-TEST(LinkEscaping, CutsOutputAtTheWireLimit) {
-    // 3000 bytes of 0xFE become 2048 whole pairs.
-    const Bytes wire = Escape(Bytes(3000, 0xFE));
-    ASSERT_EQ(wire.size(), 4096u);
-    for (std::size_t i = 0; i < wire.size(); i += 2) {
-        ASSERT_EQ(wire[i], 0xFD);
-        ASSERT_EQ(wire[i + 1], 0xEE);
-    }
-    EXPECT_EQ(Escape(Bytes(4097, 0x41)).size(), 4096u);
-    EXPECT_EQ(Escape(Bytes(65535, 0x41)).size(), 4096u);
-
-    // A pair that does not fit whole leaves only its first byte.
+TEST(LinkEscaping, SendsAMessageWholeOrNotAtAll) {
+    // 2048 pairs fill one message exactly; one byte more is not sent at all,
+    // rather than cut.
+    const auto full = Escape(Bytes(2048, 0xFE));
+    ASSERT_TRUE(full.has_value());
+    EXPECT_EQ(full->size(), 4096u);
+    EXPECT_FALSE(Escape(Bytes(3000, 0xFE)).has_value());
+    EXPECT_FALSE(Escape(Bytes(4097, 0x41)).has_value());
+    EXPECT_EQ(Escape(Bytes(4096, 0x41))->size(), 4096u);
     Bytes plain(4095, 0x41);
-    plain.push_back(0xFD);
-    const Bytes cut = Escape(plain);
-    ASSERT_EQ(cut.size(), 4096u);
-    EXPECT_EQ(cut.back(), 0xFD);
+    plain.push_back(0xFD);  // its pair would end past the limit
+    EXPECT_FALSE(Escape(plain).has_value());
 }
 
 TEST(LinkEscaping, UnescapesPairsAndKeepsStrayEscapeBytes) {
@@ -81,7 +94,7 @@ TEST(LinkEscaping, RoundTripsEveryByteValue) {
     Bytes plain;
     for (int i = 0; i < 256; ++i) plain.push_back(static_cast<std::uint8_t>(i));
     for (int i = 0; i < 256; ++i) plain.push_back(static_cast<std::uint8_t>(255 - i));
-    EXPECT_EQ(Plain(Escape(plain)), plain);
+    EXPECT_EQ(Plain(*Escape(plain)), plain);
 }
 
 TEST(Registration, AcceptsTwentyOneBytesWithTerminator) {
@@ -109,22 +122,29 @@ TEST(Registration, IgnoresEverythingAfterTheAddress) {
     EXPECT_EQ(r->deviceId, 0x12345678u);
 }
 
-TEST(Heartbeat, IsExactlyOneFeByte) {
-    const std::uint8_t fe[] = {0xFE, 0x41};
-    EXPECT_TRUE(dovrik::IsHeartbeat(fe, 1));
-    EXPECT_FALSE(dovrik::IsHeartbeat(fe, 2));
-    const std::uint8_t other[] = {0xFD};
-    EXPECT_FALSE(dovrik::IsHeartbeat(other, 1));
-}
-
-TEST(Receive, OnlyMessagesUpToTheWireLimitAreQueued) {
-    using dovrik::ClassifyReceive;
-    using dovrik::ReceiveKind;
-    Bytes big(dovrik::kMaxWireMessage + 1, 0xFE);
-    EXPECT_EQ(ClassifyReceive(big.data(), 1), ReceiveKind::Heartbeat);
-    EXPECT_EQ(ClassifyReceive(big.data(), 2), ReceiveKind::Message);  // two heartbeats glued
-    EXPECT_EQ(ClassifyReceive(big.data(), dovrik::kMaxWireMessage), ReceiveKind::Message);
-    EXPECT_EQ(ClassifyReceive(big.data(), big.size()), ReceiveKind::TooLong);
-    const std::uint8_t fd[] = {0xFD};
-    EXPECT_EQ(ClassifyReceive(fd, 1), ReceiveKind::Message);
+TEST(LinkStream, WhereTcpCutsTheStreamChangesNothing) {
+    // Heartbeats between, before and after messages never reach the output.
+    EXPECT_EQ(Decoded({{0xFE, 0x41, 0xFE, 0xFE, 0x42, 0xFE}}), (Bytes{0x41, 0x42}));
+    EXPECT_EQ(Decoded({{0xFE}, {0xFE}}), Bytes{});
+    // A pair cut between two receives is still one byte.
+    EXPECT_EQ(Decoded({{0x41, 0xFD}, {0xED, 0x42}}), (Bytes{0x41, 0xFD, 0x42}));
+    EXPECT_EQ(Decoded({{0xFD}, {0xEE}}), Bytes{0xFE});
+    // A stray escape byte stays, also before a heartbeat and at the very end.
+    EXPECT_EQ(Decoded({{0xFD}, {0xFE, 0x41}}), (Bytes{0xFD, 0x41}));
+    EXPECT_EQ(Decoded({{0x41, 0xFD}}), (Bytes{0x41, 0xFD}));
+    EXPECT_EQ(Decoded({{0xFD, 0xFD}, {0xED}}), (Bytes{0xFD, 0xFD}));
+    // Escaped messages back to back, cut anywhere, come out whole and in order.
+    Bytes plain;
+    for (int i = 0; i < 600; ++i) plain.push_back(static_cast<std::uint8_t>(i * 7));
+    Bytes wire = *Escape(plain);
+    wire.push_back(0xFE);
+    const Bytes second = *Escape(plain);
+    wire.insert(wire.end(), second.begin(), second.end());
+    Bytes twice = plain;
+    twice.insert(twice.end(), plain.begin(), plain.end());
+    for (std::size_t cut = 0; cut <= wire.size(); ++cut) {
+        const Bytes a(wire.begin(), wire.begin() + static_cast<long>(cut));
+        const Bytes b(wire.begin() + static_cast<long>(cut), wire.end());
+        ASSERT_EQ(Decoded({a, b}), twice) << "cut at " << cut;
+    }
 }

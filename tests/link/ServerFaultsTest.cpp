@@ -4,6 +4,7 @@
 // that run out, threads that cannot be made, and workers that die or hang.
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -334,6 +335,34 @@ TEST_F(ServerTest, SendToATerminalThatStopsReadingTimesOutAndDropsIt) {
     Bytes sink(64 * 1024);
     while (!error) peer.socket.read_some(asio::buffer(sink), error);
     EXPECT_EQ(error, asio::error::connection_reset) << error.message();
+}
+
+TEST(SendDeadline, TellsAMessageCutOffFromOneNeverStarted) {
+    // A socket whose peer reads nothing, with the smallest send buffer.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const int small = 1;
+    ::setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ::fcntl(pair[0], F_SETFL, O_NONBLOCK);
+    const std::atomic<bool> open{false};
+    const auto now = [] { return std::chrono::steady_clock::now(); };
+    const std::uint8_t byte = 'z';
+    platform::WriteOutcome outcome = platform::WriteOutcome::Written;
+    for (int i = 0; i < 100'000 && outcome == platform::WriteOutcome::Written; ++i) {
+        outcome = platform::WriteUntil(pair[0], &byte, 1, now(), open);
+    }
+    // Full: a single byte is written whole or not at all. Nothing went out,
+    // so the stream is intact and the connection may stay.
+    EXPECT_EQ(outcome, platform::WriteOutcome::NotWritten);
+    // Room for part of a long message: that one is cut, and the connection
+    // must go.
+    Bytes drain(4096);
+    ASSERT_GT(::read(pair[1], drain.data(), drain.size()), 0);
+    const Bytes message(256 * 1024, 'm');
+    EXPECT_EQ(platform::WriteUntil(pair[0], message.data(), message.size(), now() + 20ms, open),
+              platform::WriteOutcome::TimedOut);
+    ::close(pair[0]);
+    ::close(pair[1]);
 }
 
 TEST_F(ServerTest, ConcurrentSendsToOneTerminalArriveWhole) {
