@@ -50,11 +50,14 @@ typedef struct ModemInfo {
     uint32_t lastUpdateTime; /* time of the latest receive, data or heartbeat */
 } ModemInfo;
 
-/* One received message, as DSGetNextData hands it out. */
+/* Received bytes of one terminal, as DSGetNextData hands them out. TCP keeps
+ * no message boundaries: a packet holds what arrived in one receive, so it may
+ * hold several messages or part of one. Taken in order, a terminal's packets
+ * give every byte it sent, in order, without its heartbeats. */
 typedef struct _PACKET {
     uint32_t deviceId;
     uint32_t receiveTime;
-    uint8_t data[4098]; /* un-escaped bytes, at most 4096, then a NUL */
+    uint8_t data[4098]; /* un-escaped bytes, 1 to 4095, then zeros */
     uint16_t length;    /* number of data bytes, not counting the NUL */
     uint8_t valid;      /* always 1 */
     uint8_t reserved[3];
@@ -93,13 +96,15 @@ DOVRIK_API void DOVRIK_CALL DSStopService(void);
  *    queue is empty; *packet is then untouched. `reserved` is ignored. */
 DOVRIK_API int DOVRIK_CALL DSGetNextData(_PACKET* packet, int reserved);
 
-/* 4. Link-escapes `length` bytes (at most 4096 bytes go on the wire) and sends
- *    them to the terminal in one blocking send of at most 5 seconds. Messages
- *    sent from several threads to one terminal never interleave. 0 if the
- *    terminal is not connected ("The connection with modem has broken！") or
- *    the send did not take every byte in time ("Send failed!"); a terminal
- *    whose message was cut off by the time limit is disconnected and leaves
- *    the table, as with DSCloseConnectionByDeviceID. */
+/* 4. Link-escapes `length` bytes and sends them to the terminal in one
+ *    blocking send of at most 5 seconds. A message is sent whole or not at
+ *    all. Messages sent from several threads to one terminal never
+ *    interleave. 0 if the terminal is not connected ("The connection with
+ *    modem has broken！"), or ("Send failed!") if the escaped message is
+ *    longer than 4096 bytes (nothing is sent) or the send did not take every
+ *    byte in time. A terminal whose message was cut off by the time limit is
+ *    disconnected and leaves the table, as with DSCloseConnectionByDeviceID;
+ *    one of whose message nothing was written stays. */
 DOVRIK_API int DOVRIK_CALL DSSendData(uint32_t deviceId, uint16_t length, const uint8_t* data);
 
 /* 5. Number of registered terminals. */

@@ -486,25 +486,32 @@ TEST_F(ServerTest, ThreadThatCannotBeMadeFailsTheStartAndLeavesItStartable) {
     }
 }
 
-TEST_F(ServerTest, WorkersStuckPastTheExitWaitLeaveNothingToTheNextRun) {
+// Every worker ends up in a hook that does not return, so the stop gives up
+// on them and stops the io_context with the shutdown's aborted completions
+// still queued.
+void StopWithEveryWorkerStuck(CountingServer& server, sim::TerminalSimulator& sim) {
     EngineTimings timings;
     timings.workerExitWait = 1ms;
-    server_.SetTimings(timings);
+    server.SetTimings(timings);
     std::vector<std::size_t> index;
     for (std::uint32_t id = 1; id <= CIOCPServer::kWorkerThreads; ++id) {
-        index.push_back(Register(id));
+        index.push_back(sim.Add(Terminal(id)));
     }
-    // Every worker ends up in a hook that does not return, so the shutdown's
-    // aborted accepts stay queued when it gives up and stops the io_context.
-    server_.HoldReads();
-    for (std::size_t i : index) sim_->SendText(i, "stuck");
-    ASSERT_TRUE(Eventually([&] { return server_.HeldReads() == CIOCPServer::kWorkerThreads; }));
+    ASSERT_TRUE(sim::TerminalSimulator::WaitUntil(
+        [&] { return server.GetModemCount() == CIOCPServer::kWorkerThreads; }, 10s));
+    server.HoldReads();
+    for (std::size_t i : index) sim.SendText(i, "stuck");
+    ASSERT_TRUE(sim::TerminalSimulator::WaitUntil(
+        [&] { return server.HeldReads() == CIOCPServer::kWorkerThreads; }, 10s));
     EngineDrills drills;
-    drills.workersAbandoned = [&] { server_.ReleaseReads(); };
-    server_.SetDrills(drills);
-    server_.StopService();
-    server_.SetDrills({});
+    drills.workersAbandoned = [&] { server.ReleaseReads(); };
+    server.SetDrills(drills);
+    server.StopService();
+    server.SetDrills({});
+}
 
+TEST_F(ServerTest, WorkersStuckPastTheExitWaitLeaveNothingToTheNextRun) {
+    StopWithEveryWorkerStuck(server_, *sim_);
     ASSERT_EQ(server_.StartService(0), 1);
     sim_ = MakeSimulator();
     // More terminals than the initial accepts: the new run's count of
@@ -513,6 +520,17 @@ TEST_F(ServerTest, WorkersStuckPastTheExitWaitLeaveNothingToTheNextRun) {
     for (std::uint32_t id = 100; id < 100 + kTerminals; ++id) sim_->Add(Terminal(id));
     ASSERT_TRUE(Eventually([&] { return server_.GetModemCount() == kTerminals; }));
     EXPECT_LE(server_.OutstandingAccepts(), 100u);
+}
+
+TEST(ServerUnload, AfterWorkersWereAbandonedTouchesNothingFreed) {
+    // The library unloaded right after such a stop, without a restart.
+    auto server = std::make_unique<CountingServer>();
+    ASSERT_EQ(server->StartService(0), 1);
+    sim::TerminalSimulator::Options options;
+    options.port = server->LocalPort();
+    sim::TerminalSimulator sim(options);
+    StopWithEveryWorkerStuck(*server, sim);
+    server.reset();  // the address checker sees any touch of the freed pools
 }
 
 }  // namespace
