@@ -468,7 +468,9 @@ void CommandEngine::RunNumberListJob(const CommandJob& job) {
 
 void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* data,
                                  std::size_t length, IDeviceList& devices) {
-    // Empty messages and full 4096-byte ones are neither logged nor kept.
+    // Empty packets and full 4096-byte ones are neither logged nor kept; the
+    // service cuts a terminal's stream into packets of at most 4095 bytes, so
+    // no byte of it is skipped so.
     if (data == nullptr || length == 0 || length >= 4096) return;
     // Text as it stands (up to its first NUL); binary messages readably.
     Log(DeviceIdText(deviceId) + ":" + ReceivedLogText(data, length));
