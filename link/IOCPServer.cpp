@@ -24,9 +24,10 @@
 //    dropped, so a flood of silent connections cannot use up the descriptors
 //    that real terminals need.
 //  - Overlapped receive: a wait for readability, then one non-blocking read of
-//    up to 8192 bytes (8128 for the first message) into a pool buffer. One
-//    read is one message, as one completed receive was, and an idle
-//    connection holds no buffer.
+//    up to 8192 bytes (8128 for the first message) into a pool buffer; a read
+//    that fills its buffer is followed at once by another, up to four, before
+//    the next wait. Reads after the first are parts of one stream, whatever
+//    the sizes. An idle connection holds no buffer.
 //  - Abortive close: linger on with 0 seconds, then close.
 //  - Ending the workers: the shutdown closes every socket and drops the work
 //    guard; each worker ends when the last aborted completion has run.
@@ -498,7 +499,7 @@ void CIOCPServer::OnReceiveReady(std::uint64_t run, const ConnectionPtr& connect
 }
 
 void CIOCPServer::Receive(const ConnectionPtr& connection, std::uint32_t sequence,
-                          asio::error_code error) {
+                          asio::error_code error, int readsInARow) {
     const bool first = connection->awaitingFirstData;
     IoBuffer* buffer = nullptr;
     std::size_t received = 0;
@@ -547,6 +548,7 @@ void CIOCPServer::Receive(const ConnectionPtr& connection, std::uint32_t sequenc
         buffers_.Release(buffer);
         return;
     }
+    const bool filled = received == static_cast<std::size_t>(buffer->length);
     buffer->length = static_cast<int>(received);
     if (first) {
         OpenConnection(connection, buffer);
@@ -555,6 +557,19 @@ void CIOCPServer::Receive(const ConnectionPtr& connection, std::uint32_t sequenc
             Guarded([&] { OnReadDone(connection, next); });
             buffers_.Release(next);
         });
+    }
+    // A read that filled its buffer mostly leaves more waiting: read on at
+    // once, a few times, before waiting again. A busy terminal then costs one
+    // wait for several reads, and the other connections still get their turn.
+    if (!first && filled && readsInARow + 1 < kReadsPerWait) {
+        std::uint32_t next = 0;
+        {
+            std::lock_guard guard(connection->lock);
+            if (connection->closing.load()) return;
+            next = connection->nextReceiveSequence++;
+        }
+        Receive(connection, next, {}, readsInARow + 1);
+        return;
     }
     if (!PostReceive(connection)) CloseConnection(connection);
 }

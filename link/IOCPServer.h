@@ -64,6 +64,8 @@ class CIOCPServer {
     static constexpr int kWorkerThreads = 4;
     static constexpr int kListenBacklog = 200;
     static constexpr int kFirstReceiveLength = IoBuffer::kCapacity - 64;
+    // Reads of a busy connection, at most, for one wait.
+    static constexpr int kReadsPerWait = 4;
     // Peers connected without their first message, at most; fewer when half
     // of the descriptors still free for connections is less.
     static constexpr std::size_t kMaxPendingPeers = 10'000;
@@ -161,8 +163,9 @@ class CIOCPServer {
                      std::optional<std::uint32_t> stillOutstanding = std::nullopt);
     void OnReceiveReady(std::uint64_t run, const ConnectionPtr& connection, std::uint32_t sequence,
                         const asio::error_code& error);
-    // Reads one message, or waits again if there is none yet.
-    void Receive(const ConnectionPtr& connection, std::uint32_t sequence, asio::error_code error);
+    // Reads what has arrived, or waits again if nothing has yet.
+    void Receive(const ConnectionPtr& connection, std::uint32_t sequence, asio::error_code error,
+                 int readsInARow = 0);
     void SignalRepost();
     void OpenConnection(const ConnectionPtr& connection, IoBuffer* firstData);
     void DropPendingPeer(const ConnectionPtr& connection);

@@ -63,10 +63,37 @@ std::size_t Unescape(const std::uint8_t* in, std::size_t count, std::uint8_t* ou
     return produced;
 }
 
+namespace {
+
+// True when one of the eight bytes of `word` is 0xFD or more: an escape
+// byte, a heartbeat, or 0xFF. For each byte b, (b & 0x7F) + 3 carries into
+// the top bit exactly when b & 0x7F >= 0x7D, and never into the next byte.
+bool HasReservedByte(std::uint64_t word) {
+    constexpr std::uint64_t kLow = 0x7F7F7F7F7F7F7F7Full;
+    constexpr std::uint64_t kThree = 0x0303030303030303ull;
+    constexpr std::uint64_t kTop = 0x8080808080808080ull;
+    return (word & ((word & kLow) + kThree) & kTop) != 0;
+}
+
+}  // namespace
+
 std::size_t StreamDecoder::Decode(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
     std::size_t produced = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t b = in[i];
+    std::size_t i = 0;
+    while (i < count) {
+        // Most bytes are plain: copy them eight at a time.
+        if (!heldEscape_) {
+            std::uint64_t word = 0;
+            while (i + sizeof word <= count) {
+                std::memcpy(&word, in + i, sizeof word);
+                if (HasReservedByte(word)) break;
+                std::memcpy(out + produced, &word, sizeof word);
+                produced += sizeof word;
+                i += sizeof word;
+            }
+            if (i == count) break;
+        }
+        const std::uint8_t b = in[i++];
         if (std::exchange(heldEscape_, false)) {
             if (b == kEscapedEscape) {
                 out[produced++] = kEscapeByte;

@@ -488,18 +488,19 @@ TEST_F(ServerTest, ThreadThatCannotBeMadeFailsTheStartAndLeavesItStartable) {
 
 // Every worker ends up in a hook that does not return, so the stop gives up
 // on them and stops the io_context with the shutdown's aborted completions
-// still queued.
+// still queued, among them the wait of one more terminal that is idle.
 void StopWithEveryWorkerStuck(CountingServer& server, sim::TerminalSimulator& sim) {
     EngineTimings timings;
     timings.workerExitWait = 1ms;
     server.SetTimings(timings);
     std::vector<std::size_t> index;
-    for (std::uint32_t id = 1; id <= CIOCPServer::kWorkerThreads; ++id) {
+    for (std::uint32_t id = 1; id <= CIOCPServer::kWorkerThreads + 1; ++id) {
         index.push_back(sim.Add(Terminal(id)));
     }
     ASSERT_TRUE(sim::TerminalSimulator::WaitUntil(
-        [&] { return server.GetModemCount() == CIOCPServer::kWorkerThreads; }, 10s));
+        [&] { return server.GetModemCount() == CIOCPServer::kWorkerThreads + 1; }, 10s));
     server.HoldReads();
+    index.pop_back();
     for (std::size_t i : index) sim.SendText(i, "stuck");
     ASSERT_TRUE(sim::TerminalSimulator::WaitUntil(
         [&] { return server.HeldReads() == CIOCPServer::kWorkerThreads; }, 10s));
