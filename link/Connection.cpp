@@ -59,6 +59,8 @@ void ConnectionPool::Release(Connection* c) {
     }
     c->sequencer.Reset();
     c->stream.Reset();
+    c->registeredId = 0;
+    c->stampedAt = 0;
     c->serial = 0;
     c->localAddress = {};
     c->remoteAddress = {};

@@ -63,7 +63,11 @@ struct Connection final {
     // Touched only by the completion of the connection's one outstanding receive.
     bool awaitingFirstData = true;
     ReceiveSequencer sequencer;
-    StreamDecoder stream;                        // what the receives after the registration carry
+    StreamDecoder stream;  // what the receives after the registration carry
+    // The device ID it registered as, and the last time written to its
+    // record; set by the registration, which comes first.
+    std::uint32_t registeredId = 0;
+    std::uint32_t stampedAt = 0;
     std::unique_ptr<std::uint8_t[]> reassembly;  // allocated on first use
     std::size_t reassemblyRead = 0;
     std::size_t reassemblyWrite = 0;

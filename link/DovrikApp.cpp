@@ -1,10 +1,14 @@
 // The eight exported DS functions: thin forwards to the library's one server
-// object, which lives from load to unload.
+// object.
 #define DOVRIK_BUILDING
 #include "Dovrik.h"
 #include "TestServer.h"
 
 #include <utility>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -12,7 +16,47 @@ namespace {
 class CDovrikApp final {};
 
 [[maybe_unused]] CDovrikApp theApp;
+
+#if defined(_WIN32)
+// A Windows process that ends (main returns, or ExitProcess) first kills all
+// its other threads, the service's among them, and only then detaches the
+// DLLs. A server destroyed at that point waits for its listener's share of a
+// wake-up that never comes, and the process never ends. So the server lives
+// on the heap: an unload by FreeLibrary destroys it (DllMain), while at the
+// end of the process it is left alone and the system takes back its sockets,
+// handles and memory.
+dovrik::CTestServer& theServer = *new dovrik::CTestServer;
+
+// The service's threads cannot end while FreeLibrary holds the loader lock,
+// so an unload cannot stop a running service. While it runs the library
+// holds a reference to itself instead: a FreeLibrary before DSStopService
+// leaves it loaded and serving, and the unload that destroys the server
+// finds it stopped. Used by DSStartService and DSStopService only.
+HMODULE heldLibrary = nullptr;
+
+void HoldLibrary() {
+    HMODULE self = nullptr;
+    if (heldLibrary == nullptr &&
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(&heldLibrary), &self)) {
+        heldLibrary = self;
+    }
+}
+
+// The caller holds a reference of its own while it calls in, so this one is
+// never the last.
+void ReleaseLibrary() {
+    if (heldLibrary != nullptr) FreeLibrary(std::exchange(heldLibrary, nullptr));
+}
+#else
+// Elsewhere the service's threads still run when the process ends or the
+// library is unloaded: the server's destructor stops them and closes every
+// connection, and nothing needs to hold the library.
 dovrik::CTestServer theServer;
+
+void HoldLibrary() {}
+void ReleaseLibrary() {}
+#endif
 
 // No exception crosses the C boundary: a failure the server did not foresee
 // becomes the function's failure result.
@@ -35,14 +79,30 @@ void Shielded(Call&& call) noexcept {
 
 }  // namespace
 
+#if defined(_WIN32)
+// `reserved` is null when FreeLibrary unloads the library and not null when
+// the process ends.
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) delete &theServer;
+    return TRUE;
+}
+#endif
+
 extern "C" {
 
 DOVRIK_API int DOVRIK_CALL DSStartService(uint16_t port) {
-    return Shielded(0, [&] { return theServer.StartService(port); });
+    return Shielded(0, [&] {
+        const int started = theServer.StartService(port);
+        if (started != 0) HoldLibrary();
+        return started;
+    });
 }
 
 DOVRIK_API void DOVRIK_CALL DSStopService(void) {
-    Shielded([] { theServer.StopService(); });
+    Shielded([] {
+        theServer.StopService();
+        ReleaseLibrary();
+    });
 }
 
 DOVRIK_API int DOVRIK_CALL DSGetNextData(_PACKET* packet, int /*reserved*/) {

@@ -74,13 +74,9 @@ void CUserServer::ClearTables() {
 
 int CUserServer::GetNextData(_PACKET* packet) {
     if (packet == nullptr) return 0;
-    QueuedPacket next;
-    {
-        std::lock_guard guard(queueLock_);
-        if (queue_.empty()) return 0;
-        next = std::move(queue_.front());
-        queue_.pop_front();
-    }
+    std::lock_guard guard(queueLock_);
+    if (queue_.empty()) return 0;
+    QueuedPacket& next = queue_.front();
     // Every byte past the data is zero: the caller's buffer must not keep
     // what an earlier packet, of this terminal or another, left in it.
     std::memset(packet, 0, sizeof(_PACKET));
@@ -89,6 +85,8 @@ int CUserServer::GetNextData(_PACKET* packet) {
     std::memcpy(packet->data, next.data.data(), next.data.size());
     packet->length = static_cast<std::uint16_t>(next.data.size());
     packet->valid = 1;
+    if (spareData_.size() < kSpareDataKept) spareData_.push_back(std::move(next.data));
+    queue_.pop_front();
     return 1;
 }
 
@@ -216,6 +214,8 @@ void CUserServer::OnConnectionOpened(const ConnectionPtr& connection, IoBuffer* 
     // of this ID any more.
     idIndex_[id] = connection;
     socketIndex_[connection->serial] = id;
+    connection->registeredId = id;
+    connection->stampedAt = info.lastUpdateTime;
     std::lock_guard listGuard(terminalListLock_);
     terminals_.Append(connection->serial, info);
 }
@@ -248,15 +248,18 @@ void CUserServer::Forget(const ConnectionPtr& connection) {
 }
 
 void CUserServer::OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) {
-    std::uint32_t id = 0;
     const std::uint32_t now = Now();
-    {
+    std::uint32_t id = connection->registeredId;
+    // The table is looked at once a second per terminal at most: within the
+    // second its time stands, and a connection that left it is closing.
+    if (connection->stampedAt != now || connection->closing.load()) {
         std::lock_guard guard(indexLock_);
         auto entry = socketIndex_.find(connection->serial);
         if (entry == socketIndex_.end()) return;
         id = entry->second;
         std::lock_guard listGuard(terminalListLock_);
         if (ModemInfo* info = terminals_.Find(connection->serial)) info->lastUpdateTime = now;
+        connection->stampedAt = now;
     }
     std::array<std::uint8_t, IoBuffer::kCapacity + 1> plain;
     const std::size_t count = connection->stream.Decode(
@@ -268,10 +271,15 @@ void CUserServer::QueuePackets(std::uint32_t deviceId, std::uint32_t receiveTime
                                const std::uint8_t* bytes, std::size_t count) {
     while (count > 0) {
         const std::size_t size = std::min(count, kMaxPacketData);
-        QueuedPacket packet{deviceId, receiveTime, std::vector<std::uint8_t>(bytes, bytes + size)};
         {
             std::lock_guard guard(queueLock_);
             if (queue_.size() > queueLimit_) return;
+            QueuedPacket packet{deviceId, receiveTime, {}};
+            if (!spareData_.empty()) {
+                packet.data = std::move(spareData_.back());
+                spareData_.pop_back();
+            }
+            packet.data.assign(bytes, bytes + size);
             queue_.push_back(std::move(packet));
         }
         bytes += size;

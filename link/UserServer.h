@@ -30,6 +30,7 @@ class CUserServer : public CIOCPServer {
     static constexpr std::size_t kDefaultQueueLimit = 65000;
     static constexpr std::size_t kFreeBuffersKept = 200;
     static constexpr std::size_t kFreeConnectionsKept = 100;
+    static constexpr std::size_t kSpareDataKept = 256;
 
     CUserServer() = default;
     ~CUserServer() override;
@@ -94,8 +95,11 @@ class CUserServer : public CIOCPServer {
     TerminalTable terminals_;  // guarded by terminalListLock_, keyed by connection serial
 
     mutable std::mutex queueLock_;
-    std::deque<QueuedPacket> queue_;               // guarded by queueLock_
-    std::size_t queueLimit_ = kDefaultQueueLimit;  // guarded by queueLock_
+    std::deque<QueuedPacket> queue_;  // guarded by queueLock_
+    // Data vectors of packets taken, for the next packets: steady traffic
+    // then allocates nothing.
+    std::vector<std::vector<std::uint8_t>> spareData_;  // guarded by queueLock_
+    std::size_t queueLimit_ = kDefaultQueueLimit;       // guarded by queueLock_
 
     std::uint32_t Now() const;
 
