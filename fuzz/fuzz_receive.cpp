@@ -61,14 +61,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 0) std::memcpy(received.get(), data, size);
     const std::size_t cut = size > 0 ? data[0] % (size + 1) : 0;
 
+    // All of it in one piece, and cut into receives and pieces of a room the
+    // second byte says; they must agree.
     StreamDecoder whole;
     const auto one = std::make_unique<std::uint8_t[]>(size + 1);
-    std::size_t ones = whole.Decode(received.get(), size, one.get());
+    std::size_t ones = whole.Decode(received.get(), size, one.get(), size + 1).produced;
     ones += whole.Flush(one.get() + ones);
     StreamDecoder split;
+    const std::size_t room = size > 1 ? 2 + data[1] % 64 : 2;
     const auto two = std::make_unique<std::uint8_t[]>(size + 1);
-    std::size_t twos = split.Decode(received.get(), cut, two.get());
-    twos += split.Decode(received.get() + cut, size - cut, two.get() + twos);
+    const auto piece = std::make_unique<std::uint8_t[]>(room);
+    std::size_t twos = 0;
+    for (const auto& [from, to] : {std::pair{std::size_t{0}, cut}, std::pair{cut, size}}) {
+        for (std::size_t used = from; used < to;) {
+            const auto step = split.Decode(received.get() + used, to - used, piece.get(), room);
+            FUZZ_CHECK(step.consumed > 0 && step.produced <= room);
+            used += step.consumed;
+            FUZZ_CHECK(twos + step.produced <= size);
+            std::memcpy(two.get() + twos, piece.get(), step.produced);
+            twos += step.produced;
+        }
+    }
     twos += split.Flush(two.get() + twos);
     FUZZ_CHECK(ones == twos && (ones == 0 || std::memcmp(one.get(), two.get(), ones) == 0));
     // Heartbeats never reach a packet; every other byte does, pairs as one.

@@ -1,7 +1,12 @@
 #include "LinkProtocol.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace dovrik {
 
@@ -65,34 +70,43 @@ std::size_t Unescape(const std::uint8_t* in, std::size_t count, std::uint8_t* ou
 
 namespace {
 
-// True when one of the eight bytes of `word` is 0xFD or more: an escape
-// byte, a heartbeat, or 0xFF. For each byte b, (b & 0x7F) + 3 carries into
-// the top bit exactly when b & 0x7F >= 0x7D, and never into the next byte.
-bool HasReservedByte(std::uint64_t word) {
-    constexpr std::uint64_t kLow = 0x7F7F7F7F7F7F7F7Full;
-    constexpr std::uint64_t kThree = 0x0303030303030303ull;
-    constexpr std::uint64_t kTop = 0x8080808080808080ull;
-    return (word & ((word & kLow) + kThree) & kTop) != 0;
+// Where the run of plain bytes at `from` ends: at the first byte of 0xFD or
+// more (an escape byte, a heartbeat, or 0xFF, which is plain but rare), or
+// at `to`.
+std::size_t PlainRunEnd(const std::uint8_t* in, std::size_t from, std::size_t to) {
+    std::size_t end = from;
+#if defined(__SSE2__)
+    // A byte is 0xFD or more when the larger of it and 0xFD is itself.
+    const __m128i reserved = _mm_set1_epi8(static_cast<char>(kEscapeByte));
+    while (end + 16 <= to) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + end));
+        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(bytes, reserved), bytes));
+        if (hits != 0)
+            return end + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+        end += 16;
+    }
+#endif
+    while (end < to && in[end] < kEscapeByte) ++end;
+    return end;
 }
 
 }  // namespace
 
-std::size_t StreamDecoder::Decode(const std::uint8_t* in, std::size_t count, std::uint8_t* out) {
+StreamDecoder::Step StreamDecoder::Decode(const std::uint8_t* in, std::size_t count,
+                                          std::uint8_t* out, std::size_t room) {
     std::size_t produced = 0;
     std::size_t i = 0;
     while (i < count) {
-        // Most bytes are plain: copy them eight at a time.
+        // Most bytes are plain: copy their run at once.
         if (!heldEscape_) {
-            std::uint64_t word = 0;
-            while (i + sizeof word <= count) {
-                std::memcpy(&word, in + i, sizeof word);
-                if (HasReservedByte(word)) break;
-                std::memcpy(out + produced, &word, sizeof word);
-                produced += sizeof word;
-                i += sizeof word;
-            }
+            const std::size_t end = PlainRunEnd(in, i, i + std::min(count - i, room - produced));
+            std::memcpy(out + produced, in + i, end - i);
+            produced += end - i;
+            i = end;
             if (i == count) break;
         }
+        // The next byte writes two plain bytes at most.
+        if (room - produced < 2) break;
         const std::uint8_t b = in[i++];
         if (std::exchange(heldEscape_, false)) {
             if (b == kEscapedEscape) {
@@ -112,7 +126,7 @@ std::size_t StreamDecoder::Decode(const std::uint8_t* in, std::size_t count, std
             out[produced++] = b;
         }
     }
-    return produced;
+    return {i, produced};
 }
 
 std::size_t StreamDecoder::Flush(std::uint8_t* out) {

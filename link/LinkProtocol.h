@@ -47,12 +47,18 @@ std::size_t Unescape(const std::uint8_t* in, std::size_t count, std::uint8_t* ou
 // whatever receive it came in. Escaping keeps 0xFE out of every message, so a
 // plain 0xFE on the wire is always a heartbeat and never reaches the output.
 // A 0xFD at the end of a receive may start a pair whose second byte comes in
-// the next one; it is held until then.
+// the next one; it is held until then. Each plain byte comes from at most
+// one received byte, the held one included, so `count` + 1 bytes of room
+// always take a whole receive.
 class StreamDecoder final {
   public:
-    // Decodes `count` received bytes into `out`, which must hold `count` + 1
-    // bytes, and returns the number of plain bytes written.
-    std::size_t Decode(const std::uint8_t* in, std::size_t count, std::uint8_t* out);
+    struct Step {
+        std::size_t consumed;  // received bytes used
+        std::size_t produced;  // plain bytes written
+    };
+    // Decodes received bytes into `out` until they are used up or `room`
+    // (at least 2) would not hold the next plain bytes.
+    Step Decode(const std::uint8_t* in, std::size_t count, std::uint8_t* out, std::size_t room);
     // At the end of the stream: writes the held 0xFD, if any, as it is.
     // Returns 0 or 1.
     std::size_t Flush(std::uint8_t* out);

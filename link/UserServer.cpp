@@ -74,19 +74,26 @@ void CUserServer::ClearTables() {
 
 int CUserServer::GetNextData(_PACKET* packet) {
     if (packet == nullptr) return 0;
-    std::lock_guard guard(queueLock_);
-    if (queue_.empty()) return 0;
-    QueuedPacket& next = queue_.front();
-    // Every byte past the data is zero: the caller's buffer must not keep
-    // what an earlier packet, of this terminal or another, left in it.
-    std::memset(packet, 0, sizeof(_PACKET));
+    QueuedPacket next;
+    {
+        // The lock is held for moves only, never for a copy: the workers
+        // that queue must not wait behind the caller that takes.
+        std::lock_guard guard(queueLock_);
+        if (queue_.empty()) return 0;
+        next = std::move(queue_.front());
+        queue_.pop_front();
+    }
     packet->deviceId = next.deviceId;
     packet->receiveTime = next.receiveTime;
-    std::memcpy(packet->data, next.data.data(), next.data.size());
-    packet->length = static_cast<std::uint16_t>(next.data.size());
+    std::memcpy(packet->data, next.data.get(), next.length);
+    // Every byte past the data is zero: the caller's buffer must not keep
+    // what an earlier packet, of this terminal or another, left in it.
+    std::memset(packet->data + next.length, 0, sizeof packet->data - next.length);
+    packet->length = static_cast<std::uint16_t>(next.length);
     packet->valid = 1;
+    std::memset(packet->reserved, 0, sizeof packet->reserved);
+    std::lock_guard guard(queueLock_);
     if (spareData_.size() < kSpareDataKept) spareData_.push_back(std::move(next.data));
-    queue_.pop_front();
     return 1;
 }
 
@@ -243,8 +250,11 @@ void CUserServer::Forget(const ConnectionPtr& connection) {
         socketIndex_.erase(entry);
     }
     // A stray escape byte that ended the stream is the last byte of its message.
-    std::uint8_t last = 0;
-    if (connection->stream.Flush(&last) > 0) QueuePackets(id, Now(), &last, 1);
+    QueuedPacket last{id, Now(), 0, std::make_unique<std::uint8_t[]>(kMaxPacketData)};
+    last.length = connection->stream.Flush(last.data.get());
+    if (last.length == 0) return;
+    std::lock_guard guard(queueLock_);
+    PushLocked(&last, 1);
 }
 
 void CUserServer::OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) {
@@ -261,29 +271,56 @@ void CUserServer::OnReadDone(const ConnectionPtr& connection, IoBuffer* buffer) 
         if (ModemInfo* info = terminals_.Find(connection->serial)) info->lastUpdateTime = now;
         connection->stampedAt = now;
     }
-    std::array<std::uint8_t, IoBuffer::kCapacity + 1> plain;
-    const std::size_t count = connection->stream.Decode(
-        buffer->data, static_cast<std::size_t>(buffer->length), plain.data());
-    QueuePackets(id, now, plain.data(), count);
+    QueueReceived(*connection, id, now, buffer->data, static_cast<std::size_t>(buffer->length));
 }
 
-void CUserServer::QueuePackets(std::uint32_t deviceId, std::uint32_t receiveTime,
-                               const std::uint8_t* bytes, std::size_t count) {
-    while (count > 0) {
-        const std::size_t size = std::min(count, kMaxPacketData);
-        {
-            std::lock_guard guard(queueLock_);
-            if (queue_.size() > queueLimit_) return;
-            QueuedPacket packet{deviceId, receiveTime, {}};
-            if (!spareData_.empty()) {
-                packet.data = std::move(spareData_.back());
-                spareData_.pop_back();
-            }
-            packet.data.assign(bytes, bytes + size);
-            queue_.push_back(std::move(packet));
+void CUserServer::QueueReceived(Connection& connection, std::uint32_t deviceId,
+                                std::uint32_t receiveTime, const std::uint8_t* wire,
+                                std::size_t count) {
+    // A receive decodes to at most count + 1 bytes, and each packet but the
+    // last holds at least kMaxPacketData - 1 of them.
+    constexpr std::size_t kMostPackets =
+        (IoBuffer::kCapacity + 1 + kMaxPacketData - 2) / (kMaxPacketData - 1);
+    std::array<QueuedPacket, kMostPackets> batch;
+    {
+        std::lock_guard guard(queueLock_);
+        for (std::size_t i = 0; i < batch.size() && !spareData_.empty(); ++i) {
+            batch[i].data = std::move(spareData_.back());
+            spareData_.pop_back();
         }
-        bytes += size;
-        count -= size;
+    }
+    // Decoded straight into the packets, outside the lock.
+    std::size_t packets = 0;
+    std::size_t used = 0;
+    while (used < count && packets < batch.size()) {
+        QueuedPacket& packet = batch[packets];
+        if (!packet.data) packet.data = std::make_unique<std::uint8_t[]>(kMaxPacketData);
+        const auto step =
+            connection.stream.Decode(wire + used, count - used, packet.data.get(), kMaxPacketData);
+        used += step.consumed;
+        if (step.produced == 0) continue;
+        packet.deviceId = deviceId;
+        packet.receiveTime = receiveTime;
+        packet.length = step.produced;
+        ++packets;
+    }
+    std::lock_guard guard(queueLock_);
+    PushLocked(batch.data(), packets);
+    for (QueuedPacket& unused : batch) {
+        if (unused.data && spareData_.size() < kSpareDataKept) {
+            spareData_.push_back(std::move(unused.data));
+        }
+    }
+}
+
+void CUserServer::PushLocked(QueuedPacket* packets, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (queue_.size() > queueLimit_) {
+            if (spareData_.size() < kSpareDataKept)
+                spareData_.push_back(std::move(packets[i].data));
+        } else {
+            queue_.push_back(std::move(packets[i]));
+        }
     }
 }
 

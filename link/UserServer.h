@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -30,7 +31,7 @@ class CUserServer : public CIOCPServer {
     static constexpr std::size_t kDefaultQueueLimit = 65000;
     static constexpr std::size_t kFreeBuffersKept = 200;
     static constexpr std::size_t kFreeConnectionsKept = 100;
-    static constexpr std::size_t kSpareDataKept = 256;
+    static constexpr std::size_t kSpareDataKept = 8192;
 
     CUserServer() = default;
     ~CUserServer() override;
@@ -65,9 +66,10 @@ class CUserServer : public CIOCPServer {
   private:
     // A received packet as it waits: its bytes only, not the 4112 of a _PACKET.
     struct QueuedPacket {
-        std::uint32_t deviceId;
-        std::uint32_t receiveTime;
-        std::vector<std::uint8_t> data;  // 1 to kMaxPacketData bytes
+        std::uint32_t deviceId = 0;
+        std::uint32_t receiveTime = 0;
+        std::size_t length = 0;                // 1 to kMaxPacketData
+        std::unique_ptr<std::uint8_t[]> data;  // kMaxPacketData bytes of room
     };
 
     void SetLastError(std::string_view text);
@@ -81,9 +83,13 @@ class CUserServer : public CIOCPServer {
     void ClearTables();
     // Requires the index lock; takes the terminal-list lock.
     void RemoveTerminalLocked(std::uint64_t socket);
-    // Queues `count` plain bytes as packets of at most kMaxPacketData bytes.
-    void QueuePackets(std::uint32_t deviceId, std::uint32_t receiveTime, const std::uint8_t* bytes,
-                      std::size_t count);
+    // Decodes what one receive brought and queues it in packets of at most
+    // kMaxPacketData bytes.
+    void QueueReceived(Connection& connection, std::uint32_t deviceId, std::uint32_t receiveTime,
+                       const std::uint8_t* wire, std::size_t count);
+    // Appends packets to the queue, dropping those past its limit. Requires
+    // queueLock_.
+    void PushLocked(QueuedPacket* packets, std::size_t count);
 
     // Lock order: indexLock_ before terminalListLock_; queueLock_ alone.
     mutable std::mutex indexLock_;
@@ -98,8 +104,8 @@ class CUserServer : public CIOCPServer {
     std::deque<QueuedPacket> queue_;  // guarded by queueLock_
     // Data vectors of packets taken, for the next packets: steady traffic
     // then allocates nothing.
-    std::vector<std::vector<std::uint8_t>> spareData_;  // guarded by queueLock_
-    std::size_t queueLimit_ = kDefaultQueueLimit;       // guarded by queueLock_
+    std::vector<std::unique_ptr<std::uint8_t[]>> spareData_;  // guarded by queueLock_
+    std::size_t queueLimit_ = kDefaultQueueLimit;             // guarded by queueLock_
 
     std::uint32_t Now() const;
 

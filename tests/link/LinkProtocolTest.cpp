@@ -23,14 +23,20 @@ std::optional<Bytes> Escape(const Bytes& plain) {
     return out;
 }
 
-// What a connection's stream yields when it arrives in these receives.
-Bytes Decoded(const std::vector<Bytes>& receives) {
+// What a connection's stream yields when it arrives in these receives,
+// decoded into pieces of at most `room` bytes.
+Bytes Decoded(const std::vector<Bytes>& receives, std::size_t room = 4095) {
     dovrik::StreamDecoder decoder;
     Bytes out;
+    Bytes piece(room);
     for (const Bytes& r : receives) {
-        Bytes plain(r.size() + 1);
-        plain.resize(decoder.Decode(r.data(), r.size(), plain.data()));
-        out.insert(out.end(), plain.begin(), plain.end());
+        for (std::size_t used = 0; used < r.size();) {
+            const auto step = decoder.Decode(r.data() + used, r.size() - used, piece.data(), room);
+            EXPECT_GT(step.consumed, 0u);
+            if (step.consumed == 0) return out;
+            used += step.consumed;
+            out.insert(out.end(), piece.begin(), piece.begin() + static_cast<long>(step.produced));
+        }
     }
     std::uint8_t last = 0;
     if (decoder.Flush(&last) > 0) out.push_back(last);
@@ -147,4 +153,6 @@ TEST(LinkStream, WhereTcpCutsTheStreamChangesNothing) {
         const Bytes b(wire.begin() + static_cast<long>(cut), wire.end());
         ASSERT_EQ(Decoded({a, b}), twice) << "cut at " << cut;
     }
+    // Nor does the room of the pieces it is decoded into.
+    for (std::size_t room : {2, 3, 17, 1000}) EXPECT_EQ(Decoded({wire}, room), twice) << room;
 }
