@@ -77,6 +77,12 @@ std::uint16_t FreePort() {
     return ntohs(address.sin_port);
 }
 
+std::uint64_t SteadyNanoseconds() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count());
+}
+
 double TimeUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto start = Clock::now();
     while (!condition()) {
@@ -142,6 +148,15 @@ LoadTerminals::LoadTerminals(std::uint16_t port, int count, std::uint32_t firstI
         const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         if (s < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
         sockets_.push_back(s);
+        // The terminals take turns over eight loopback source addresses, the
+        // port chosen at connect: with one address, each connect of a large
+        // fleet searches the crowded ephemeral range for a free port.
+        const int on = 1;
+        ::setsockopt(s, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &on, sizeof on);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(INADDR_LOOPBACK + static_cast<std::uint32_t>(i % 8));
+        ::bind(s, reinterpret_cast<sockaddr*>(&source), sizeof source);
     }
 }
 
@@ -151,11 +166,17 @@ LoadTerminals::~LoadTerminals() {
 }
 
 int LoadTerminals::ConnectAll(std::chrono::milliseconds timeout) {
+    return ConnectNext(sockets_.size(), timeout);
+}
+
+int LoadTerminals::ConnectNext(std::size_t count, std::chrono::milliseconds timeout) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port_);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (std::size_t i = 0; i < sockets_.size(); ++i) {
+    const std::size_t first = connected_;
+    connected_ = std::min(sockets_.size(), first + count);
+    for (std::size_t i = first; i < connected_; ++i) {
         ::connect(sockets_[i], reinterpret_cast<sockaddr*>(&address), sizeof address);
         epoll_event event{};
         event.events = EPOLLOUT;
@@ -163,12 +184,17 @@ int LoadTerminals::ConnectAll(std::chrono::milliseconds timeout) {
         ::epoll_ctl(epoll_, EPOLL_CTL_ADD, sockets_[i], &event);
     }
     int registered = 0;
+    std::size_t done = 0;
+    std::vector<bool> answered(connected_ - first, false);
     const auto deadline = Clock::now() + timeout;
     std::vector<epoll_event> events(1024);
-    while (registered < static_cast<int>(sockets_.size()) && Clock::now() < deadline) {
+    while (done < connected_ - first && Clock::now() < deadline) {
         const int n = ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), 10);
         for (int k = 0; k < n; ++k) {
             const std::size_t i = events[k].data.u64;
+            // Connected before, or a second event: the peer closed meanwhile.
+            if (i < first || answered[i - first]) continue;
+            answered[i - first] = true;
             int error = 0;
             socklen_t length = sizeof error;
             ::getsockopt(sockets_[i], SOL_SOCKET, SO_ERROR, &error, &length);
@@ -176,6 +202,7 @@ int LoadTerminals::ConnectAll(std::chrono::milliseconds timeout) {
             quiet.events = EPOLLIN;
             quiet.data.u64 = i;
             ::epoll_ctl(epoll_, EPOLL_CTL_MOD, sockets_[i], &quiet);
+            ++done;
             if (error != 0) continue;
             const auto message = dovrik::sim::RegistrationMessage(
                 {.deviceId = firstId_ + static_cast<std::uint32_t>(i)});
@@ -215,6 +242,40 @@ std::uint64_t LoadTerminals::Pace(const std::vector<std::vector<std::uint8_t>>& 
     return sent;
 }
 
+std::uint64_t LoadTerminals::Flood(const std::vector<std::uint8_t>& message, int perWrite,
+                                   std::chrono::milliseconds duration) {
+    std::vector<std::uint8_t> chunk;
+    for (int i = 0; i < perWrite; ++i) chunk.insert(chunk.end(), message.begin(), message.end());
+    std::vector<std::uint64_t> written(sockets_.size(), 0);
+    auto watch = [&](std::uint32_t events) {
+        for (std::size_t i = 0; i < sockets_.size(); ++i) {
+            epoll_event event{};
+            event.events = events;
+            event.data.u64 = i;
+            ::epoll_ctl(epoll_, EPOLL_CTL_MOD, sockets_[i], &event);
+        }
+    };
+    watch(EPOLLOUT);
+    std::uint64_t total = 0;
+    const auto end = Clock::now() + duration;
+    std::vector<epoll_event> events(1024);
+    while (Clock::now() < end) {
+        const int n = ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), 10);
+        for (int k = 0; k < n; ++k) {
+            const std::size_t i = events[k].data.u64;
+            // Where the last send stopped inside a message, this one goes on.
+            const std::size_t offset = written[i] % message.size();
+            const ssize_t sent = ::send(sockets_[i], chunk.data() + offset, chunk.size() - offset,
+                                        MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent <= 0) continue;
+            written[i] += static_cast<std::uint64_t>(sent);
+            total += static_cast<std::uint64_t>(sent);
+        }
+    }
+    watch(EPOLLIN);
+    return total;
+}
+
 std::uint64_t LoadTerminals::ReadUntil(std::uint64_t bytes, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     std::vector<epoll_event> events(1024);
@@ -236,6 +297,7 @@ std::uint64_t LoadTerminals::ReadUntil(std::uint64_t bytes, std::chrono::millise
 void LoadTerminals::CloseAll() {
     for (int s : sockets_) ::close(s);
     sockets_.clear();
+    connected_ = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -275,9 +337,9 @@ BareReader::~BareReader() {
 
 void BareReader::Run() {
     std::vector<epoll_event> events(1024);
-    std::vector<char> seen;  // per descriptor: has it sent its first message
+    enum : char { kUnused, kAccepted, kHeard };
+    std::vector<char> state;  // per descriptor
     char buffer[8192];
-    std::vector<int> open;
     while (!stop_) {
         const int n = ::epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), 100);
         for (int k = 0; k < n; ++k) {
@@ -287,10 +349,9 @@ void BareReader::Run() {
                 for (;;) {
                     const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
                     if (c < 0) break;
-                    if (static_cast<std::size_t>(c) >= seen.size())
-                        seen.resize(static_cast<std::size_t>(c) + 1, 0);
-                    seen[static_cast<std::size_t>(c)] = 0;
-                    open.push_back(c);
+                    if (static_cast<std::size_t>(c) >= state.size())
+                        state.resize(static_cast<std::size_t>(c) + 1, kUnused);
+                    state[static_cast<std::size_t>(c)] = kAccepted;
                     epoll_event event{};
                     event.events = EPOLLIN;
                     event.data.fd = c;
@@ -299,30 +360,64 @@ void BareReader::Run() {
                 continue;
             }
             const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
             if (got <= 0) {
-                ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+                ::close(fd);  // also leaves the epoll set
+                state[static_cast<std::size_t>(fd)] = kUnused;
+                ++closed_;
                 continue;
             }
-            if (!seen[static_cast<std::size_t>(fd)]) {
-                seen[static_cast<std::size_t>(fd)] = 1;
+            if (state[static_cast<std::size_t>(fd)] == kAccepted) {
+                state[static_cast<std::size_t>(fd)] = kHeard;
                 ++firstMessages_;
             } else {
                 bytes_ += static_cast<std::uint64_t>(got);
             }
         }
     }
-    for (int c : open) ::close(c);
+    for (std::size_t fd = 0; fd < state.size(); ++fd) {
+        if (state[fd] != kUnused) ::close(static_cast<int>(fd));
+    }
 }
 
 int RegisteringChild(ChildProcess& parent, int terminals, std::uint32_t firstId) {
     RaiseDescriptorLimit();
     const auto port = static_cast<std::uint16_t>(parent.Receive());
     LoadTerminals load(port, terminals, firstId);
-    parent.Send(1);    // sockets made, ready
-    parent.Receive();  // go
-    parent.Send(static_cast<std::uint64_t>(load.ConnectAll(std::chrono::seconds(60))));
-    parent.Receive();  // stop
+    parent.Send(1);  // sockets made, ready
+    if (parent.Receive() == kStepwiseWord) {
+        // Batch sizes follow, each answered with its registrations; 0 ends.
+        while (const std::uint64_t batch = parent.Receive())
+            parent.Send(
+                static_cast<std::uint64_t>(load.ConnectNext(batch, std::chrono::seconds(60))));
+    } else {
+        parent.Send(static_cast<std::uint64_t>(load.ConnectAll(std::chrono::seconds(60))));
+    }
+    while (parent.Receive() == kCloseAllWord) {
+        const std::uint64_t began = SteadyNanoseconds();
+        load.CloseAll();
+        const std::uint64_t ended = SteadyNanoseconds();
+        parent.Send(began);
+        parent.Send(ended);
+    }
     return 0;
+}
+
+std::uint64_t RegisterStepwise(ChildProcess& child, int terminals, int listenBacklog,
+                               const std::function<long long()>& taken) {
+    const long long batch = std::max(1, listenBacklog / 2);
+    child.Send(kStepwiseWord);
+    std::uint64_t sent = 0;
+    for (long long connected = 0; connected < terminals;) {
+        if (TimeUntil([&] { return taken() >= connected - batch; }, std::chrono::seconds(60)) < 0)
+            break;
+        const long long next = std::min<long long>(batch, terminals - connected);
+        child.Send(static_cast<std::uint64_t>(next));
+        sent += child.Receive();
+        connected += next;
+    }
+    child.Send(0);
+    return sent;
 }
 
 }  // namespace bench
