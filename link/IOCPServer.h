@@ -65,7 +65,7 @@ class CIOCPServer {
     static constexpr int kListenBacklog = 200;
     static constexpr int kFirstReceiveLength = IoBuffer::kCapacity - 64;
     // Reads of a busy connection, at most, for one wait.
-    static constexpr int kReadsPerWait = 4;
+    static constexpr int kReadsPerWait = 8;
     // Peers connected without their first message, at most; fewer when half
     // of the descriptors still free for connections is less.
     static constexpr std::size_t kMaxPendingPeers = 10'000;
