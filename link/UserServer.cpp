@@ -250,9 +250,10 @@ void CUserServer::Forget(const ConnectionPtr& connection) {
         socketIndex_.erase(entry);
     }
     // A stray escape byte that ended the stream is the last byte of its message.
-    QueuedPacket last{id, Now(), 0, std::make_unique<std::uint8_t[]>(kMaxPacketData)};
-    last.length = connection->stream.Flush(last.data.get());
-    if (last.length == 0) return;
+    std::uint8_t held = 0;
+    if (connection->stream.Flush(&held) == 0) return;
+    QueuedPacket last{id, Now(), 1, std::make_unique_for_overwrite<std::uint8_t[]>(kMaxPacketData)};
+    last.data[0] = held;
     std::lock_guard guard(queueLock_);
     PushLocked(&last, 1);
 }
@@ -294,7 +295,8 @@ void CUserServer::QueueReceived(Connection& connection, std::uint32_t deviceId,
     std::size_t used = 0;
     while (used < count && packets < batch.size()) {
         QueuedPacket& packet = batch[packets];
-        if (!packet.data) packet.data = std::make_unique<std::uint8_t[]>(kMaxPacketData);
+        if (!packet.data)
+            packet.data = std::make_unique_for_overwrite<std::uint8_t[]>(kMaxPacketData);
         const auto step =
             connection.stream.Decode(wire + used, count - used, packet.data.get(), kMaxPacketData);
         used += step.consumed;

@@ -102,8 +102,8 @@ class CUserServer : public CIOCPServer {
 
     mutable std::mutex queueLock_;
     std::deque<QueuedPacket> queue_;  // guarded by queueLock_
-    // Data vectors of packets taken, for the next packets: steady traffic
-    // then allocates nothing.
+    // Buffers of packets taken, for the next packets: steady traffic then
+    // allocates nothing. At most kSpareDataKept (32 MiB) stay after a burst.
     std::vector<std::unique_ptr<std::uint8_t[]>> spareData_;  // guarded by queueLock_
     std::size_t queueLimit_ = kDefaultQueueLimit;             // guarded by queueLock_
 
