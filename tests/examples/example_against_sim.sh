@@ -11,50 +11,28 @@
 set -eu
 runner="$1" example="$2" sim="$3" count="$4" only="${5:-}"
 work=$(mktemp -d)
-examplePid="" simPid=""
+callerPid="" simPid=""
 cleanup() {
     exec 3>&- 2>/dev/null || true
     [ -n "$simPid" ] && kill "$simPid" 2>/dev/null
-    [ -n "$examplePid" ] && kill "$examplePid" 2>/dev/null
+    [ -n "$callerPid" ] && kill "$callerPid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "$*"
-    echo "--- the example printed:"
-    tail -n 20 "$work/out"
-    exit 1
-}
-now() { date +%s.%N; }
-# Waits up to 120 s for the example's output to hold N lines matching PATTERN.
-await() {
-    tries=0
-    while [ "$(grep -c "$2" "$work/out" || true)" -lt "$1" ]; do
-        tries=$((tries + 1))
-        [ "$tries" -le 1200 ] || fail "timed out waiting for $1 lines of \"$2\""
-        kill -0 "$examplePid" 2>/dev/null || fail "the example ended early"
-        sleep 0.1
-    done
-}
+# shellcheck source=caller_support.sh
+. "$(dirname "$0")/caller_support.sh"
 
 mkfifo "$work/keys"
 for attempt in 1 2 3 4 5; do
     port=$((20000 + ($$ * 7 + attempt * 997) % 40000))
     : >"$work/out"
     "$runner" "$example" "$port" <"$work/keys" >"$work/out" 2>&1 &
-    examplePid=$!
+    callerPid=$!
     exec 3>"$work/keys"  # the key to press later; holds the input open meanwhile
-    tries=0
-    while ! grep -q "listening\|did not start" "$work/out"; do
-        tries=$((tries + 1))
-        [ "$tries" -le 1200 ] || fail "the example did not start"
-        kill -0 "$examplePid" 2>/dev/null || grep -q "listening\|did not start" "$work/out" ||
-            fail "the example ended before it listened"
-        sleep 0.1
-    done
+    await 1 "listening\|did not start"
     grep -q listening "$work/out" && break
     exec 3>&-
-    wait "$examplePid" || true
+    wait "$callerPid" || true
 done
 grep -q listening "$work/out" || fail "no free port found"
 
@@ -72,14 +50,9 @@ registered=$(now)
 [ -n "$messages" ] && await "$count" "^message from .*hello"
 
 echo >&3  # the key
-tries=0
-while kill -0 "$examplePid" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -le 600 ] || fail "the example did not stop on a key"
-    sleep 0.1
-done
-wait "$examplePid" || fail "the example failed"
-examplePid=""
+await_end 600 "the example did not stop on a key"
+wait "$callerPid" || fail "the example failed"
+callerPid=""
 grep -q "^stopped, $count terminals seen" "$work/out" || fail "the example did not report its stop"
 grep -q "^registered 00001000, SIM 13800000001, address 10.0.0.1[[:cntrl:]]*$" "$work/out" ||
     fail "the first terminal's registration is not printed as it was sent"

@@ -16,30 +16,15 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-fail() {
-    echo "$*"
-    echo "--- the caller printed:"
-    tail -n 20 "$work/out"
-    exit 1
-}
-now() { date +%s.%N; }
-# Waits up to 120 s for the caller to print a line matching PATTERN.
-await() {
-    tries=0
-    while ! grep -q "$1" "$work/out"; do
-        tries=$((tries + 1))
-        [ "$tries" -le 1200 ] || fail "timed out waiting for \"$1\""
-        kill -0 "$callerPid" 2>/dev/null || grep -q "$1" "$work/out" || fail "the caller ended early"
-        sleep 0.1
-    done
-}
+# shellcheck source=caller_support.sh
+. "$(dirname "$0")/caller_support.sh"
 
 for attempt in 1 2 3 4 5; do
     port=$((20000 + ($$ * 11 + attempt * 997) % 40000))
     : >"$work/out"
     "$runner" "$caller" "$port" >"$work/out" 2>&1 &
     callerPid=$!
-    await "^listening\|^did not start"
+    await 1 "^listening\|^did not start"
     grep -q "^listening" "$work/out" && break
     wait "$callerPid" || true
     callerPid=""
@@ -49,14 +34,9 @@ grep -q "^listening" "$work/out" || fail "no free port found"
 "$sim" --port "$port" --count 1 --heartbeat 0 --send hello --every 1 --quiet --duration 600 \
     >"$work/sim" 2>&1 &
 simPid=$!
-await "^returning"
+await 1 "^returning"
 returned=$(now)
-tries=0
-while kill -0 "$callerPid" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -le 100 ] || fail "the process still runs 10 s after main returned"
-    sleep 0.1
-done
+await_end 100 "the process still runs 10 s after main returned"
 status=0
 wait "$callerPid" || status=$?
 callerPid=""
