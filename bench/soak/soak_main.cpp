@@ -301,15 +301,18 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(st.droppedByCentre));
     std::printf(
         "Centre: %llu messages taken, %llu records in order, %llu messages held more than one "
-        "record, %llu other bytes; largest drain pass %llu messages (queue cap 65000)\n",
+        "record, %llu records came in several messages, %llu other bytes; largest drain pass "
+        "%llu messages (queue cap 65000)\n",
         static_cast<unsigned long long>(ledger.Messages()),
         static_cast<unsigned long long>(ledger.Records()),
         static_cast<unsigned long long>(ledger.MessagesWithSeveralRecords()),
+        static_cast<unsigned long long>(ledger.SplitRecords()),
         static_cast<unsigned long long>(ledger.OtherBytes()),
         static_cast<unsigned long long>(largestPass));
     std::printf(
         "Delivery: lost %llu, duplicated %llu, skipped %llu, misrouted %llu, damaged %llu, "
-        "unknown %llu, more than sent %llu; undelivered at a close, reset or replacement: %llu\n",
+        "unknown %llu, more than sent %llu; undelivered at a close, reset or replacement: %llu "
+        "(%llu of them cut off in the middle)\n",
         static_cast<unsigned long long>(verdict.lost),
         static_cast<unsigned long long>(ledger.Duplicates()),
         static_cast<unsigned long long>(ledger.Gaps()),
@@ -317,7 +320,8 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(ledger.Damaged()),
         static_cast<unsigned long long>(verdict.unknown),
         static_cast<unsigned long long>(verdict.beyondSent),
-        static_cast<unsigned long long>(verdict.lostAtClose));
+        static_cast<unsigned long long>(verdict.lostAtClose),
+        static_cast<unsigned long long>(ledger.CutOff()));
 
     const double loadEnd = o.seconds;
     const auto base = Mean(samples, o.warmup, o.warmup + 60.0);

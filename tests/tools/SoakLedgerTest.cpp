@@ -57,8 +57,68 @@ TEST(SoakLedger, FindsEveryKindOfFault) {
     Bytes badHeader = MakeRecord(1, 0, 6, 0);
     badHeader[10] = ';';
     Take(ledger, 1, badHeader);
+    // The cut record's connection went on without its last byte.
+    Take(ledger, 1, MakeRecord(1, 0, 7, 0));
     EXPECT_EQ(ledger.Damaged(), 3u);
+    EXPECT_EQ(ledger.CutOff(), 0u);
     EXPECT_FALSE(ledger.FaultFree());
+}
+
+// A terminal's packets are one stream: a record goes on in its terminal's
+// next packets, whatever other terminals' packets come in between.
+TEST(SoakLedger, ReadsRecordsSplitBetweenPackets) {
+    const Bytes stream = Join(
+        {MakeRecord(3, 0, 0, 40), Bytes{'<', 'x'}, MakeRecord(3, 0, 1, 0), MakeRecord(3, 0, 2, 5)});
+    const Bytes other = MakeRecord(4, 0, 0, 7);
+    // Cut at i and j: two packets when they meet, three otherwise.
+    for (std::size_t i = 1; i < stream.size(); ++i) {
+        for (std::size_t j = i; j < stream.size(); ++j) {
+            soak::ReceiveLedger ledger;
+            ledger.Take(3, stream.data(), i);
+            Take(ledger, 4, other);
+            if (j > i) ledger.Take(3, stream.data() + i, j - i);
+            ledger.Take(3, stream.data() + j, stream.size() - j);
+            ASSERT_TRUE(ledger.FaultFree()) << "cut at " << i << " and " << j;
+            ASSERT_EQ(ledger.Records(), 4u) << "cut at " << i << " and " << j;
+            ASSERT_EQ(ledger.OtherBytes(), 2u) << "cut at " << i << " and " << j;
+            ASSERT_TRUE(ledger.Check({{3, 0, 3, true}, {4, 0, 1, true}}).Clean());
+        }
+    }
+    soak::ReceiveLedger ledger;
+    ledger.Take(3, stream.data(), 50);       // in the first record's payload
+    ledger.Take(3, stream.data() + 50, 50);  // in the second record's header
+    ledger.Take(3, stream.data() + 100, stream.size() - 100);
+    EXPECT_EQ(ledger.SplitRecords(), 2u);
+}
+
+// A connection closed, reset or replaced in the middle of a record leaves it
+// undelivered, which is no damage; its terminal's next connection may begin
+// with a status message, in the same packet as its first record or not.
+TEST(SoakLedger, ARecordCutOffByANewConnectionIsNoDamage) {
+    const Bytes first = MakeRecord(5, 0, 0, 3);
+    const Bytes cut = MakeRecord(5, 0, 1, 300);  // its payload holds every byte value
+    const Bytes status = {0x02, 0x11, 0x01, 0x00, 0x03};
+    for (std::size_t c = 2; c < cut.size(); ++c) {
+        for (int next = 0; next < 4; ++next) {
+            soak::ReceiveLedger ledger;
+            Take(ledger, 5, Join({first, Bytes(cut.begin(), cut.begin() + c)}));
+            if (next == 2) Take(ledger, 5, status);
+            const std::uint32_t epoch = next == 3 ? 0 : 1;  // 3: the same connection went on
+            const Bytes record = MakeRecord(5, epoch, epoch == 0 ? 2 : 0, 9);
+            Take(ledger, 5, next == 1 ? Join({status, record}) : record);
+            if (next == 3) {
+                ASSERT_EQ(ledger.Damaged(), 1u) << "cut at " << c;
+                ASSERT_EQ(ledger.Gaps(), 1u) << "cut at " << c;
+                continue;
+            }
+            ASSERT_TRUE(ledger.FaultFree()) << "cut at " << c << ", next " << next;
+            ASSERT_EQ(ledger.CutOff(), 1u) << "cut at " << c << ", next " << next;
+            const auto v = ledger.Check({{5, 0, 2, false}, {5, 1, 1, true}});
+            ASSERT_TRUE(v.Clean());
+            ASSERT_EQ(v.received, 2u);
+            ASSERT_EQ(v.lostAtClose, 1u);
+        }
+    }
 }
 
 class SoakLedgerReserved : public ::testing::TestWithParam<bool> {};

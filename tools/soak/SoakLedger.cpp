@@ -17,31 +17,30 @@ std::uint8_t PayloadByte(std::uint32_t deviceId, std::uint32_t epoch, std::uint3
                                      static_cast<std::uint32_t>(i) * 7u);
 }
 
-bool ReadHex(const std::uint8_t* p, std::size_t digits, std::uint32_t& value) {
-    value = 0;
-    for (std::size_t i = 0; i < digits; ++i) {
-        const std::uint8_t c = p[i];
-        std::uint32_t v = 0;
-        if (c >= '0' && c <= '9') {
-            v = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            v = c - 'a' + 10u;
-        } else {
-            return false;
-        }
-        value = value << 4 | v;
+// Whether `c` may be byte `at` of a record header.
+bool FitsHeader(std::size_t at, std::uint8_t c) {
+    switch (at) {
+        case 0:
+            return c == '<';
+        case 1:
+            return c == 'S';
+        case 10:
+        case 19:
+        case 28:
+            return c == ':';
+        case kRecordHeader - 1:
+            return c == '>';
+        default:
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
     }
-    return true;
 }
 
-struct Header {
-    std::uint32_t deviceId, epoch, sequence, length;
-};
-
-bool ReadHeader(const std::uint8_t* p, Header& h) {
-    return ReadHex(p + 2, 8, h.deviceId) && p[10] == ':' && ReadHex(p + 11, 8, h.epoch) &&
-           p[19] == ':' && ReadHex(p + 20, 8, h.sequence) && p[28] == ':' &&
-           ReadHex(p + 29, 4, h.length) && p[33] == '>';
+std::uint32_t Hex(const std::uint8_t* p, std::size_t digits) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        value = value << 4 | static_cast<std::uint32_t>(p[i] <= '9' ? p[i] - '0' : p[i] - 'a' + 10);
+    }
+    return value;
 }
 
 }  // namespace
@@ -66,7 +65,9 @@ void ReceiveLedger::Reserve(std::uint32_t firstId, std::uint32_t count, std::uin
     denseEpochs_ = epochs;
     // Written now, so the pages are resident from the start.
     dense_.assign(static_cast<std::size_t>(count) * epochs, 0);
+    denseStreams_.assign(count, Stream{});
     next_.reserve(1024);
+    streams_.reserve(1024);
 }
 
 std::size_t ReceiveLedger::DenseIndex(std::uint32_t deviceId, std::uint32_t epoch) const {
@@ -99,53 +100,120 @@ void ReceiveLedger::ForEachConnection(F f) const {
     }
 }
 
+ReceiveLedger::Stream& ReceiveLedger::StreamOf(std::uint32_t deviceId) {
+    const std::uint32_t offset = deviceId - denseFirst_;
+    if (deviceId >= denseFirst_ && offset < denseStreams_.size()) return denseStreams_[offset];
+    return streams_[deviceId];
+}
+
 void ReceiveLedger::Take(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length) {
     ++messages_;
     if (data == nullptr) length = 0;
+    Stream& s = StreamOf(deviceId);
+    const std::uint64_t recordsBefore = records_;
+    bool carried = s.headerBytes > 0;  // the record under way began in an earlier message
+    std::size_t start = 0;             // where it began otherwise
     std::size_t pos = 0;
-    int inMessage = 0;
-    static constexpr std::uint8_t kMark[] = {'<', 'S'};
     while (pos < length) {
-        const std::uint8_t* end = data + length;
-        const std::uint8_t* at = std::search(data + pos, end, kMark, kMark + 2);
-        if (at == end) {
-            otherBytes_ += length - pos;
-            break;
-        }
-        const std::size_t start = static_cast<std::size_t>(at - data);
-        otherBytes_ += start - pos;
-        Header h{};
-        if (length - start < kRecordHeader || !ReadHeader(at, h) ||
-            length - start - kRecordHeader < h.length) {
-            ++damaged_;  // cut off, or not a record after all
-            pos = start + 2;
+        if (s.headerBytes == 0) {
+            const void* at = std::memchr(data + pos, '<', length - pos);
+            const std::size_t next =
+                at == nullptr
+                    ? length
+                    : static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - data);
+            otherBytes_ += next - pos;
+            if (next == length) break;
+            carried = false;
+            start = next;
+            s.header[0] = '<';
+            s.headerBytes = 1;
+            pos = next + 1;
             continue;
         }
-        const std::uint8_t* payload = at + kRecordHeader;
-        pos = start + kRecordHeader + h.length;
-        bool intact = true;
-        for (std::uint32_t i = 0; i < h.length && intact; ++i) {
-            intact = payload[i] == PayloadByte(h.deviceId, h.epoch, h.sequence, i);
+        if (s.headerBytes < kRecordHeader) {
+            while (pos < length && s.headerBytes < kRecordHeader &&
+                   FitsHeader(s.headerBytes, data[pos])) {
+                s.header[s.headerBytes++] = data[pos++];
+            }
+            if (s.headerBytes < kRecordHeader) {
+                if (pos == length) break;  // the header goes on in the next packet
+                pos = BreakOff(s, carried, pos, start);
+                continue;
+            }
+            HeaderRead(s, deviceId);
         }
-        if (!intact) {
-            ++damaged_;
-            continue;
+        const Header& h = s.record;
+        while (pos < length && s.payloadRead < h.length &&
+               data[pos] == PayloadByte(h.deviceId, h.epoch, h.sequence, s.payloadRead)) {
+            ++pos;
+            ++s.payloadRead;
         }
-        if (h.deviceId != deviceId) {
-            ++misrouted_;
-            continue;
-        }
-        ++inMessage;
-        ++records_;
-        std::uint32_t& next = Entry(h.deviceId, h.epoch);
-        if (h.sequence < next) {
-            ++duplicates_;
-        } else {
-            gaps_ += h.sequence - next;
-            next = h.sequence + 1;
+        if (s.payloadRead == h.length) {
+            RecordRead(s, deviceId, carried);
+        } else if (pos < length) {
+            pos = BreakOff(s, carried, pos, start);
         }
     }
-    if (inMessage > 1) ++glued_;
+    if (records_ - recordsBefore > 1) ++glued_;
+}
+
+std::size_t ReceiveLedger::BreakOff(Stream& s, bool carried, std::size_t pos, std::size_t start) {
+    const bool lone = s.headerBytes == 1;  // a '<' without 'S' began no record
+    s.headerBytes = 0;
+    if (lone) {
+        ++otherBytes_;
+        return pos;
+    }
+    if (!carried) {
+        ++damaged_;
+        return start + 1;
+    }
+    // This message may be where a newer connection's stream begins, its first
+    // bytes only happening to match: one that matched the payload may be the
+    // '<' of that connection's first record. It is read again from its start;
+    // what matched holds no other "<S" (header bytes are no '<', and payload
+    // bytes step by 7, never from '<' to 'S').
+    s.brokeOff = true;
+    s.brokeOffEpoch = s.epoch;
+    return 0;
+}
+
+void ReceiveLedger::HeaderRead(Stream& s, std::uint32_t deviceId) {
+    // Every byte was checked on its way in.
+    Header& h = s.record;
+    h.deviceId = Hex(s.header + 2, 8);
+    h.epoch = Hex(s.header + 11, 8);
+    h.sequence = Hex(s.header + 20, 8);
+    h.length = Hex(s.header + 29, 4);
+    s.payloadRead = 0;
+    if (h.deviceId != deviceId) return;  // misrouted: says nothing of this stream
+    if (s.brokeOff) {
+        if (h.epoch > s.brokeOffEpoch) {
+            ++cutOff_;
+        } else {
+            ++damaged_;
+        }
+        s.brokeOff = false;
+    }
+    s.epoch = h.epoch;
+}
+
+void ReceiveLedger::RecordRead(Stream& s, std::uint32_t deviceId, bool carried) {
+    s.headerBytes = 0;
+    const Header& h = s.record;
+    if (h.deviceId != deviceId) {
+        ++misrouted_;
+        return;
+    }
+    ++records_;
+    if (carried) ++split_;
+    std::uint32_t& next = Entry(h.deviceId, h.epoch);
+    if (h.sequence < next) {
+        ++duplicates_;
+    } else {
+        gaps_ += h.sequence - next;
+        next = h.sequence + 1;
+    }
 }
 
 LedgerVerdict ReceiveLedger::Check(const std::vector<SentEpoch>& sent) const {
