@@ -283,9 +283,11 @@ void CUserServer::QueueReceived(Connection& connection, std::uint32_t deviceId,
     constexpr std::size_t kMostPackets =
         (IoBuffer::kCapacity + 1 + kMaxPacketData - 2) / (kMaxPacketData - 1);
     std::array<QueuedPacket, kMostPackets> batch;
+    const std::size_t needed =
+        std::min(batch.size(), (count + 1 + kMaxPacketData - 2) / (kMaxPacketData - 1));
     {
         std::lock_guard guard(queueLock_);
-        for (std::size_t i = 0; i < batch.size() && !spareData_.empty(); ++i) {
+        for (std::size_t i = 0; i < needed && !spareData_.empty(); ++i) {
             batch[i].data = std::move(spareData_.back());
             spareData_.pop_back();
         }
