@@ -60,7 +60,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr std::size_t kInitialAccepts = 10;
-constexpr std::size_t kMaxOutstandingAccepts = 100;
 constexpr std::size_t kDefaultFreeBuffers = 200;
 constexpr std::size_t kDefaultFreeConnections = 100;
 
@@ -341,133 +340,6 @@ void CIOCPServer::ShutDown() {
     connections_.Clear();
 }
 
-void CIOCPServer::PostAccepts(int count) {
-    const std::uint64_t run = run_.load();
-    for (int i = 0; i < count; ++i) {
-        {
-            std::lock_guard guard(pendingAcceptLock_);
-            if (!accepting_ || outstandingAccepts_ >= kMaxOutstandingAccepts) return;
-            ++outstandingAccepts_;
-        }
-        acceptor_.async_accept([this, run](const asio::error_code& error, tcp::socket socket) {
-            OnAcceptDone(run, error, std::move(socket));
-        });
-    }
-}
-
-void CIOCPServer::PostProbeAccept() {
-    {
-        std::lock_guard guard(pendingAcceptLock_);
-        if (outstandingAccepts_ > 0) return;  // one already waits for a peer
-    }
-    PostAccepts(1);
-}
-
-void CIOCPServer::ArmAcceptEvent() {
-    {
-        std::lock_guard guard(eventLock_);
-        if (acceptEventArmed_) return;
-        acceptEventArmed_ = true;
-    }
-    const std::uint64_t run = run_.load();
-    acceptor_.async_wait(tcp::acceptor::wait_read, [this, run](const asio::error_code& error) {
-        if (IsStale(run)) return;
-        {
-            std::lock_guard guard(eventLock_);
-            acceptEventArmed_ = false;
-            if (error) return;
-            acceptEvent_ = true;
-        }
-        eventSignal_.notify_all();
-    });
-}
-
-void CIOCPServer::OnAcceptDone(std::uint64_t run, const asio::error_code& error,
-                               tcp::socket socket) {
-    if (IsStale(run)) return;
-    {
-        std::lock_guard guard(pendingAcceptLock_);
-        --outstandingAccepts_;
-    }
-    if (error) {
-        if (error != asio::error::operation_aborted) OnAcceptFailed(error);
-        return;
-    }
-    asio::error_code ignored;
-    platform::SetAbortiveClose(socket.native_handle());
-    // Each send is one whole message: it goes out at once instead of waiting
-    // behind the acknowledgement of the previous one.
-    socket.set_option(tcp::no_delay(true), ignored);
-    socket.non_blocking(true, ignored);
-    if (ConnectionPtr connection = connections_.Take(std::move(socket))) {
-        connection->serial = nextSerial_.fetch_add(1);
-        connection->acceptedAt = Clock::now();
-        bool admitted = false;
-        ConnectionList evicted;
-        const std::size_t open = OpenConnectionCount();
-        {
-            std::lock_guard guard(pendingAcceptLock_);
-            admitted = accepting_;
-            if (admitted) {
-                // The oldest silent peers sit at the back.
-                const std::size_t bound = PendingBoundLocked(open);
-                while (!pendingPeers_.empty() && pendingPeers_.size() >= bound) {
-                    pendingPeers_.back()->onPendingList = false;
-                    evicted.splice(evicted.begin(), pendingPeers_, std::prev(pendingPeers_.end()));
-                }
-                pendingPeers_.push_front(connection);
-                connection->pendingListPos = pendingPeers_.begin();
-                connection->onPendingList = true;
-            }
-        }
-        for (auto& c : evicted) MarkClosed(*c);
-        SignalRepost();
-        if (admitted) {
-            // A terminal sends its registration right after connecting, so it
-            // has mostly arrived by now: read at once, wait only if it has not.
-            Receive(connection, 0, {});
-        } else {
-            DropPendingPeer(connection);
-        }
-        return;
-    }
-    SignalRepost();
-}
-
-void CIOCPServer::OnAcceptFailed(const asio::error_code& error) {
-    failedAccepts_.fetch_add(1);
-    const bool outOfDescriptors = platform::IsOutOfDescriptors(error);
-    // Short of descriptors, a silent peer gives its own up first, so that
-    // the peer waiting to be accepted, perhaps a terminal with its
-    // registration, gets in. Registered terminals are never dropped for it.
-    if (outOfDescriptors && DropOldestPendingPeer()) {
-        SignalRepost();
-        return;
-    }
-    bool tell = false;
-    {
-        std::lock_guard guard(eventLock_);
-        acceptStarved_ = true;
-        tell = outOfDescriptors && !std::exchange(starvationTold_, true);
-    }
-    if (tell) ShowOperatorMessage(kOutOfDescriptorsMessage);
-}
-
-void CIOCPServer::SignalRepost() {
-    bool wake = false;
-    {
-        std::lock_guard guard(eventLock_);
-        wake = repostCounter_++ == 0;  // the listener takes the whole count when it wakes
-        if (std::exchange(acceptStarved_, false)) {
-            starvationTold_ = false;
-            // Descriptors came free: take the peers waiting in the backlog.
-            acceptEvent_ = true;
-            wake = true;
-        }
-    }
-    if (wake) eventSignal_.notify_all();
-}
-
 bool CIOCPServer::PostReceive(const ConnectionPtr& connection,
                               std::optional<std::uint32_t> stillOutstanding) {
     std::lock_guard guard(connection->lock);
@@ -620,53 +492,6 @@ void CIOCPServer::OpenConnection(const ConnectionPtr& connection, IoBuffer* firs
     buffers_.Release(firstData);
 }
 
-void CIOCPServer::DropPendingPeer(const ConnectionPtr& connection) {
-    {
-        std::lock_guard guard(pendingAcceptLock_);
-        if (connection->onPendingList) {
-            pendingPeers_.erase(connection->pendingListPos);
-            connection->onPendingList = false;
-        }
-    }
-    MarkClosed(*connection);
-}
-
-bool CIOCPServer::DropOldestPendingPeer() {
-    ConnectionPtr oldest;
-    {
-        std::lock_guard guard(pendingAcceptLock_);
-        if (pendingPeers_.empty()) return false;
-        oldest = pendingPeers_.back();
-        oldest->onPendingList = false;
-        pendingPeers_.pop_back();
-    }
-    MarkClosed(*oldest);
-    return true;
-}
-
-std::size_t CIOCPServer::PendingBoundLocked(std::size_t openConnections) const {
-    if (pendingLimitSet_ != 0) return pendingLimitSet_;
-    if (descriptorLimit_ == 0) return kMaxPendingPeers;  // the limit is unknown
-    // Half of what is free for connections: the other half stays for
-    // terminals that register, however many registered ones hold theirs.
-    const std::size_t held = std::min(descriptorLimit_, descriptorsAtStart_ + openConnections);
-    return std::clamp<std::size_t>((descriptorLimit_ - held) / 2, 1, kMaxPendingPeers);
-}
-
-void CIOCPServer::DropSilentPeers(std::chrono::milliseconds limit) {
-    const auto now = Clock::now();
-    ConnectionList expired;
-    {
-        std::lock_guard guard(pendingAcceptLock_);
-        // Newest first: the oldest peers sit at the back.
-        while (!pendingPeers_.empty() && now - pendingPeers_.back()->acceptedAt > limit) {
-            pendingPeers_.back()->onPendingList = false;
-            expired.splice(expired.begin(), pendingPeers_, std::prev(pendingPeers_.end()));
-        }
-    }
-    for (auto& c : expired) MarkClosed(*c);
-}
-
 void CIOCPServer::CloseConnection(const ConnectionPtr& connection) {
     {
         std::lock_guard guard(connectionListLock_);
@@ -689,56 +514,6 @@ void CIOCPServer::MarkClosed(Connection& connection) {
         }
     }
     connection.closing.store(true);
-}
-
-CIOCPServer::SendResult CIOCPServer::Send(const ConnectionPtr& connection, const std::uint8_t* data,
-                                          std::size_t length) {
-    std::chrono::milliseconds timeout;
-    {
-        std::lock_guard guard(eventLock_);
-        timeout = timings_.sendTimeout;
-    }
-    const auto deadline = Clock::now() + timeout;
-    if (!connection->sendTurn.Take(deadline)) return SendResult::Failed;  // nothing written
-    struct TurnGuard {
-        SendTurn& turn;
-        ~TurnGuard() { turn.Give(); }
-    } turnGuard{connection->sendTurn};
-
-    platform::NativeSocket socket{};
-    {
-        std::lock_guard guard(connection->lock);
-        if (connection->closing.load() || !connection->socket.is_open()) return SendResult::Closed;
-        ++connection->pendingSends;
-        socket = connection->socket.native_handle();
-    }
-    const auto outcome = platform::WriteUntil(socket, data, length, deadline, connection->closing);
-    if (outcome == platform::WriteOutcome::TimedOut) {
-        // Part of the message may be out; no later message may follow it.
-        // Still holding the turn, so no other sender gets in first.
-        CloseConnection(connection);
-    }
-    {
-        std::lock_guard guard(connection->lock);
-        --connection->pendingSends;
-        if (connection->closing.load() && connection->pendingSends == 0 &&
-            connection->socket.is_open()) {
-            asio::error_code ignored;
-            connection->socket.close(ignored);
-        }
-    }
-    switch (outcome) {
-        case platform::WriteOutcome::Written:
-            return SendResult::Sent;
-        case platform::WriteOutcome::TimedOut:
-            return SendResult::TimedOut;
-        case platform::WriteOutcome::Closed:
-            return SendResult::Closed;
-        case platform::WriteOutcome::NotWritten:  // the stream is intact: the terminal stays
-        case platform::WriteOutcome::Failed:
-            break;
-    }
-    return SendResult::Failed;
 }
 
 void CIOCPServer::SetTimings(const EngineTimings& timings) {

@@ -64,6 +64,7 @@ class CIOCPServer {
     static constexpr int kWorkerThreads = 4;
     static constexpr int kListenBacklog = 200;
     static constexpr int kFirstReceiveLength = IoBuffer::kCapacity - 64;
+    static constexpr std::size_t kMaxOutstandingAccepts = 100;
     // Reads of a busy connection, at most, for one wait.
     static constexpr int kReadsPerWait = 8;
     // Peers connected without their first message, at most; fewer when half

@@ -93,7 +93,7 @@ int CUserServer::GetNextData(_PACKET* packet) {
     packet->valid = 1;
     std::memset(packet->reserved, 0, sizeof packet->reserved);
     std::lock_guard guard(queueLock_);
-    if (spareData_.size() < kSpareDataKept) spareData_.push_back(std::move(next.data));
+    KeepSpareLocked(std::move(next.data));
     return 1;
 }
 
@@ -310,18 +310,13 @@ void CUserServer::QueueReceived(Connection& connection, std::uint32_t deviceId,
     }
     std::lock_guard guard(queueLock_);
     PushLocked(batch.data(), packets);
-    for (QueuedPacket& unused : batch) {
-        if (unused.data && spareData_.size() < kSpareDataKept) {
-            spareData_.push_back(std::move(unused.data));
-        }
-    }
+    for (QueuedPacket& unused : batch) KeepSpareLocked(std::move(unused.data));
 }
 
 void CUserServer::PushLocked(QueuedPacket* packets, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         if (queue_.size() > queueLimit_) {
-            if (spareData_.size() < kSpareDataKept)
-                spareData_.push_back(std::move(packets[i].data));
+            KeepSpareLocked(std::move(packets[i].data));
         } else {
             queue_.push_back(std::move(packets[i]));
         }
@@ -335,6 +330,10 @@ bool CUserServer::CheckFrames(const ConnectionPtr& connection, IoBuffer*) {
     // The area is only allocated once something writes to it.
     return connection->reassembly != nullptr &&
            connection->reassemblyRead < connection->reassemblyWrite;
+}
+
+void CUserServer::KeepSpareLocked(std::unique_ptr<std::uint8_t[]> data) {
+    if (data && spareData_.size() < kSpareDataKept) spareData_.push_back(std::move(data));
 }
 
 }  // namespace dovrik

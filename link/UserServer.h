@@ -90,6 +90,9 @@ class CUserServer : public CIOCPServer {
     // Appends packets to the queue, dropping those past its limit. Requires
     // queueLock_.
     void PushLocked(QueuedPacket* packets, std::size_t count);
+    // Keeps a packet buffer for reuse, if there is one and room for it.
+    // Requires queueLock_.
+    void KeepSpareLocked(std::unique_ptr<std::uint8_t[]> data);
 
     // Lock order: indexLock_ before terminalListLock_; queueLock_ alone.
     mutable std::mutex indexLock_;
