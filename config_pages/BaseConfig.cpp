@@ -170,8 +170,9 @@ void CBaseConfig::BuildRows() {
         }
         return 1;
     };
-    // Closing writes the editor's value, by Escape too: a choice only when
-    // an option was picked, a text always.
+    // A commit writes the editor's value: a choice only when an option was
+    // picked, a text always. Escape leaves the cell as it was (the grid
+    // sees to that).
     const EditorCallback end = [](QWidget*& editor, int row, int column, QString& text, quintptr,
                                   CListCtrlEx&, bool) {
         const RowSpec* layout = SpecAt(row, column);
@@ -285,7 +286,7 @@ void CBaseConfig::Queue(int kind, const char* queuedLine, const char* refusedLin
     auto job = std::make_unique<CommandJob>();
     job->kind = kind;
     job->deviceId = id;
-    engine_.Log(engine_.EnqueueCommand(std::move(job)) ? queuedLine : refusedLine);
+    engine_.SubmitLogged(std::move(job), queuedLine, refusedLine);
 }
 
 }  // namespace pelmora

@@ -76,13 +76,13 @@ QString CDeviceConfigDlg::OriginText() const {
 void CDeviceConfigDlg::FillPagesFromSettings() {
     // The lists are emptied first, then everything is read under the lock.
     for (int kind = 1; kind <= 3; ++kind) NumberPage(kind)->FillNumberList({});
+    originLabel_->setText(DescribeOrigin(engine_.Origin()));
     auto lock = engine_.LockSettings();
     const AlarmSettings& settings = engine_.Settings();
     adminPage_->FillNumberList(settings.adminNumbers);
     authorizePage_->FillNumberList(settings.authorizeNumbers);
     backupPage_->FillNumberList(settings.backupNumbers);
     baseConfig_->FillFromSettings(settings);
-    originLabel_->setText(DescribeOrigin(engine_.OriginLocked()));
 }
 
 // A notice that arrives after another terminal's read-back replaced the

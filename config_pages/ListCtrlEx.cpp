@@ -665,7 +665,8 @@ void CListCtrlEx::HideEditor(bool update) {
     int row = d.RowOf(rowId);
     const bool cellExists = d.InRange(row, column);
     if (!cellExists) update = false;
-    QString text = cellExists ? ItemText(row, column) : QString();
+    const QString before = cellExists ? ItemText(row, column) : QString();
+    QString text = before;
     const quintptr data = cellExists ? ItemData(row) : 0;
     int decision = 0;
     if (edit.end) {
@@ -677,12 +678,19 @@ void CListCtrlEx::HideEditor(bool update) {
     }
 
     row = d.RowOf(rowId);
-    if (decision != 0 && d.InRange(row, column)) SetItemText(row, column, text);
-    if (decision == -1) {
-        const ColumnRecord* record = d.Column(column);
-        const bool descending =
-            record && (record->sortFlags & kSortDirectionBits) == kSortDescending;
-        d.SortRows(column, !descending, record != nullptr ? record->sortKind : 0);
+    if (!update) {
+        // A cancel keeps the cell's value from before the edit, whatever the
+        // end callback answered or wrote through the grid.
+        if (d.InRange(row, column) && ItemText(row, column) != before)
+            SetItemText(row, column, before);
+    } else {
+        if (decision != 0 && d.InRange(row, column)) SetItemText(row, column, text);
+        if (decision == -1) {
+            const ColumnRecord* record = d.Column(column);
+            const bool descending =
+                record && (record->sortFlags & kSortDirectionBits) == kSortDescending;
+            d.SortRows(column, !descending, record != nullptr ? record->sortKind : 0);
+        }
     }
     d.closing = false;
 }

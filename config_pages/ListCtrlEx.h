@@ -1,8 +1,8 @@
 // An editable grid: any cell, row or column can be given an editor (one of
 // the owner's hidden controls plus two optional callbacks), read-only flags
 // and colours. A double-click opens the editor over the cell; Enter, a click
-// elsewhere or a focus change commits; Escape cancels; Tab walks the
-// editable cells.
+// elsewhere or a focus change commits; Escape cancels, leaving the cell as it
+// was; Tab walks the editable cells.
 //
 // Editor windows and callbacks stay the owner's: while editing, the grid
 // borrows the editor into its viewport and, when the grid goes, hands it back
@@ -79,8 +79,10 @@ class CListCtrlEx : public QTableWidget {
     QColor EffectiveTextColor(int row, int column) const;
 
     // Editing. DisplayEditor commits any open edit first and answers whether
-    // an editor is now up. HideEditor(true) commits, (false) cancels; an end
-    // callback overrides either. A close from within a close does nothing.
+    // an editor is now up. HideEditor(true) commits, and an end callback
+    // decides what (if anything) is written; (false) cancels: the end
+    // callback is told, and the cell keeps its value from before the edit.
+    // A close from within a close does nothing.
     bool DisplayEditor(int row, int column);
     void HideEditor(bool update);
     bool IsEditing() const;

@@ -213,21 +213,11 @@ void CNumberListPage::OnAddNumber() {
         LogText(kRepeatedNumber);
         return;
     }
-    std::uint32_t deviceId = 0;
-    if (!engine_.FindCheckedTerminal(devices_, deviceId)) return;
-    if (!engine_.CheckPagesHold(deviceId)) return;
-    if (config_.busyCheckOnAdd && engine_.Busy()) {
-        engine_.Log(text::kBusy);
-        return;
-    }
-    auto job = std::make_unique<CommandJob>();
-    job->kind = static_cast<std::int32_t>(config_.addKind);
-    job->deviceId = deviceId;
-    job->text = command;
-    LogText(engine_.EnqueueCommand(std::move(job)) ? config_.addQueued : config_.addNotQueued);
+    Submit(config_.addKind, command, config_.addQueued, config_.addNotQueued);
 }
 
 void CNumberListPage::OnDeleteNumbers() {
+    if (RefusedWhileBusy()) return;
     QString prompt = QString::fromUtf8(config_.deletePrompt);
     std::string command = config_.deletePrefix;
     bool anyChecked = false;
@@ -244,37 +234,32 @@ void CNumberListPage::OnDeleteNumbers() {
     prompt.chop(1);
     command.back() = '\r';
     if (!Confirmed(prompt)) return;
-
-    std::uint32_t deviceId = 0;
-    if (!engine_.FindCheckedTerminal(devices_, deviceId)) return;
-    if (!engine_.CheckPagesHold(deviceId)) return;
-    if (engine_.Busy()) {
-        engine_.Log(text::kBusy);
-        return;
-    }
-    auto job = std::make_unique<CommandJob>();
-    job->kind = static_cast<std::int32_t>(config_.deleteKind);
-    job->deviceId = deviceId;
-    job->text = command;
-    LogText(engine_.EnqueueCommand(std::move(job)) ? config_.deleteQueued
-                                                   : config_.deleteNotQueued);
+    Submit(config_.deleteKind, command, config_.deleteQueued, config_.deleteNotQueued);
 }
 
 void CNumberListPage::OnResetNumbers() {
+    if (RefusedWhileBusy()) return;
     if (!Confirmed(QString::fromUtf8(config_.resetPrompt))) return;
+    // The list empties only when the terminal confirms the reset.
+    Submit(config_.resetKind, config_.resetCommand, nullptr, config_.resetNotQueued);
+}
+
+bool CNumberListPage::RefusedWhileBusy() {
+    if (!engine_.Busy()) return false;
+    engine_.Log(text::kBusy);
+    return true;
+}
+
+void CNumberListPage::Submit(CommandKind kind, const std::string& command, const char* queued,
+                             const char* notQueued) {
     std::uint32_t deviceId = 0;
     if (!engine_.FindCheckedTerminal(devices_, deviceId)) return;
     if (!engine_.CheckPagesHold(deviceId)) return;
-    if (engine_.Busy()) {
-        engine_.Log(text::kBusy);
-        return;
-    }
     auto job = std::make_unique<CommandJob>();
-    job->kind = static_cast<std::int32_t>(config_.resetKind);
+    job->kind = static_cast<std::int32_t>(kind);
     job->deviceId = deviceId;
-    job->text = config_.resetCommand;
-    // The list empties only when the terminal confirms the reset.
-    if (!engine_.EnqueueCommand(std::move(job))) LogText(config_.resetNotQueued);
+    job->text = command;
+    engine_.SubmitLogged(std::move(job), queued ? Gbk(queued) : std::string(), Gbk(notQueued));
 }
 
 bool CNumberListPage::CheckNumberList(std::string_view command, int listKind) {
@@ -312,12 +297,12 @@ void CNumberListPage::OnNumbersAdded(const ListChangeNotice& notice) {
         // the list show what the terminal accepted.
         freeEntry->assign(number);
         const std::string text(number);
-        engine_.PostWorkerLog(notice.commandText);
+        engine_.Log(notice.commandText);
         if (FindNumberRow(text) >= 0) {
-            engine_.PostWorkerLog(Gbk(config_.alreadyListed));
+            engine_.Log(Gbk(config_.alreadyListed));
         } else {
             AppendNumberRow(text);
-            engine_.PostWorkerLog(Gbk(config_.listedNow));
+            engine_.Log(Gbk(config_.listedNow));
         }
     }
 }

@@ -83,6 +83,11 @@ class CNumberListPage : public QWidget {
     void OnAddNumber();
     void OnDeleteNumbers();
     void OnResetNumbers();
+    // Logs the busy line while a job runs: checked before anything that
+    // could wait, and again when the job is submitted.
+    bool RefusedWhileBusy();
+    void Submit(CommandKind kind, const std::string& command, const char* queued,
+                const char* notQueued);
 
     // Whether the numbers of an add command (prefix, numbers separated by
     // commas, "\r") are fit to send: none repeated, the last one not empty,

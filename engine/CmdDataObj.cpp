@@ -149,8 +149,12 @@ void FrameStream::Append(const std::uint8_t* bytes, std::size_t count) {
     buffer_.insert(buffer_.end(), bytes, bytes + count);
 }
 
-std::optional<std::vector<std::uint8_t>> FrameStream::Next() {
+std::optional<std::vector<std::uint8_t>> FrameStream::Next(std::string* skipped) {
     std::size_t at = 0;
+    const auto skip = [&] {
+        if (skipped != nullptr) skipped->push_back(static_cast<char>(buffer_[at]));
+        ++at;
+    };
     std::optional<std::vector<std::uint8_t>> found;
     while (at < buffer_.size()) {
         const std::size_t left = buffer_.size() - at;
@@ -159,18 +163,18 @@ std::optional<std::vector<std::uint8_t>> FrameStream::Next() {
         // one is kept.
         if (p[0] != kStart || (left > 1 && p[1] != kProtocolHigh) ||
             (left > 2 && p[2] != kProtocolLow)) {
-            ++at;
+            skip();
             continue;
         }
         if (left < 5) break;
         const std::size_t total = Get16(p + 3) + 7;
         if (total < CCmdDataObj::kShortOverhead || total > kMaxFrame) {
-            ++at;
+            skip();
             continue;
         }
         if (left < total) break;
         if (p[total - 1] != kEnd || !ChecksumHolds(p, total)) {
-            ++at;  // not a frame after all, or a damaged one
+            skip();  // not a frame after all, or a damaged one
             continue;
         }
         found.emplace(p, p + total);
@@ -179,6 +183,13 @@ std::optional<std::vector<std::uint8_t>> FrameStream::Next() {
     }
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(at));
     return found;
+}
+
+std::string FrameStream::TakeText() {
+    std::string text;
+    while (Next(&text)) {
+    }
+    return text;
 }
 
 bool IsStatusMessage(const std::uint8_t* p, std::size_t length) {

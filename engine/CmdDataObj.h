@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace pelmora {
@@ -111,8 +112,12 @@ class FrameStream {
         CCmdDataObj::kLongOverhead + CCmdDataObj::kPayloadCapacity;
 
     void Append(const std::uint8_t* bytes, std::size_t count);
-    // The next whole, well-formed frame, if one has arrived.
-    std::optional<std::vector<std::uint8_t>> Next();
+    // The next whole, well-formed frame, if one has arrived. The bytes passed
+    // by on the way (text, damaged frames) go to `skipped` when given; a tail
+    // that may still become a frame stays for the next call.
+    std::optional<std::vector<std::uint8_t>> Next(std::string* skipped = nullptr);
+    // Everything that is not a frame, up to a tail that may still become one.
+    std::string TakeText();
     std::size_t Pending() const { return buffer_.size(); }
     void Clear() { buffer_.clear(); }
 

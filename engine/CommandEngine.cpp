@@ -5,9 +5,7 @@
 
 #include "CommandTexts.h"
 #include "ControlJobs.h"
-#include "GroupRunner.h"
-#include "SaveSequence.h"
-#include "SettingsParser.h"
+#include "JobRunner.h"
 
 namespace pelmora {
 
@@ -23,25 +21,10 @@ int HexValue(char c) {
     return c - 'A' + 10;
 }
 
-int ListKindOf(CommandKind kind) {
-    switch (kind) {
-        case CommandKind::AddAdminNumbers:
-        case CommandKind::ResetAdminNumbers:
-        case CommandKind::DeleteAdminNumbers:
-            return 1;
-        case CommandKind::AddAuthorizeNumbers:
-        case CommandKind::ResetAuthorizeNumbers:
-        case CommandKind::DeleteAuthorizeNumbers:
-            return 2;
-        default:
-            return 3;
-    }
-}
-
-std::string JobDescription(const CommandJob& job) {
-    const std::size_t group = job.group ? static_cast<std::size_t>(job.group->Counts().total) : 0;
-    return JobTitle(static_cast<CommandKind>(job.kind), job.deviceId, group);
-}
+// Status messages kept for terminals that are not listed yet: a row appears
+// at the next refresh, so a short memory is enough.
+constexpr std::size_t kPendingPowerLimit = 65536;
+constexpr std::chrono::minutes kPendingPowerAge{10};
 
 }  // namespace
 
@@ -112,21 +95,49 @@ bool CommandEngine::FindCheckedTerminal(const IDeviceList& devices, std::uint32_
     return true;
 }
 
+CommandEngine::Submitted CommandEngine::SubmitIfIdle(std::unique_ptr<CommandJob> job,
+                                                    const std::function<void()>& queued) {
+    if (!job) return Submitted::NoWorker;
+    {
+        std::lock_guard guard(queueLock_);
+        if (!worker_.joinable() || stopping_) return Submitted::NoWorker;  // it would never run
+        if (busy_ || !queue_.empty()) return Submitted::Busy;
+        if (job->group) {
+            // Current before it can run: the panel must not miss a job that
+            // ends at once.
+            std::lock_guard groupGuard(groupLock_);
+            currentGroup_ = job->group;
+        }
+        queue_.push_back(std::move(job));
+        busy_ = true;
+        // Before the worker can take the job: its lines come after this one.
+        if (queued) queued();
+    }
+    wake_.notify_one();
+    return Submitted::Queued;
+}
+
 bool CommandEngine::SubmitPageCommand(const IDeviceList& devices, CommandKind kind,
                                       std::string jobText) {
     std::uint32_t id = 0;
     if (!FindCheckedTerminal(devices, id)) return false;
-    if (Busy()) {
-        Log(text::kBusy);
-        return false;
-    }
     auto job = std::make_unique<CommandJob>();
     job->kind = static_cast<std::int32_t>(kind);
     job->deviceId = id;
     job->text = std::move(jobText);
-    const bool queued = EnqueueCommand(std::move(job));
-    if (const JobTexts* texts = TextsFor(kind)) Log(queued ? texts->queued : texts->notQueued);
-    return queued;
+    const JobTexts* texts = TextsFor(kind);
+    return SubmitLogged(std::move(job), texts ? texts->queued : "",
+                        texts ? texts->notQueued : "");
+}
+
+bool CommandEngine::SubmitLogged(std::unique_ptr<CommandJob> job, const std::string& queuedLine,
+                                 const std::string& notQueuedLine) {
+    const Submitted result = SubmitIfIdle(std::move(job));
+    const std::string& line = result == Submitted::Busy     ? std::string(text::kBusy)
+                              : result == Submitted::Queued ? queuedLine
+                                                            : notQueuedLine;
+    if (!line.empty()) Log(line);
+    return result == Submitted::Queued;
 }
 
 bool CommandEngine::SubmitGroupJob(std::shared_ptr<GroupJob> group) {
@@ -139,28 +150,19 @@ bool CommandEngine::SubmitGroupJob(std::shared_ptr<GroupJob> group) {
         Log(text::kNoDeviceChosen);
         return false;
     }
-    if (Busy()) {
-        Log(text::kBusy);
-        return false;
-    }
     const CommandKind kind = group->Kind();
-    bool canRun = false;
-    {
-        std::lock_guard guard(queueLock_);
-        canRun = worker_.joinable() && !stopping_;
-    }
-    if (canRun) {
-        // Current and logged before it is queued: the panel must not miss a
-        // job that ends at once, and the worker's lines must follow this one.
-        {
-            std::lock_guard guard(groupLock_);
-            currentGroup_ = group;
-        }
-        Log(GroupQueuedLine(*group));
-        auto job = std::make_unique<CommandJob>();
-        job->kind = static_cast<std::int32_t>(kind);
-        job->group = std::move(group);
-        if (EnqueueCommand(std::move(job))) return true;
+    const std::string queuedLine = GroupQueuedLine(*group);
+    auto job = std::make_unique<CommandJob>();
+    job->kind = static_cast<std::int32_t>(kind);
+    job->group = group;
+    switch (SubmitIfIdle(std::move(job), [&] { Log(queuedLine); })) {
+        case Submitted::Queued:
+            return true;
+        case Submitted::Busy:
+            Log(text::kBusy);
+            return false;
+        case Submitted::NoWorker:
+            break;
     }
     Log(FillLine(text::kGroupNotQueued, {GroupKindName(kind)}));
     return false;
@@ -169,17 +171,6 @@ bool CommandEngine::SubmitGroupJob(std::shared_ptr<GroupJob> group) {
 std::shared_ptr<GroupJob> CommandEngine::CurrentGroupJob() {
     std::lock_guard guard(groupLock_);
     return currentGroup_;
-}
-
-bool CommandEngine::EnqueueCommand(std::unique_ptr<CommandJob> job) {
-    if (!job) return false;
-    {
-        std::lock_guard guard(queueLock_);
-        if (!worker_.joinable() || stopping_) return false;  // it would never run
-        queue_.push_back(std::move(job));
-    }
-    wake_.notify_one();
-    return true;
 }
 
 std::optional<RunningJob> CommandEngine::Running() {
@@ -194,7 +185,6 @@ std::size_t CommandEngine::WaitingCount() {
 
 std::size_t CommandEngine::CancelJobs() {
     std::deque<std::unique_ptr<CommandJob>> dropped;
-    std::shared_ptr<GroupJob> group;
     bool running = false;
     {
         std::lock_guard guard(queueLock_);
@@ -202,19 +192,25 @@ std::size_t CommandEngine::CancelJobs() {
         if (running_ && !running_->cancelling) {
             running = true;
             running_->cancelling = true;
-            group = runningGroup_;
-            // A group job ends its unanswered terminals itself, with their
-            // lines and its summary; a single job ends at its next poll.
-            if (!group) cancelRequested_ = true;
+            cancelRequested_ = true;
         }
+        if (!running_) busy_ = false;
     }
     wake_.notify_all();
-    if (group) group->Cancel();
-    for (const auto& job : dropped) {
-        if (job->group) job->group->Cancel();  // the panel shows it ended
-        Log(WithText(text::kJobCancelledUnrun, JobDescription(*job)));
-    }
+    EndUnrun(dropped);
     return dropped.size() + (running ? 1 : 0);
+}
+
+void CommandEngine::ServiceStopped() {
+    std::deque<std::unique_ptr<CommandJob>> dropped;
+    {
+        std::lock_guard guard(queueLock_);
+        dropped.swap(queue_);
+        if (running_) serviceStopped_ = true;
+        if (!running_) busy_ = false;
+    }
+    wake_.notify_all();
+    EndUnrun(dropped);
 }
 
 bool CommandEngine::Idle() {
@@ -244,23 +240,17 @@ void CommandEngine::CommandWorker() {
             queue_.pop_front();
             busy_ = true;
             cancelRequested_ = false;
+            serviceStopped_ = false;
+            reportsReady_ = false;
             running_ = DescribeRunning(*job);
-            runningGroup_ = job->group;
         }
-        cancelSeen_ = false;
-        ExecuteCommand(*job);
-        // Said only when the cancel ended something: a job that finished
-        // before it looked again keeps its own last line. A group job's
-        // summary counts its cancelled terminals itself.
-        bool cancelled = false;
+        RunJob(*job);
         {
             std::lock_guard guard(queueLock_);
-            cancelled = !job->group && cancelSeen_;
             running_.reset();
-            runningGroup_.reset();
             cancelRequested_ = false;
+            serviceStopped_ = false;
         }
-        if (cancelled) PostWorkerLog(WithText(text::kJobCancelled, JobDescription(*job)));
     }
 }
 
@@ -281,61 +271,36 @@ RunningJob CommandEngine::DescribeRunning(const CommandJob& job) const {
     return running;
 }
 
-bool CommandEngine::Pause(std::chrono::milliseconds interval) {
-    if (!stopRequested_ && !cancelRequested_) {
+bool CommandEngine::WaitInterval(std::chrono::milliseconds interval) {
+    if (!stopRequested_ && !cancelRequested_ && !serviceStopped_) {
         if (timing_.sleep) {
             timing_.sleep(interval);
         } else {
             std::unique_lock lock(queueLock_);
-            wake_.wait_for(lock, interval, [this] { return stopping_ || cancelRequested_; });
+            wake_.wait_for(lock, interval,
+                           [this] { return stopping_ || cancelRequested_ || serviceStopped_; });
         }
     }
-    if (stopRequested_) return false;
-    if (cancelRequested_) cancelSeen_ = true;
-    return !cancelSeen_;
+    return !stopRequested_;
 }
 
-bool CommandEngine::SendBytes(std::uint32_t deviceId, const std::uint8_t* data,
-                              std::size_t length) {
-    if (link_.sendData) link_.sendData(deviceId, static_cast<std::uint16_t>(length), data);
-    return true;
+bool CommandEngine::WaitForReport() {
+    std::unique_lock lock(queueLock_);
+    // Bounded: a write always ends within the link's send limit, and each
+    // wait is checked again by the runner.
+    wake_.wait_for(lock, std::chrono::seconds(1), [this] {
+        return stopping_ || cancelRequested_ || serviceStopped_ || reportsReady_;
+    });
+    reportsReady_ = false;
+    return !stopRequested_;
 }
 
-bool CommandEngine::SendText(std::uint32_t deviceId, const std::string& line) {
-    return SendBytes(deviceId, reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
-}
-
-bool CommandEngine::SendAndAwaitOk(std::uint32_t deviceId, const std::string& line) {
-    // Cleared before the line goes out, so an answer that comes back at once
-    // is not wiped with the old bytes.
-    replies_.Reset(deviceId);
-    SendText(deviceId, line);
-    return WaitForOkOrError(deviceId);
-}
-
-bool CommandEngine::WaitForOkOrError(std::uint32_t deviceId) {
-    for (int poll = 0; poll < timing_.textPolls; ++poll) {
-        if (!Pause(timing_.textPollInterval)) return false;
-        const std::string reply = replies_.Snapshot(deviceId);
-        if (reply.find(text::kError) != std::string::npos) return false;
-        if (reply.find(text::kOk) != std::string::npos) return true;
+void CommandEngine::ReportReady() {
+    {
+        std::lock_guard guard(queueLock_);
+        reportsReady_ = true;
     }
-    return false;
-}
-
-bool CommandEngine::WaitForReport(std::uint32_t deviceId, std::string_view first,
-                                  std::string_view second) {
-    for (int poll = 0; poll < timing_.textPolls; ++poll) {
-        if (!Pause(timing_.textPollInterval)) return false;
-        const std::string reply = replies_.Snapshot(deviceId);
-        std::size_t at = 0;
-        if (!first.empty()) {
-            at = reply.find(first);
-            if (at == std::string::npos) continue;
-        }
-        if (second.empty() || reply.find(second, at) != std::string::npos) return true;
-    }
-    return false;
+    wake_.notify_all();
 }
 
 void CommandEngine::PostWorkerLog(std::string line) {
@@ -344,13 +309,14 @@ void CommandEngine::PostWorkerLog(std::string line) {
 }
 
 std::optional<SettingsOrigin> CommandEngine::Origin() {
-    std::lock_guard guard(settingsLock_);
+    std::lock_guard guard(originLock_);
     return origin_;
 }
 
 void CommandEngine::AdoptSettings(AlarmSettings settings, std::uint32_t deviceId) {
     std::lock_guard guard(settingsLock_);
     settings_ = std::move(settings);
+    std::lock_guard originGuard(originLock_);
     origin_ = SettingsOrigin{deviceId, static_cast<std::int64_t>(std::time(nullptr)), true};
 }
 
@@ -372,100 +338,6 @@ bool CommandEngine::SendLater(std::uint32_t deviceId, std::vector<std::uint8_t> 
     return sender_.Post(deviceId, std::move(bytes), std::move(what));
 }
 
-void CommandEngine::ExecuteCommand(const CommandJob& job) {
-    if (job.group) {
-        RunGroupJob(*this, job.group);
-        return;
-    }
-    const int kind = job.kind;
-    if (kind < 0 || kind > 23 || kind == 8 || kind == 9 || (kind >= 13 && kind <= 17)) return;
-    switch (static_cast<CommandKind>(kind)) {
-        case CommandKind::ReadSettings:
-            ReadSettings(job);
-            return;
-        case CommandKind::SaveSettings:
-            // The grid shows one terminal's read-back: its differences are
-            // meaningless for any other terminal.
-            if (!CheckPagesHold(job.deviceId)) return;
-            if (RunSaveSequence(*this, job.deviceId)) PostWorkerLog(text::kSaveDone);
-            return;
-        case CommandKind::PlayMp3:
-        case CommandKind::StopMp3:
-        case CommandKind::SendPlayContent:
-        case CommandKind::SendUpgradeParams:
-        case CommandKind::ReadVersion:
-        case CommandKind::RestartDevice:
-            RunControlJob(*this, job);
-            return;
-        default:
-            RunNumberListJob(job);
-            return;
-    }
-}
-
-void CommandEngine::ReadSettings(const CommandJob& job) {
-    replies_.Reset(job.deviceId);
-    SendText(job.deviceId, text::kReadSettingsLine);
-    if (!WaitForReport(job.deviceId, text::kAccessPointLabel, text::kOk)) {
-        PostWorkerLog(text::kSettingsTimeout);
-        return;
-    }
-    const std::string reply = replies_.Snapshot(job.deviceId);
-    const auto at = reply.find(text::kAccessPointLabel);
-    const std::string_view report =
-        at == std::string::npos ? std::string_view() : std::string_view(reply).substr(at);
-    // Parsed into a cleared record, so a report that stops early leaves
-    // empty fields, never another terminal's values.
-    auto fresh = std::make_unique<AlarmSettings>();
-    const bool complete = ParseSettingsReport(report, *fresh);
-    {
-        std::lock_guard guard(settingsLock_);
-        settings_ = std::move(*fresh);
-        origin_ =
-            SettingsOrigin{job.deviceId, static_cast<std::int64_t>(std::time(nullptr)), complete};
-    }
-    if (!complete) PostWorkerLog(WithText(text::kSettingsIncomplete, DeviceIdText(job.deviceId)));
-    // The pages are refilled even when the parse stopped early: they show
-    // what was read.
-    events_.SettingsArrived();
-}
-
-void CommandEngine::RunNumberListJob(const CommandJob& job) {
-    const auto kind = static_cast<CommandKind>(job.kind);
-    const ListTexts* texts = ListTextsFor(kind);
-    if (texts == nullptr) return;
-    // The pages' lists are the read-back of one terminal; a change for any
-    // other would make them lie about it.
-    if (!CheckPagesHold(job.deviceId)) return;
-    const bool ok = SendAndAwaitOk(job.deviceId, job.text);
-    if (stopRequested_) return;
-    const bool isAdd = kind == CommandKind::AddAdminNumbers ||
-                       kind == CommandKind::AddAuthorizeNumbers ||
-                       kind == CommandKind::AddBackupNumbers;
-    const bool isReset = kind == CommandKind::ResetAdminNumbers ||
-                         kind == CommandKind::ResetAuthorizeNumbers ||
-                         kind == CommandKind::ResetBackupNumbers;
-    if (!ok) {
-        PostWorkerLog(job.text);
-        PostWorkerLog(texts->failure);
-        return;
-    }
-    ListChangeNotice notice;
-    notice.listKind = ListKindOf(kind);
-    notice.deviceId = job.deviceId;
-    if (!isReset) notice.commandText = job.text;
-    if (isAdd) {
-        events_.NumbersAdded(std::move(notice));
-    } else if (isReset) {
-        events_.NumberListReset(std::move(notice));
-        PostWorkerLog(texts->success);
-    } else {
-        events_.NumbersDeleted(std::move(notice));
-        PostWorkerLog(job.text);
-        PostWorkerLog(texts->success);
-    }
-}
-
 void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* data,
                                  std::size_t length, IDeviceList& devices) {
     // Empty packets and full 4096-byte ones are neither logged nor kept; the
@@ -475,15 +347,43 @@ void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* dat
     // Text as it stands (up to its first NUL); binary messages readably.
     Log(DeviceIdText(deviceId) + ":" + ReceivedLogText(data, length));
     if (IsStatusMessage(data, length)) {
+        const bool battery = (data[15] & 1) != 0;
         const int row = devices.FindRow(DeviceIdText(deviceId));
         if (row >= 0) {
-            devices.SetPowerText(row, (data[15] & 1) ? text::kBatteryPower : text::kMainsPower);
-            // Sent by the sending threads: a terminal that stopped reading
-            // must not stop the window that runs this intake.
-            SendLater(deviceId, PackFrame(deviceId, kStatusAnswer, {}), text::kStatusAnswerName);
+            devices.SetPowerText(row, battery ? text::kBatteryPower : text::kMainsPower);
+        } else {
+            // A terminal reports its power as soon as it registers, often
+            // before the next refresh lists it: shown when its row appears.
+            std::lock_guard guard(intakeLock_);
+            if (pendingPower_.size() < kPendingPowerLimit || pendingPower_.count(deviceId) != 0)
+                pendingPower_[deviceId] = {battery, std::chrono::steady_clock::now()};
         }
+        // Sent by the sending threads: a terminal that stopped reading must
+        // not stop the window that runs this intake.
+        SendLater(deviceId, PackFrame(deviceId, kStatusAnswer, {}), text::kStatusAnswerName);
     }
     replies_.Append(deviceId, data, length);
+}
+
+void CommandEngine::ApplyPendingPower(IDeviceList& devices) {
+    std::lock_guard guard(intakeLock_);
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = pendingPower_.begin(); it != pendingPower_.end();) {
+        const int row = devices.FindRow(DeviceIdText(it->first));
+        if (row >= 0) {
+            devices.SetPowerText(row, it->second.first ? text::kBatteryPower : text::kMainsPower);
+            it = pendingPower_.erase(it);
+        } else if (now - it->second.second > kPendingPowerAge) {
+            it = pendingPower_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::size_t CommandEngine::PendingPowerCount() {
+    std::lock_guard guard(intakeLock_);
+    return pendingPower_.size();
 }
 
 }  // namespace pelmora

@@ -1,29 +1,37 @@
-// The command channel: pages queue jobs for one terminal, or a group job for
-// many, one worker thread runs them in order, sends each command and waits
-// for the terminal's answer in its reply buffer, and reports back through
-// IEngineEvents.
+// The command channel: pages submit jobs for one terminal, or a group job for
+// many, one worker thread runs them in order and reports back through
+// IEngineEvents. Every job is a set of per-terminal conversations
+// (Conversation.h) driven by one runner (JobRunner.h): a single-terminal job
+// is a list of one.
 //
 // Threads: the window thread calls the page side (FindCheckedTerminal,
-// SubmitPageCommand, SubmitGroupJob, CurrentGroupJob, EnqueueCommand, Busy,
-// IntakePacket and the settings accessors); the worker runs everything else.
-// Lock order: the settings lock may be held while the reply-buffer lock is
-// taken, never the reverse; the queue lock and the group lock are never
-// combined with any other.
+// SubmitIfIdle, SubmitPageCommand, SubmitGroupJob, CurrentGroupJob, Busy,
+// IntakePacket, ApplyPendingPower and the settings accessors); the worker
+// runs the jobs. The window thread never waits on the worker: the settings
+// lock is held by the worker only for a copy or an update, never across a
+// wait, and which terminal the pages hold has its own small lock.
+// Lock order: the settings lock may be held while the origin lock is taken;
+// the queue lock may be held while the group lock is taken and a line is
+// logged, never the reverse.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "CommandJob.h"
+#include "Conversation.h"
 #include "EngineTiming.h"
 #include "EngineUi.h"
 #include "GroupJob.h"
@@ -51,6 +59,8 @@ struct RunningJob {
 // 123456); false when there are fewer or any is not a hex digit.
 bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId);
 
+class JobRunner;
+
 class CommandEngine {
   public:
     CommandEngine(LinkApi link, IEngineEvents& events, EngineTiming timing = {});
@@ -76,8 +86,19 @@ class CommandEngine {
     // The first ticked row's terminal, if its ID parses and it is online;
     // otherwise logs why and returns false.
     bool FindCheckedTerminal(const IDeviceList& devices, std::uint32_t& deviceId);
-    // The page calling contract: choose the terminal, refuse while busy,
-    // queue, and log the command's queued or not-queued line.
+    enum class Submitted { Queued, Busy, NoWorker };
+    // Queues the job only while no job is queued or running, checked and
+    // queued under one lock, so two quick submissions never both get in.
+    // `queued` runs once the job is queued, before the worker can take it
+    // (a log line that must come first); nothing else is logged.
+    Submitted SubmitIfIdle(std::unique_ptr<CommandJob> job,
+                           const std::function<void()>& queued = {});
+    // Submits if idle and logs the busy line, or `queuedLine` or
+    // `notQueuedLine` (GBK; an empty one is not logged).
+    bool SubmitLogged(std::unique_ptr<CommandJob> job, const std::string& queuedLine,
+                      const std::string& notQueuedLine);
+    // The page calling contract: choose the terminal, submit if idle, and
+    // log the busy line or the command's queued or not-queued line.
     bool SubmitPageCommand(const IDeviceList& devices, CommandKind kind, std::string text = {});
     // Queues a group job as one job: refused (and logged) while busy, for a
     // kind that is not a control kind, or without any terminal; otherwise it
@@ -85,32 +106,38 @@ class CommandEngine {
     bool SubmitGroupJob(std::shared_ptr<GroupJob> job);
     // The group job queued or running most recently; null before the first.
     std::shared_ptr<GroupJob> CurrentGroupJob();
-    // Appends the job and wakes the worker; false without a worker.
-    bool EnqueueCommand(std::unique_ptr<CommandJob> job);
+    // A job is queued or running.
     bool Busy() const { return busy_.load(); }
     // The running job; empty while the worker waits for one.
     std::optional<RunningJob> Running();
     // Jobs queued and not yet started.
     std::size_t WaitingCount();
-    // Drops every waiting job (each logged as cancelled, nothing sent) and
-    // asks the running one to end at its next poll: it logs its failure line
-    // and then that it was cancelled. A group job ends what is unanswered.
-    // Returns how many jobs were asked to end. Either thread.
+    // Drops every waiting job (each logged as cancelled, nothing sent; a
+    // group job with its outcomes and summary) and asks the running one to
+    // end at its next poll. Returns how many jobs were asked to end. Either
+    // thread.
     std::size_t CancelJobs();
+    // The service stopped: waiting jobs are dropped as by CancelJobs, and
+    // the running one ends at once, what was written and not answered
+    // "已发送未确认", the rest "服务已停止".
+    void ServiceStopped();
     // No job queued and none running.
     bool Idle();
     // A received message: logged, answered when it is a status message, and
-    // appended to the terminal's reply buffer.
+    // kept when a conversation may read it. Either thread.
     void IntakePacket(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length,
                       IDeviceList& devices);
+    // Shows the power state of terminals whose status message came before
+    // their row did. Window thread, after the device list was refreshed.
+    void ApplyPendingPower(IDeviceList& devices);
 
-    // The settings record, to be read under its lock (the pages' fill).
+    // The settings record, to be read under its lock (the pages' fill and
+    // the number lists' notices).
     std::unique_lock<std::mutex> LockSettings() { return std::unique_lock(settingsLock_); }
     const AlarmSettings& Settings() const { return settings_; }  // with LockSettings held
     AlarmSettings& MutableSettings() { return settings_; }       // with LockSettings held
-    // Whose read-back the record holds; empty before the first one. With
-    // LockSettings held, or through Origin() without it.
-    const std::optional<SettingsOrigin>& OriginLocked() const { return origin_; }
+    // Whose read-back the record holds; empty before the first one. Never
+    // waits on the settings lock.
     std::optional<SettingsOrigin> Origin();
     // True when the record holds this terminal's read-back. Either thread.
     bool PagesHold(std::uint32_t deviceId);
@@ -125,47 +152,32 @@ class CommandEngine {
     bool FlushSends(std::chrono::milliseconds limit) { return sender_.Flush(limit); }
     // Puts a record in place as the read-back of `deviceId`, now. Either thread.
     void AdoptSettings(AlarmSettings settings, std::uint32_t deviceId);
-    ReplyBuffers& Replies() { return replies_; }
     void Log(std::string line) { events_.PostLog(std::move(line)); }
-
-    // --- worker thread ---
-    // Sends a command line as it stands; the link's result is not looked at.
-    bool SendText(std::uint32_t deviceId, const std::string& text);
-    bool SendBytes(std::uint32_t deviceId, const std::uint8_t* data, std::size_t length);
-    // Hands a message to the sending threads, which make it and report its
-    // end to `done`; never waits for the network. False when not queued.
-    bool SendDeferred(std::uint32_t deviceId, TerminalSender::MakeBytes make,
-                      TerminalSender::Done done) {
-        return sender_.PostDeferred(deviceId, std::move(make), std::move(done));
-    }
-    // Clears the terminal's reply, sends the line and waits for OK or ERROR.
-    bool SendAndAwaitOk(std::uint32_t deviceId, const std::string& line);
-    // Polls the reply once per text interval: "ERROR" is false, "OK" true,
-    // no answer within the polls false. The caller clears the reply before
-    // it sends.
-    bool WaitForOkOrError(std::uint32_t deviceId);
-    // Polls until `first` is in the reply and `second` at or after it.
-    bool WaitForReport(std::uint32_t deviceId, std::string_view first, std::string_view second);
-    void PostWorkerLog(std::string line);
-    void ExecuteCommand(const CommandJob& job);
-    // Sleeps one poll interval; false once the engine is stopping or the
-    // running job was cancelled.
-    bool Pause(std::chrono::milliseconds interval);
-    // The running job was cancelled (not merely stopped with the engine).
-    bool Cancelled() const { return cancelSeen_ && !stopRequested_.load(); }
-
     const EngineTiming& Timing() const { return timing_; }
-    ISettingsGrid* Grid() const { return grid_; }
-    IPrompt* Prompt() const { return prompt_; }
-    IVersionView* VersionView() const { return versionView_; }
-    IUpgradeForm* UpgradeFormSource() const { return upgradeForm_; }
-    std::mutex& SettingsLock() { return settingsLock_; }
+    // Terminals whose received bytes are kept (awaited, or owing an answer).
+    std::size_t WatchedTerminals() const { return replies_.Watched(); }
+    // Status messages kept for terminals not listed yet.
+    std::size_t PendingPowerCount();
 
   private:
+    friend class JobRunner;
+    class Context;
+
     void CommandWorker();
     RunningJob DescribeRunning(const CommandJob& job) const;
-    void ReadSettings(const CommandJob& job);
-    void RunNumberListJob(const CommandJob& job);
+    void RunJob(const CommandJob& job);
+    // Ends the jobs taken off the queue unrun: logged, group outcomes set.
+    void EndUnrun(std::deque<std::unique_ptr<CommandJob>>& dropped);
+    void PostWorkerLog(std::string line);
+    // The worker's waits: an interval, or until a write is reported. False
+    // once the engine stops; the job's cancel and the service's stop are
+    // read by the runner.
+    bool WaitInterval(std::chrono::milliseconds interval);
+    bool WaitForReport();
+    void ReportReady();
+    bool CancelRequested() const { return cancelRequested_.load(); }
+    bool ServiceStopRequested() const { return serviceStopped_.load(); }
+    bool Stopping() const { return stopRequested_.load(); }
 
     // Constant after construction.
     LinkApi link_;
@@ -177,8 +189,9 @@ class CommandEngine {
     IUpgradeForm* upgradeForm_ = nullptr;
 
     std::mutex settingsLock_;
-    AlarmSettings settings_;                // guarded by settingsLock_
-    std::optional<SettingsOrigin> origin_;  // guarded by settingsLock_
+    AlarmSettings settings_;  // guarded by settingsLock_
+    std::mutex originLock_;
+    std::optional<SettingsOrigin> origin_;  // guarded by originLock_
 
     ReplyBuffers replies_;  // has its own lock
 
@@ -186,16 +199,32 @@ class CommandEngine {
     std::condition_variable wake_;
     std::deque<std::unique_ptr<CommandJob>> queue_;  // guarded by queueLock_
     bool stopping_ = false;                          // guarded by queueLock_
+    bool reportsReady_ = false;                      // guarded by queueLock_
     std::atomic<bool> stopRequested_{false};         // read by the worker between polls
-    std::atomic<bool> busy_{false};                  // written by the worker only
+    std::atomic<bool> busy_{false};                  // written under queueLock_
     std::atomic<bool> cancelRequested_{false};       // set under queueLock_
-    bool cancelSeen_ = false;                        // worker only: a poll ended by the cancel
+    std::atomic<bool> serviceStopped_{false};        // set under queueLock_
     std::optional<RunningJob> running_;              // guarded by queueLock_
-    std::shared_ptr<GroupJob> runningGroup_;         // guarded by queueLock_
     std::thread worker_;
 
     std::mutex groupLock_;
     std::shared_ptr<GroupJob> currentGroup_;  // guarded by groupLock_
+
+    std::mutex intakeLock_;
+    // Status messages of terminals not yet listed: battery, and when seen.
+    std::unordered_map<std::uint32_t, std::pair<bool, std::chrono::steady_clock::time_point>>
+        pendingPower_;  // guarded by intakeLock_
+
+    // Answers still owed to abandoned exchanges; worker only.
+    struct Owed {
+        Awaits awaits = Awaits::OkOrError;
+        std::uint16_t answer = 0;
+        std::int32_t count = 1;
+        std::int32_t index = 0;
+        FrameTimestamp stamp{};
+        std::chrono::steady_clock::time_point until;
+    };
+    std::unordered_map<std::uint32_t, std::vector<Owed>> owed_;
 
     TerminalSender sender_;  // has its own lock; last, so it stops first
 };

@@ -108,6 +108,9 @@ extern const char* const kGroupTimedOut;
 extern const char* const kGroupOffline;
 extern const char* const kGroupSendFailed;
 extern const char* const kGroupCancelled;
+extern const char* const kGroupConnectionLost;
+extern const char* const kGroupUnconfirmed;
+extern const char* const kGroupServiceStopped;
 // Lines; their "%s" and "%d" are filled in order (kind name first).
 extern const char* const kGroupQueued;         // kind, terminals
 extern const char* const kGroupQueuedOffline;  // kind, terminals, offline ones
@@ -119,11 +122,18 @@ extern const char* const kGroupPieces;    // pieces acknowledged, pieces, after 
 extern const char* const kGroupSummary;   // kind, succeeded, refused, timed out, offline
 extern const char* const kGroupSummarySendFailed;
 extern const char* const kGroupSummaryCancelled;
+extern const char* const kGroupSummaryConnectionLost;
+extern const char* const kGroupSummaryUnconfirmed;
+extern const char* const kGroupSummaryServiceStopped;
 extern const char* const kGroupUpgradeRefused;  // kind
 extern const char* const kGroupContentRefused;  // kind, longest content in bytes
 
 // Cancelled jobs; the "%s" names the job ("参数回读(设备20260001)").
 extern const char* const kJobCancelled;       // the running job, after its failure line
+// A single-terminal job that ended for a reason of its own ("发送失败",
+// "连接中断", "已发送未确认", "服务已停止"), after its failure line: the job's
+// name, then the outcome's word.
+extern const char* const kJobOutcome;
 extern const char* const kJobCancelledUnrun;  // a job that was waiting: nothing was sent
 extern const char* const kJobOfDevice;        // kind name, device ID
 extern const char* const kJobOfGroup;         // kind name, terminals

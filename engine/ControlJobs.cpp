@@ -5,17 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "CommandEngine.h"
 #include "CommandTexts.h"
-#include "SaveSequence.h"
+#include "SaveSequence.h"  // CellInteger
 
 namespace pelmora {
 
 namespace {
-
-// Cancelled: the operator ended the job, which then logs its failure line;
-// Stopped: the engine is going away, and nothing more is logged.
-enum class Outcome { Answered, Refused, TimedOut, Cancelled, Stopped };
 
 bool ResultZero(int result) {
     return result == 0;
@@ -51,88 +46,10 @@ std::vector<std::uint8_t> Frame(std::uint32_t deviceId, std::uint16_t command,
     return out;
 }
 
-// Sends one frame and waits for its answer. The reply buffer is read as a
-// stream: an answer split over two receives, or arriving together with a
-// status message, is still found.
-Outcome SendAndAwait(CommandEngine& engine, std::uint32_t deviceId, const ControlRequest& request,
-                     const std::vector<std::uint8_t>& frame, CCmdDataObj* answerOut) {
-    engine.Replies().Reset(deviceId);  // before sending: a quick answer must not be wiped
-    engine.SendBytes(deviceId, frame.data(), frame.size());
-    FrameStream stream;
-    for (int poll = 0; poll < engine.Timing().framePolls; ++poll) {
-        if (!engine.Pause(engine.Timing().framePollInterval))
-            return engine.Cancelled() ? Outcome::Cancelled : Outcome::Stopped;
-        const std::vector<std::uint8_t> bytes = engine.Replies().Take(deviceId);
-        stream.Append(bytes.data(), bytes.size());
-        switch (ReadAnswer(stream, deviceId, request, answerOut)) {
-            case AnswerVerdict::Answered:
-                return Outcome::Answered;
-            case AnswerVerdict::Refused:
-                return Outcome::Refused;
-            case AnswerVerdict::None:
-                break;
-        }
-    }
-    return Outcome::TimedOut;
-}
-
-void LogOutcome(CommandEngine& engine, const JobTexts& texts, Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Answered:
-            engine.PostWorkerLog(texts.success);
-            break;
-        case Outcome::Refused:
-            engine.PostWorkerLog(texts.refused);
-            break;
-        case Outcome::TimedOut:
-        case Outcome::Cancelled:
-            engine.PostWorkerLog(texts.timedOut);
-            break;
-        case Outcome::Stopped:
-            break;
-    }
-}
-
 // Bytes of a version answer's field: up to the first zero byte.
 std::string FieldText(const std::uint8_t* bytes, std::size_t size) {
     const auto* end = std::find(bytes, bytes + size, 0);
     return std::string(bytes, end);
-}
-
-void PlayContent(CommandEngine& engine, const CommandJob& job, const FrameTimestamp& stamp) {
-    const JobTexts& texts = *TextsFor(CommandKind::SendPlayContent);
-    const std::size_t total = job.text.size();
-    if (total < kPlayContentPiece) {
-        LogOutcome(engine, texts,
-                   SendAndAwait(engine, job.deviceId, kPlayContent,
-                                PlayContentFrame(job.deviceId, job.text, 0, stamp), nullptr));
-        return;
-    }
-    // Longer texts go in 1024-byte pieces. The broadcast counts as done only
-    // when the terminal took every piece: a false success is the worst outcome
-    // an early-warning broadcast can have.
-    const std::size_t pieces = PlayContentPieces(total);
-    if (pieces > kMaxPlayContentPieces) {
-        engine.PostWorkerLog(PlayContentTooLongLine());
-        engine.PostWorkerLog(texts.refused);
-        return;
-    }
-    bool allTaken = true;
-    for (std::size_t i = 0; i < pieces; ++i) {
-        const Outcome outcome =
-            SendAndAwait(engine, job.deviceId, kPlayContent,
-                         PlayContentFrame(job.deviceId, job.text, i, stamp), nullptr);
-        if (outcome == Outcome::Stopped) return;
-        if (outcome == Outcome::Cancelled) {
-            allTaken = false;
-            break;
-        }
-        if (outcome != Outcome::Answered) {
-            engine.PostWorkerLog(texts.refused);
-            allTaken = false;
-        }
-    }
-    engine.PostWorkerLog(allTaken ? texts.success : texts.refused);
 }
 
 }  // namespace
@@ -156,30 +73,37 @@ const ControlRequest* RequestFor(CommandKind kind) {
     }
 }
 
-AnswerVerdict ReadAnswer(FrameStream& stream, std::uint32_t deviceId, const ControlRequest& request,
-                         CCmdDataObj* answerOut) {
-    while (auto candidate = stream.Next()) {
-        CCmdDataObj answer;
-        int result = -1;
-        switch (request.form) {
-            case AnswerForm::Result:
-                result = answer.UnpackResult(candidate->data(), candidate->size());
-                break;
-            case AnswerForm::Header:
-                result = answer.UnpackHeader(candidate->data(), candidate->size());
-                break;
-            case AnswerForm::Version:
-                result = answer.UnpackVersion(candidate->data(), candidate->size());
-                break;
-        }
-        if (result == -1) continue;  // refused by the unpack operation
-        // Status messages and other terminals' frames do not end the wait.
-        if (answer.deviceId != deviceId || answer.command != request.answer) continue;
-        if (request.refusal != nullptr && request.refusal(result)) return AnswerVerdict::Refused;
-        if (answerOut != nullptr) *answerOut = answer;
-        return AnswerVerdict::Answered;
+AnswerVerdict JudgeFrame(const std::vector<std::uint8_t>& frame, std::uint32_t deviceId,
+                         const ControlRequest& request, CCmdDataObj& answer) {
+    int result = -1;
+    switch (request.form) {
+        case AnswerForm::Result:
+            result = answer.UnpackResult(frame.data(), frame.size());
+            break;
+        case AnswerForm::Header:
+            result = answer.UnpackHeader(frame.data(), frame.size());
+            break;
+        case AnswerForm::Version:
+            result = answer.UnpackVersion(frame.data(), frame.size());
+            break;
     }
-    return AnswerVerdict::None;
+    if (result == -1) return AnswerVerdict::None;  // refused by the unpack operation
+    // Status messages and other terminals' frames do not end the wait.
+    if (answer.deviceId != deviceId || answer.command != request.answer) return AnswerVerdict::None;
+    if (request.refusal != nullptr && request.refusal(result)) return AnswerVerdict::Refused;
+    return AnswerVerdict::Answered;
+}
+
+std::optional<FrameEcho> EchoOf(const std::vector<std::uint8_t>& frame) {
+    if (frame.size() < CCmdDataObj::kLongOverhead || frame[11] != 0 ||
+        frame[12] != CCmdDataObj::kLongOptionLength) {
+        return std::nullopt;
+    }
+    FrameEcho echo;
+    echo.count = frame[13];
+    echo.index = frame[14];
+    std::copy(frame.begin() + 15, frame.begin() + 21, echo.stamp.begin());
+    return echo;
 }
 
 std::optional<std::vector<std::uint8_t>> ControlPayload(CommandKind kind, const std::string& text,
@@ -267,33 +191,6 @@ std::optional<std::array<std::uint8_t, kUpgradePayloadSize>> BuildUpgradePayload
     p[49] = static_cast<std::uint8_t>(form.version.size());
     std::memcpy(p.data() + 50, form.version.data(), form.version.size());
     return p;
-}
-
-void RunControlJob(CommandEngine& engine, const CommandJob& job) {
-    const auto kind = static_cast<CommandKind>(job.kind);
-    const JobTexts& texts = *TextsFor(kind);
-    const ControlRequest* request = RequestFor(kind);
-    if (request == nullptr) return;
-    const FrameTimestamp stamp = engine.Timing().localTime();
-    if (kind == CommandKind::SendPlayContent) {
-        PlayContent(engine, job, stamp);
-        return;
-    }
-    const auto payload = ControlPayload(kind, job.text, engine.UpgradeFormSource());
-    if (!payload) {
-        engine.PostWorkerLog(texts.notQueued);  // nothing is sent
-        return;
-    }
-    CCmdDataObj answer;
-    const Outcome outcome =
-        SendAndAwait(engine, job.deviceId, *request,
-                     ControlFrame(job.deviceId, *request, *payload, stamp), &answer);
-    if (kind == CommandKind::ReadVersion && outcome == Outcome::Answered &&
-        engine.VersionView() != nullptr) {
-        const auto [software, boot] = VersionTexts(answer);
-        engine.VersionView()->ShowVersions(software, boot);
-    }
-    LogOutcome(engine, texts, outcome);
 }
 
 }  // namespace pelmora

@@ -17,16 +17,11 @@
 
 namespace pelmora {
 
-class CommandEngine;
-
 inline constexpr std::size_t kUpgradePayloadSize = 94;
 inline constexpr std::size_t kPlayContentPiece = 1024;
 // A long-form frame numbers its pieces in one byte each for count and index,
 // so longer content is refused rather than sent with wrapped numbers.
 inline constexpr std::size_t kMaxPlayContentPieces = 255;
-
-// Runs one job of the kinds PlayMp3 to RestartDevice on the worker thread.
-void RunControlJob(CommandEngine& engine, const CommandJob& job);
 
 // The 94-byte upgrade parameter block; empty when a text is longer than its
 // field (address 20, port 5, version 40 bytes) or a list has no selection:
@@ -49,12 +44,20 @@ struct ControlRequest {
 const ControlRequest* RequestFor(CommandKind kind);
 
 enum class AnswerVerdict { None, Answered, Refused };
-// Cuts frames out of the stream until one decides: it counts only with the
+// Reads one whole frame as the answer to `request`: it counts only with the
 // awaited device ID and answer code, and its result is read in the form the
-// answer itself uses. `answer`, when given, receives an accepted frame.
-// Frames that decide nothing are used up; bytes after the deciding frame stay.
-AnswerVerdict ReadAnswer(FrameStream& stream, std::uint32_t deviceId, const ControlRequest& request,
-                         CCmdDataObj* answer);
+// answer itself uses. `answer` receives what was read.
+AnswerVerdict JudgeFrame(const std::vector<std::uint8_t>& frame, std::uint32_t deviceId,
+                         const ControlRequest& request, CCmdDataObj& answer);
+
+// The numbering a long-form frame carries; empty for the short form.
+struct FrameEcho {
+    std::int32_t count = 1;
+    std::int32_t index = 0;
+    FrameTimestamp stamp{};
+    bool operator==(const FrameEcho&) const = default;
+};
+std::optional<FrameEcho> EchoOf(const std::vector<std::uint8_t>& frame);
 
 // The payload of a control kind other than play content: the five title
 // digits of PlayMp3, the upgrade block read from `page`, or nothing. Empty

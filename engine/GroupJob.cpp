@@ -26,6 +26,12 @@ int& CountOf(GroupCounts& counts, GroupOutcome outcome) {
             return counts.offline;
         case GroupOutcome::SendFailed:
             return counts.sendFailed;
+        case GroupOutcome::ConnectionLost:
+            return counts.connectionLost;
+        case GroupOutcome::Unconfirmed:
+            return counts.unconfirmed;
+        case GroupOutcome::ServiceStopped:
+            return counts.serviceStopped;
         case GroupOutcome::Cancelled:
             break;
     }
@@ -142,6 +148,12 @@ const char* GroupOutcomeName(GroupOutcome outcome) {
             return text::kGroupOffline;
         case GroupOutcome::SendFailed:
             return text::kGroupSendFailed;
+        case GroupOutcome::ConnectionLost:
+            return text::kGroupConnectionLost;
+        case GroupOutcome::Unconfirmed:
+            return text::kGroupUnconfirmed;
+        case GroupOutcome::ServiceStopped:
+            return text::kGroupServiceStopped;
         case GroupOutcome::Cancelled:
             break;
     }

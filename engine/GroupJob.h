@@ -17,9 +17,9 @@
 
 namespace pelmora {
 
-// Where one terminal of a group job stands. Waiting: not sent yet; Sent:
-// sent, its answer (or the answer to its current piece) awaited; the rest are
-// final.
+// Where one terminal of a job stands. Waiting: not sent yet; Sent: sent, its
+// answer (or the answer to its current piece) awaited; the rest are final,
+// each with one meaning (GroupOutcomeName gives its word).
 enum class GroupOutcome : std::uint8_t {
     Waiting,
     Sent,
@@ -28,7 +28,10 @@ enum class GroupOutcome : std::uint8_t {
     TimedOut,
     Offline,
     SendFailed,
-    Cancelled,
+    Cancelled,       // nothing of it was written
+    ConnectionLost,  // the connection dropped or was replaced mid-conversation
+    Unconfirmed,     // written, then cancelled or stopped before an answer
+    ServiceStopped,  // the service stopped before anything was written
 };
 
 struct GroupMember {
@@ -40,7 +43,7 @@ struct GroupMember {
 
 struct GroupCounts {
     int total = 0, waiting = 0, sent = 0, succeeded = 0, refused = 0, timedOut = 0, offline = 0,
-        sendFailed = 0, cancelled = 0;
+        sendFailed = 0, cancelled = 0, connectionLost = 0, unconfirmed = 0, serviceStopped = 0;
 };
 
 bool IsFinal(GroupOutcome outcome);
@@ -61,8 +64,9 @@ class GroupJob {
 
     CommandKind Kind() const { return kind_; }
     const std::string& Text() const { return text_; }
-    // Ends everything not yet sent or answered as Cancelled, at the worker's
-    // next poll; final outcomes stay.
+    // Asks the worker to end the job at its next poll: what was not written
+    // ends Cancelled, what was written and not answered Unconfirmed; final
+    // outcomes stay.
     void Cancel();
     bool CancelRequested() const { return cancelled_.load(); }
     // Every member final and the summary line logged.
@@ -76,7 +80,7 @@ class GroupJob {
     std::uint64_t Revision() const { return revision_.load(); }
 
   private:
-    friend class GroupRunner;
+    friend class JobRunner;
 
     // --- the worker's side (GroupRunner) ---
     // The first OnlineCount() members are to be sent to; the rest are offline.
@@ -108,7 +112,8 @@ class GroupJob {
 };
 
 // The Chinese (GBK) name of an outcome ("成功", "拒绝", "超时", "离线",
-// "发送失败", "已取消", "等待发送", "等待应答") and of a group kind
+// "发送失败", "已取消", "连接中断", "已发送未确认", "服务已停止", "等待发送",
+// "等待应答") and of a group kind
 // ("群发播放内容", "群发播放MP3", ...); an empty text for other kinds.
 const char* GroupOutcomeName(GroupOutcome outcome);
 const char* GroupKindName(CommandKind kind);

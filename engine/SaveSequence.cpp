@@ -6,11 +6,16 @@
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <deque>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <vector>
 
-#include "CommandEngine.h"
 #include "CommandTexts.h"
+#include "Conversations.h"
+#include "EngineTiming.h"
 
 namespace pelmora {
 
@@ -22,16 +27,29 @@ constexpr long long kHeartbeatMax = 65535;
 constexpr std::size_t kHeartbeatTextMax = 5;
 constexpr std::size_t kServerAddressMax = 100;
 
-// One step's work: send a line, wait for its answer, log in the step's order.
-class Step {
+// One command of the sequence: its line, its two log lines, and what the
+// record holds once the terminal acknowledged it.
+struct SaveCommand {
+    std::string line;
+    std::string logged;  // logged beside the outcome: the line, or a preset text
+    const SettingCommand* command = nullptr;
+    bool lineFirst = false;  // the GPRS step logs the line before the outcome
+    std::function<void(AlarmSettings&)> record;
+    bool pauseAfter = false;  // the intercom module needs a moment after its line
+};
+
+// Builds one step: reads its cells, checks them, and lists a command for
+// every value that differs from the record (read once, under its lock).
+class StepBuilder {
   public:
-    // commandFirst: the GPRS step logs the command line before the outcome.
-    Step(CommandEngine& engine, std::uint32_t deviceId, bool commandFirst)
-        : engine_(engine), deviceId_(deviceId), commandFirst_(commandFirst) {}
+    StepBuilder(ConversationContext& context, std::deque<SaveCommand>& out, bool lineFirst)
+        : context_(context), out_(out), lineFirst_(lineFirst) {
+        context.WithSettings([this](AlarmSettings& s) { record_ = s; });
+    }
 
     std::string Cell(int row, int column) {
-        if (engine_.Grid() == nullptr) return {};
-        auto text = engine_.Grid()->CellText(row, column);
+        if (context_.Grid() == nullptr) return {};
+        auto text = context_.Grid()->CellText(row, column);
         if (!text) {
             if (!unsendable_) unsendable_ = std::make_pair(row, column);
             return {};
@@ -44,58 +62,70 @@ class Step {
     bool RefuseUnsendable() {
         if (!unsendable_) return false;
         Reject(WithText(text::kUnsendableCell,
-                        engine_.Grid()->CellLabel(unsendable_->first, unsendable_->second)));
-        return true;
-    }
-
-    // Sends `line` and logs its outcome; true when the terminal said OK.
-    bool Send(const SettingCommand& command, const std::string& line) {
-        const bool ok = engine_.SendAndAwaitOk(deviceId_, line);
-        const char* outcome = ok ? command.success : command.failure;
-        if (commandFirst_) {
-            engine_.PostWorkerLog(line);
-            engine_.PostWorkerLog(outcome);
-        } else {
-            engine_.PostWorkerLog(outcome);
-            engine_.PostWorkerLog(line);
-        }
-        return ok;
-    }
-
-    // Send-if-changed for a text value: a differing value is sent and, once
-    // acknowledged, recorded whole, so the record always holds what the
-    // terminal holds, however long.
-    bool Text(const SettingCommand& command, const std::string& value, std::string& recorded) {
-        if (value == recorded) return true;
-        if (!Send(command, FormatCommand(command.format, value))) return false;
-        recorded = value;
-        return true;
-    }
-
-    // Send-if-changed for a number kept as decimal text in the record.
-    bool NumberAsText(const SettingCommand& command, long long value, std::string& recorded) {
-        if (value == CellInteger(recorded)) return true;
-        if (!Send(command, FormatCommand(command.format, value))) return false;
-        recorded = std::to_string(value);
-        return true;
-    }
-
-    template <class Field>
-    bool Number(const SettingCommand& command, long long value, Field& recorded) {
-        if (value == static_cast<long long>(recorded)) return true;
-        if (!Send(command, FormatCommand(command.format, value))) return false;
-        recorded = static_cast<Field>(value);
+                        context_.Grid()->CellLabel(unsendable_->first, unsendable_->second)));
         return true;
     }
 
     void Reject(const std::string& message) {
-        if (engine_.Prompt() != nullptr) engine_.Prompt()->ShowMessage(message);
+        if (context_.Prompt() != nullptr) context_.Prompt()->ShowMessage(message);
     }
 
+    const AlarmSettings& Record() const { return record_; }
+
+    void Add(const SettingCommand& command, std::string line,
+             std::function<void(AlarmSettings&)> record) {
+        SaveCommand c;
+        c.logged = line;
+        c.line = std::move(line);
+        c.command = &command;
+        c.lineFirst = lineFirst_;
+        c.record = std::move(record);
+        out_.push_back(std::move(c));
+    }
+
+    // Send-if-changed for a text value, recorded whole once acknowledged, so
+    // the record always holds what the terminal holds, however long.
+    void Text(const SettingCommand& command, const std::string& value,
+              std::string AlarmSettings::*field) {
+        if (value == record_.*field) return;
+        Add(command, FormatCommand(command.format, value),
+            [value, field](AlarmSettings& s) { s.*field = value; });
+    }
+    void Text(const SettingCommand& command, const std::string& value,
+              std::string DtuSettings::*field) {
+        if (value == record_.dtu.*field) return;
+        Add(command, FormatCommand(command.format, value),
+            [value, field](AlarmSettings& s) { s.dtu.*field = value; });
+    }
+
+    // Send-if-changed for a number kept as decimal text in the record.
+    void NumberAsText(const SettingCommand& command, long long value,
+                      std::string AlarmSettings::*field) {
+        if (value == CellInteger(record_.*field)) return;
+        Add(command, FormatCommand(command.format, value),
+            [value, field](AlarmSettings& s) { s.*field = std::to_string(value); });
+    }
+    void NumberAsText(const SettingCommand& command, long long value,
+                      std::string DtuSettings::*field) {
+        if (value == CellInteger(record_.dtu.*field)) return;
+        Add(command, FormatCommand(command.format, value),
+            [value, field](AlarmSettings& s) { s.dtu.*field = std::to_string(value); });
+    }
+
+    template <class T>
+    void Number(const SettingCommand& command, long long value, T AlarmSettings::*field) {
+        if (value == static_cast<long long>(record_.*field)) return;
+        Add(command, FormatCommand(command.format, value),
+            [value, field](AlarmSettings& s) { s.*field = static_cast<T>(value); });
+    }
+
+    std::deque<SaveCommand>& Out() { return out_; }
+
   private:
-    CommandEngine& engine_;
-    std::uint32_t deviceId_;
-    bool commandFirst_;
+    ConversationContext& context_;
+    std::deque<SaveCommand>& out_;
+    bool lineFirst_;
+    AlarmSettings record_;
     std::optional<std::pair<int, int>> unsendable_;
 };
 
@@ -110,14 +140,14 @@ bool IsHexText(const std::string& text) {
     return true;
 }
 
-bool StepPresetTexts(CommandEngine& engine, std::uint32_t deviceId) {
-    Step step(engine, deviceId, false);
+bool StepPresetTexts(ConversationContext& context, std::deque<SaveCommand>& out) {
+    StepBuilder step(context, out, false);
     const std::string texts[3] = {step.Cell(1, grid::kLeftValue), step.Cell(2, grid::kLeftValue),
                                   step.Cell(3, grid::kLeftValue)};
     if (step.RefuseUnsendable()) return false;
     for (const auto& t : texts) {
         if (t.size() > kPresetTextLimit) {
-            engine.PostWorkerLog(text::kTextTooLong);
+            context.Log(text::kTextTooLong);
             return false;
         }
     }
@@ -125,64 +155,51 @@ bool StepPresetTexts(CommandEngine& engine, std::uint32_t deviceId) {
     std::string AlarmSettings::*fields[3] = {&AlarmSettings::text1, &AlarmSettings::text2,
                                              &AlarmSettings::text3};
     for (int i = 0; i < 3; ++i) {
-        std::string recorded;
-        {
-            std::lock_guard guard(engine.SettingsLock());
-            recorded = engine.Settings().*fields[i];
-        }
-        if (texts[i] == recorded) continue;
-        // The lock is taken only to record the value, never across the wait.
-        const std::string line = FormatCommand(commands[i]->format, texts[i]);
-        const bool ok = engine.SendAndAwaitOk(deviceId, line);
-        engine.PostWorkerLog(ok ? commands[i]->success : commands[i]->failure);
-        engine.PostWorkerLog(texts[i]);
-        if (!ok) return false;
-        std::lock_guard guard(engine.SettingsLock());
-        engine.MutableSettings().*fields[i] = texts[i];
+        step.Text(*commands[i], texts[i], fields[i]);
+        // The preset texts log the value itself beside the outcome.
+        if (!out.empty() && out.back().command == commands[i]) out.back().logged = texts[i];
     }
     return true;
 }
 
-bool StepPriorities(CommandEngine& engine, std::uint32_t deviceId) {
-    Step step(engine, deviceId, false);
+bool StepPriorities(ConversationContext& context, std::deque<SaveCommand>& out) {
+    StepBuilder step(context, out, false);
     auto cell = [&](int row) { return CellInteger(step.Cell(row, grid::kLeftValue)); };
     const long long phone = cell(5), sms = cell(6), gprs = cell(7), mic = cell(8), fm = cell(9),
                     interPhone = cell(10), local = cell(11), lineIn = cell(12), mp3 = cell(13);
     if (step.RefuseUnsendable()) return false;
-    std::lock_guard guard(engine.SettingsLock());
-    AlarmSettings& s = engine.MutableSettings();
-    return step.Number(cmd::kPhonePriority, phone, s.phonePriority) &&
-           step.Number(cmd::kSmsPriority, sms, s.smsPriority) &&
-           step.Number(cmd::kGprsPriority, gprs, s.gprsPriority) &&
-           step.Number(cmd::kMicPriority, mic, s.micPriority) &&
-           step.Number(cmd::kInterPhonePriority, interPhone, s.interPhonePriority) &&
-           step.Number(cmd::kFmPriority, fm, s.fmPriority) &&
-           step.Number(cmd::kMp3Priority, mp3, s.mp3Priority) &&
-           step.Number(cmd::kLocalAlarmPriority, local, s.localAlarmPriority) &&
-           step.Number(cmd::kLineInPriority, lineIn, s.lineInPriority);
+    step.Number(cmd::kPhonePriority, phone, &AlarmSettings::phonePriority);
+    step.Number(cmd::kSmsPriority, sms, &AlarmSettings::smsPriority);
+    step.Number(cmd::kGprsPriority, gprs, &AlarmSettings::gprsPriority);
+    step.Number(cmd::kMicPriority, mic, &AlarmSettings::micPriority);
+    step.Number(cmd::kInterPhonePriority, interPhone, &AlarmSettings::interPhonePriority);
+    step.Number(cmd::kFmPriority, fm, &AlarmSettings::fmPriority);
+    step.Number(cmd::kMp3Priority, mp3, &AlarmSettings::mp3Priority);
+    step.Number(cmd::kLocalAlarmPriority, local, &AlarmSettings::localAlarmPriority);
+    step.Number(cmd::kLineInPriority, lineIn, &AlarmSettings::lineInPriority);
+    return true;
 }
 
-bool StepPlayCounts(CommandEngine& engine, std::uint32_t deviceId) {
-    Step step(engine, deviceId, false);
+bool StepPlayCounts(ConversationContext& context, std::deque<SaveCommand>& out) {
+    StepBuilder step(context, out, false);
     const long long counts[3] = {CellInteger(step.Cell(15, grid::kLeftValue)),
                                  CellInteger(step.Cell(16, grid::kLeftValue)),
                                  CellInteger(step.Cell(17, grid::kLeftValue))};
     if (step.RefuseUnsendable()) return false;
     for (long long c : counts) {
         if (c < 0 || c > kPlayCountMax) {
-            engine.PostWorkerLog(text::kPlayCountRange);
+            context.Log(text::kPlayCountRange);
             return false;
         }
     }
-    std::lock_guard guard(engine.SettingsLock());
-    AlarmSettings& s = engine.MutableSettings();
-    return step.Number(cmd::kSmsPlayNumber, counts[0], s.smsPlayNumber) &&
-           step.Number(cmd::kGprsPlayNumber, counts[1], s.gprsPlayNumber) &&
-           step.Number(cmd::kLocalAlarmPlayNumber, counts[2], s.localAlarmPlayNumber);
+    step.Number(cmd::kSmsPlayNumber, counts[0], &AlarmSettings::smsPlayNumber);
+    step.Number(cmd::kGprsPlayNumber, counts[1], &AlarmSettings::gprsPlayNumber);
+    step.Number(cmd::kLocalAlarmPlayNumber, counts[2], &AlarmSettings::localAlarmPlayNumber);
+    return true;
 }
 
-bool StepModem(CommandEngine& engine, std::uint32_t deviceId) {
-    Step step(engine, deviceId, true);
+bool StepModem(ConversationContext& context, std::deque<SaveCommand>& out) {
+    StepBuilder step(context, out, true);
     auto cell = [&](int row) { return step.Cell(row, grid::kRightValue); };
     const std::string totalServers = cell(1), serverIp = cell(2), serverPort = cell(3),
                       secondaryIp = cell(4), secondaryPort = cell(5), dns = cell(6), dns2 = cell(7),
@@ -219,41 +236,38 @@ bool StepModem(CommandEngine& engine, std::uint32_t deviceId) {
     }
     if (serverIp.size() > kServerAddressMax) return false;  // refused without a message
 
-    std::lock_guard guard(engine.SettingsLock());
-    AlarmSettings& s = engine.MutableSettings();
-    DtuSettings& d = s.dtu;
-    if (!step.Text(cmd::kTotalServers, totalServers, s.totalServers) ||
-        !step.Text(cmd::kServerIp, serverIp, d.serverIp) ||
-        !step.Text(cmd::kServerPort, serverPort, d.serverPort) ||
-        !step.Text(cmd::kSecondaryServerIp, secondaryIp, d.secondaryServerIp) ||
-        !step.Text(cmd::kSecondaryServerPort, secondaryPort, d.secondaryServerPort) ||
-        !step.Text(cmd::kDnsServer, dns, d.dnsServerIp) ||
-        !step.Text(cmd::kSecondDnsServer, dns2, d.secondDnsServerIp) ||
-        !step.Text(cmd::kDebugLevel, debug, d.debugLevel) ||
-        !step.NumberAsText(cmd::kReturnToMain, YesNo(returnToMain), d.returnToMainServer) ||
-        !step.Text(cmd::kModemId, modemId, d.modemId) ||
-        !step.Text(cmd::kModemPhone, modemPhone, d.modemPhoneNumber) ||
-        !step.Text(cmd::kRetryTimes, retry, d.linkFailRetryTimes) ||
-        !step.Text(cmd::kDialWait, dialWait, d.dialFailWaitTime) ||
-        !step.Text(cmd::kApn, apn, d.apn) || !step.Text(cmd::kPppUser, pppUser, d.pppUserId) ||
-        !step.Text(cmd::kPppPassword, pppPassword, d.pppPassword) ||
-        !step.Text(cmd::kCenterCall, centerCall, d.centerCallNumber)) {
-        return false;
-    }
+    step.Text(cmd::kTotalServers, totalServers, &AlarmSettings::totalServers);
+    step.Text(cmd::kServerIp, serverIp, &DtuSettings::serverIp);
+    step.Text(cmd::kServerPort, serverPort, &DtuSettings::serverPort);
+    step.Text(cmd::kSecondaryServerIp, secondaryIp, &DtuSettings::secondaryServerIp);
+    step.Text(cmd::kSecondaryServerPort, secondaryPort, &DtuSettings::secondaryServerPort);
+    step.Text(cmd::kDnsServer, dns, &DtuSettings::dnsServerIp);
+    step.Text(cmd::kSecondDnsServer, dns2, &DtuSettings::secondDnsServerIp);
+    step.Text(cmd::kDebugLevel, debug, &DtuSettings::debugLevel);
+    step.NumberAsText(cmd::kReturnToMain, YesNo(returnToMain), &DtuSettings::returnToMainServer);
+    step.Text(cmd::kModemId, modemId, &DtuSettings::modemId);
+    step.Text(cmd::kModemPhone, modemPhone, &DtuSettings::modemPhoneNumber);
+    step.Text(cmd::kRetryTimes, retry, &DtuSettings::linkFailRetryTimes);
+    step.Text(cmd::kDialWait, dialWait, &DtuSettings::dialFailWaitTime);
+    step.Text(cmd::kApn, apn, &DtuSettings::apn);
+    step.Text(cmd::kPppUser, pppUser, &DtuSettings::pppUserId);
+    step.Text(cmd::kPppPassword, pppPassword, &DtuSettings::pppPassword);
+    step.Text(cmd::kCenterCall, centerCall, &DtuSettings::centerCallNumber);
     // The SMS centre is compared as it stands; a differing text that names
     // the default is sent, and recorded, as the empty value.
-    if (smsCenter != d.smsCenter) {
+    if (smsCenter != step.Record().dtu.smsCenter) {
         const std::string value = smsCenter.find(text::kSmsCenterDefault) != std::string::npos
                                       ? std::string()
                                       : smsCenter;
-        if (!step.Send(cmd::kSmsCenter, FormatCommand(cmd::kSmsCenter.format, value))) return false;
-        d.smsCenter = value;
+        step.Add(cmd::kSmsCenter, FormatCommand(cmd::kSmsCenter.format, value),
+                 [value](AlarmSettings& s) { s.dtu.smsCenter = value; });
     }
-    return step.Text(cmd::kHeartbeat, heartbeat, d.heartbeatPollTime);
+    step.Text(cmd::kHeartbeat, heartbeat, &DtuSettings::heartbeatPollTime);
+    return true;
 }
 
-bool StepOthers(CommandEngine& engine, std::uint32_t deviceId) {
-    Step step(engine, deviceId, false);
+bool StepOthers(ConversationContext& context, std::deque<SaveCommand>& out) {
+    StepBuilder step(context, out, false);
     auto cell = [&](int row) { return step.Cell(row, grid::kLeftValue); };
     const std::string smsResponse = cell(19), smsBackup = cell(20), smsStateTime = cell(21),
                       fmFreqCell = cell(22), fmSnr = cell(23), fmVoice = cell(24),
@@ -270,34 +284,98 @@ bool StepOthers(CommandEngine& engine, std::uint32_t deviceId) {
     if (mp3Mode == text::kSingleRepeat) mp3ModeValue = 1;
     if (mp3Mode == text::kAllRepeat) mp3ModeValue = 2;
 
-    std::lock_guard guard(engine.SettingsLock());
-    AlarmSettings& s = engine.MutableSettings();
-    if (!step.Number(cmd::kSmsResponse, YesNo(smsResponse), s.smsResponse) ||
-        !step.NumberAsText(cmd::kSmsBackup, YesNo(smsBackup), s.smsBackup) ||
-        !step.Text(cmd::kSmsStateTime, smsStateTime, s.smsStateTime) ||
-        !step.Text(cmd::kFmFreq, fmFreq, s.fmFreq) || !step.Text(cmd::kFmSnr, fmSnr, s.fmSnr) ||
-        !step.Text(cmd::kFmVoice, fmVoice, s.fmVoice) ||
-        !step.NumberAsText(cmd::kFmReceiveEnable, YesNo(fmReceive), s.fmReceiveEnable) ||
-        !step.NumberAsText(cmd::kMp3PlayMode, mp3ModeValue, s.mp3PlayMode) ||
-        !step.Text(cmd::kMp3Volume, mp3Volume, s.mp3PlayVoice) ||
-        !step.NumberAsText(cmd::kTtsVoice, ttsMode == text::kFemaleVoice ? 0 : 1, s.ttsPlayMode) ||
-        !step.Text(cmd::kTtsLevel, ttsLevel, s.ttsPlayLevel) ||
-        !step.Text(cmd::kTtsSpeed, ttsSpeed, s.ttsPlaySpeed) ||
-        !step.Text(cmd::kTtsTone, ttsTone, s.ttsPlayTone) ||
-        !step.NumberAsText(cmd::kMcuFunction, mcu == text::kYes ? 1 : 2, s.mcuWorkFunction)) {
-        return false;
-    }
+    step.Number(cmd::kSmsResponse, YesNo(smsResponse), &AlarmSettings::smsResponse);
+    step.NumberAsText(cmd::kSmsBackup, YesNo(smsBackup), &AlarmSettings::smsBackup);
+    step.Text(cmd::kSmsStateTime, smsStateTime, &AlarmSettings::smsStateTime);
+    step.Text(cmd::kFmFreq, fmFreq, &AlarmSettings::fmFreq);
+    step.Text(cmd::kFmSnr, fmSnr, &AlarmSettings::fmSnr);
+    step.Text(cmd::kFmVoice, fmVoice, &AlarmSettings::fmVoice);
+    step.NumberAsText(cmd::kFmReceiveEnable, YesNo(fmReceive), &AlarmSettings::fmReceiveEnable);
+    step.NumberAsText(cmd::kMp3PlayMode, mp3ModeValue, &AlarmSettings::mp3PlayMode);
+    step.Text(cmd::kMp3Volume, mp3Volume, &AlarmSettings::mp3PlayVoice);
+    step.NumberAsText(cmd::kTtsVoice, ttsMode == text::kFemaleVoice ? 0 : 1,
+                      &AlarmSettings::ttsPlayMode);
+    step.Text(cmd::kTtsLevel, ttsLevel, &AlarmSettings::ttsPlayLevel);
+    step.Text(cmd::kTtsSpeed, ttsSpeed, &AlarmSettings::ttsPlaySpeed);
+    step.Text(cmd::kTtsTone, ttsTone, &AlarmSettings::ttsPlayTone);
+    step.NumberAsText(cmd::kMcuFunction, mcu == text::kYes ? 1 : 2,
+                      &AlarmSettings::mcuWorkFunction);
     // The intercom switch is sent only for a clear yes or no.
     if (interPhone != text::kYes && interPhone != text::kNo) return true;
     const long long open = interPhone == text::kYes ? 1 : 0;
-    if (open == CellInteger(s.interPhoneOpen)) return true;
-    if (!step.Send(cmd::kInterPhoneOpen, FormatCommand(cmd::kInterPhoneOpen.format, open))) {
-        return false;
-    }
-    s.interPhoneOpen = std::to_string(open);
-    engine.Pause(engine.Timing().intercomPause);
+    const std::size_t before = out.size();
+    step.NumberAsText(cmd::kInterPhoneOpen, open, &AlarmSettings::interPhoneOpen);
+    if (out.size() > before) out.back().pauseAfter = true;
     return true;
 }
+
+using StepFunction = bool (*)(ConversationContext&, std::deque<SaveCommand>&);
+constexpr StepFunction kSteps[] = {StepPresetTexts, StepPriorities, StepPlayCounts, StepModem,
+                                   StepOthers};
+
+// The five steps in order, one command at a time, each sent only after the
+// previous one was acknowledged; the first failure ends the sequence.
+class SaveConversation final : public Conversation {
+  public:
+    explicit SaveConversation(std::uint32_t deviceId) : deviceId_(deviceId) {}
+
+    std::optional<Exchange> Next(ConversationContext& context, const ExchangeEnd* last) override {
+        if (last == nullptr) {
+            // The grid shows one terminal's read-back: its differences are
+            // meaningless for any other terminal.
+            if (!context.CheckPagesHold(deviceId_)) return End(GroupOutcome::Cancelled);
+        } else if (pausing_) {
+            pausing_ = false;
+            if (Interrupts(last->verdict)) return End(OutcomeOf(last->verdict));
+        } else {
+            SaveCommand& sent = commands_.front();
+            const bool ok = last->verdict == Verdict::Answered;
+            const char* outcome = ok ? sent.command->success : sent.command->failure;
+            if (sent.lineFirst) {
+                context.Log(sent.logged);
+                context.Log(outcome);
+            } else {
+                context.Log(outcome);
+                context.Log(sent.logged);
+            }
+            if (!ok) return End(OutcomeOf(last->verdict));
+            context.WithSettings(sent.record);
+            const bool pause = sent.pauseAfter;
+            commands_.pop_front();
+            if (pause) {
+                pausing_ = true;
+                Exchange wait;
+                wait.interval = context.Timing().intercomPause;
+                wait.polls = 1;
+                return wait;
+            }
+        }
+        while (commands_.empty()) {
+            if (step_ == std::size(kSteps)) {
+                context.Log(text::kSaveDone);
+                return End(GroupOutcome::Succeeded);
+            }
+            // Nothing of a refused step is sent; what went before stays.
+            if (!kSteps[step_++](context, commands_))
+                return End(wroteAny_ ? GroupOutcome::Refused : GroupOutcome::Cancelled);
+        }
+        wroteAny_ = true;
+        return TextExchange(context.Timing(), commands_.front().line);
+    }
+
+  private:
+    std::nullopt_t End(GroupOutcome outcome) {
+        outcome_ = outcome;
+        commands_.clear();
+        return std::nullopt;
+    }
+
+    std::uint32_t deviceId_;
+    std::deque<SaveCommand> commands_;
+    std::size_t step_ = 0;
+    bool pausing_ = false;
+    bool wroteAny_ = false;
+};
 
 }  // namespace
 
@@ -339,10 +417,8 @@ bool FmFrequencyValue(const std::string& cell, std::string& value) {
     return true;
 }
 
-bool RunSaveSequence(CommandEngine& engine, std::uint32_t deviceId) {
-    return StepPresetTexts(engine, deviceId) && StepPriorities(engine, deviceId) &&
-           StepPlayCounts(engine, deviceId) && StepModem(engine, deviceId) &&
-           StepOthers(engine, deviceId);
+std::unique_ptr<Conversation> MakeSaveConversation(std::uint32_t deviceId) {
+    return std::make_unique<SaveConversation>(deviceId);
 }
 
 }  // namespace pelmora

@@ -7,11 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace pelmora {
 
-class CommandEngine;
+class Conversation;
 
 // Grid positions of the value cells: the left half's values are column 1,
 // the right half's column 3.
@@ -20,8 +21,9 @@ inline constexpr int kLeftValue = 1;
 inline constexpr int kRightValue = 3;
 }  // namespace grid
 
-// Runs on the worker thread. True when every step went through.
-bool RunSaveSequence(CommandEngine& engine, std::uint32_t deviceId);
+// The conversation of a save to `deviceId`; it logs "参数保存完毕..." when
+// every step went through.
+std::unique_ptr<Conversation> MakeSaveConversation(std::uint32_t deviceId);
 
 // The FM frequency cell (MHz) as the terminal's value in units of 0.01 MHz,
 // computed in single precision: "88.7" gives "8870", "" gives "0". Empty when

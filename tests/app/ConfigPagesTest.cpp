@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTemporaryDir>
 
@@ -87,8 +88,31 @@ TEST_F(ConfigPagesTest, GridHasEveryRowAndTheSettingsPageComesFirst) {
     EXPECT_EQ(combo->itemText(0), QStringLiteral("是"));
     EXPECT_EQ(combo->currentIndex(), -1);
     combo->setCurrentIndex(1);
-    grid_->HideEditor(false);  // Escape still writes the chosen option
+    grid_->HideEditor(true);
     EXPECT_EQ(Cell(20, 1), QStringLiteral("否"));
+}
+
+TEST_F(ConfigPagesTest, EscapeInACellKeepsItsValueFromBeforeTheEdit) {
+    CBaseConfig& page = pages_->BaseConfig();
+    auto key = [](QWidget* editor, int code) {
+        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier);
+        QCoreApplication::sendEvent(editor, &press);
+    };
+    grid_->SetItemText(3, 1, "before");
+    ASSERT_TRUE(grid_->DisplayEditor(3, 1));
+    page.TextEditor()->setText("typed");
+    key(page.TextEditor(), Qt::Key_Escape);
+    EXPECT_FALSE(grid_->IsEditing());
+    EXPECT_EQ(page.CellText(3, 1), std::optional<std::string>("before"));  // what a save sends
+    ASSERT_TRUE(grid_->DisplayEditor(20, 1));
+    page.ChoiceEditor()->setCurrentIndex(1);
+    key(page.ChoiceEditor(), Qt::Key_Escape);
+    EXPECT_EQ(Cell(20, 1), QString());
+
+    ASSERT_TRUE(grid_->DisplayEditor(3, 1));
+    page.TextEditor()->setText("after");
+    key(page.TextEditor(), Qt::Key_Return);
+    EXPECT_EQ(Cell(3, 1), "after");
 }
 
 TEST_F(ConfigPagesTest, FillShowsTheRecordAsTheTablesSay) {

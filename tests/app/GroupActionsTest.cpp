@@ -1,7 +1,8 @@
 // Group actions in the running window: every ticked terminal at once, the
-// offline ones skipped, after a confirmation that names the action and the
-// count; the panel shows each terminal's outcome live, cancels, and exports
-// the outcomes; end to end through the real library and simulated terminals.
+// offline ones skipped, after a confirmation that names the action, quotes
+// the content and counts the terminals and the hidden ones; the panel shows
+// each terminal's outcome live, cancels, and exports the outcomes; end to end
+// through the real library and simulated terminals.
 #include <gtest/gtest.h>
 
 #include "WindowFixture.h"
@@ -95,6 +96,31 @@ TEST_F(GroupActionsTest, PlayContentGoesToEveryTickedOnlineTerminalAndEachOutcom
     ASSERT_GE(lines.size(), 5);
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral("设备ID,状态,分片,软件版本,BOOT版本")));
     EXPECT_TRUE(lines[4].startsWith(QStringLiteral("00a00004,离线")));
+}
+
+TEST_F(GroupActionsTest, ConfirmationQuotesTheContentAndCountsTheRowsTheFilterHides) {
+    CDeviceView& view = *frame_->DeviceView();
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ModemInfo info{};
+        info.deviceId = kFirst + i;
+        view.UpdateFromModem(info);
+    }
+    view.CheckAllShown();
+    view.SetFilterText("00a00001");
+    QString asked;
+    frame_->CommandView()->Launcher().SetConfirm([&](const QString& text, const QString&) {
+        asked = text;
+        return false;
+    });
+    const QString first60 = QString(59, QChar(u'警')) + QStringLiteral("报");
+    frame_->CommandView()->DataSendPage().findChild<QPlainTextEdit*>("1010")->setPlainText(
+        first60 + QStringLiteral("之后不引"));
+    frame_->CommandView()->DataSendPage().GroupSendButton()->click();
+
+    EXPECT_TRUE(asked.contains(QStringLiteral("3 台设备执行“群发播放内容”")));
+    EXPECT_TRUE(asked.contains(QStringLiteral("“") + first60 + QStringLiteral("…”")));
+    EXPECT_TRUE(asked.contains(QStringLiteral("其中 2 台被设备列表的筛选隐藏(已勾选但未显示)")));
+    EXPECT_FALSE(asked.contains(QStringLiteral("之后")));
 }
 
 TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {

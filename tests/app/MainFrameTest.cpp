@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -67,7 +69,10 @@ class MainFrameTest : public ::testing::Test {
         options.now = [this] { return now_.load(); };
         options.stopPause = 0ms;
         options.inform = [this](const QString& text, const QString&) { informed_.push_back(text); };
-        options.confirm = [](const QString&, const QString&) { return true; };
+        options.confirm = [this](const QString& text, const QString&) {
+            asked_ << text;
+            return answer_;
+        };
         frame_ = std::make_unique<CMainFrame>(options);
     }
     void TearDown() override {
@@ -96,6 +101,15 @@ class MainFrameTest : public ::testing::Test {
         frame_->Refresh();
     }
     QString Cell(int row, int column) { return frame_->DeviceView()->Cell(row, column); }
+    // Rows of terminals that are not connected, listed online and ticked.
+    static void ListTicked(CDeviceView& view, std::initializer_list<std::uint32_t> ids) {
+        for (const std::uint32_t id : ids) {
+            ModemInfo info{};
+            info.deviceId = id;
+            view.UpdateFromModem(info);
+            view.List()->SetChecked(view.FindRow(QString::asprintf("%08x", id)), true);
+        }
+    }
     // Terminals connect at once, so their rows come in any order.
     QString CellOf(std::uint32_t id, int column) {
         const int row = frame_->DeviceView()->FindRow(QString::asprintf("%08x", id).toStdString());
@@ -108,6 +122,8 @@ class MainFrameTest : public ::testing::Test {
     std::unique_ptr<TerminalSimulator> sim_;
     std::atomic<std::int64_t> now_{0};
     QStringList informed_;
+    QStringList asked_;
+    bool answer_ = true;
 };
 
 TEST_F(MainFrameTest, CommandsFollowTheServiceState) {
@@ -156,6 +172,53 @@ TEST_F(MainFrameTest, RestartAsksOnlyWhileRunning) {
     frame_->StartService();
     frame_->RestartDevice();  // confirmed, but no terminal is ticked
     EXPECT_TRUE(Log().endsWith(QStringLiteral("设备ID为空，选择设备")));
+}
+
+TEST_F(MainFrameTest, RestartNamesTheOneTerminalItRestarts) {
+    frame_->StartService();
+    ListTicked(*frame_->DeviceView(), {0x0001E240, 0x0001E241, 0x0001E242});
+    answer_ = false;
+    frame_->RestartDevice();
+    frame_->DeviceView()->List()->SetChecked(0, false);
+    frame_->DeviceView()->List()->SetChecked(1, false);
+    frame_->RestartDevice();
+    EXPECT_EQ(asked_,
+              (QStringList{QStringLiteral("确认对选择的设备进行重启吗?\n"
+                                          "将重启设备0001e240(已勾选3台,仅重启第一台)"),
+                           QStringLiteral("确认对选择的设备进行重启吗?\n将重启设备0001e242")}));
+    EXPECT_FALSE(Log().contains(QStringLiteral("设备重启中")));
+}
+
+TEST_F(MainFrameTest, EnterAloneAnswersNoToRestartAndGroupRestart) {
+    CMainFrame::Options options;
+    options.settings = settings_.get();
+    options.stopPause = 0ms;
+    CMainFrame real(options);  // the real question boxes
+    real.StartService();
+    ListTicked(*real.DeviceView(), {0x0001E240, 0x0001E241});
+    QStringList seen;
+    QTimer enter;
+    QObject::connect(&enter, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        seen << box->text();
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No)) << box->text().toStdString();
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(box, &key);
+        if (box->isVisible()) {
+            ADD_FAILURE() << "Enter left the box open";
+            box->reject();
+        }
+    });
+    enter.start(5);
+    real.RestartDevice();
+    real.GroupRestart();
+    enter.stop();
+    ASSERT_EQ(seen.size(), 2);
+    EXPECT_TRUE(seen[1].contains(QStringLiteral("2 台设备")));
+    real.Log().Flush();
+    EXPECT_FALSE(real.LeftView()->LogText().contains(QStringLiteral("设备重启中")));
+    EXPECT_FALSE(real.LeftView()->LogText().contains(QStringLiteral("群发设备重启:")));
 }
 
 TEST_F(MainFrameTest, RefreshListsTerminalsAndDropsSilentOnes) {
@@ -462,6 +525,24 @@ TEST(ServiceSettingsStore, AnEarlierVersionsPortMovesOnceAndABrokenFileFallsBack
     fallback.Load();
     EXPECT_EQ(fallback.port, 5001);
     EXPECT_TRUE(fallback.WindowState("geometry").isEmpty());
+}
+
+TEST_F(MainFrameTest, AStoredPortThatIsNoPortIsRefusedWithALogLine) {
+    for (const char* stored : {"0", "70000", "-1", "abc"}) {
+        const QString file = dir_.filePath(QString("port-%1.ini").arg(stored));
+        QSettings(file, QSettings::IniFormat).setValue("service/port", stored);
+        ServiceSettings settings(file);
+        settings.Load();
+        EXPECT_EQ(settings.port, 5001) << stored;
+        EXPECT_TRUE(settings.loadNotice.contains(QString("“%1”").arg(stored))) << stored;
+        if (QString(stored) != "70000") continue;
+        CMainFrame::Options options;
+        options.settings = &settings;
+        CMainFrame frame(options);
+        frame.Log().Flush();
+        EXPECT_TRUE(frame.LeftView()->LogText().contains(
+            QStringLiteral("设置中保存的服务端口“70000”无效(应为1到65535),改用默认端口5001")));
+    }
 }
 
 TEST(ServerSettingDialog, RefusesOutOfRangeValuesAndKeepsTheOldOnes) {

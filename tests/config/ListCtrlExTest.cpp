@@ -209,7 +209,7 @@ TEST_F(ListCtrlExTest, EnterCommitsAndEscapeCancels) {
     EXPECT_EQ(grid_->ItemText(1, 1), "v1");
 }
 
-TEST_F(ListCtrlExTest, EndCallbackDecidesEvenOnEscape) {
+TEST_F(ListCtrlExTest, EndCallbackDecidesACommitAndIsToldOfAnEscape) {
     CallbackLog end;
     grid_->SetColumnEditor(1, lineEditor_, {}, Recorder(end, "from callback"));
     ASSERT_EQ(Open(2, 1), lineEditor_);
@@ -217,8 +217,8 @@ TEST_F(ListCtrlExTest, EndCallbackDecidesEvenOnEscape) {
     Key(lineEditor_, Qt::Key_Escape);
     EXPECT_EQ(end.calls, 1);
     EXPECT_FALSE(end.update);
-    EXPECT_EQ(end.text, "v2");  // preloaded with the cell, not the editor
-    EXPECT_EQ(grid_->ItemText(2, 1), "from callback");
+    EXPECT_EQ(end.text, "v2");               // preloaded with the cell, not the editor
+    EXPECT_EQ(grid_->ItemText(2, 1), "v2");  // an escape writes nothing
 
     end.answer = 0;
     ASSERT_EQ(Open(1, 1), lineEditor_);

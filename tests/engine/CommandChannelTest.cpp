@@ -84,6 +84,7 @@ TEST_F(EngineTest, PageContractRefusesWithoutWorkerAndWhileBusy) {
     FakeDevices devices;
     devices.rows = {Online("0001e240", true)};
     // No worker yet: the job would never run.
+    Build({}, false);
     EXPECT_FALSE(engine_->SubmitPageCommand(devices, CommandKind::StopMp3));
     EXPECT_EQ(Log().back(), G("设置停止播放mp3失败"));
 
@@ -108,88 +109,95 @@ TEST_F(EngineTest, PageContractRefusesWithoutWorkerAndWhileBusy) {
     EXPECT_EQ(Log().back(), G("上个操作未完成，请稍后再试\r\n"));
 }
 
-TEST_F(EngineTest, CancelDropsWaitingJobsAndEndsTheRunningOneAtItsNextPoll) {
+TEST_F(EngineTest, CancelSaysWhetherTheRunningJobsFrameWentOut) {
     // The running job waits in its first poll until the test opens the gate.
     PollGate gate;
     Build(gate.Timing());
-    ASSERT_TRUE(engine_->StartWorker());
     EXPECT_FALSE(engine_->Running());
-    const auto queue = [&](CommandKind kind) {
-        auto job = std::make_unique<CommandJob>();
-        job->kind = static_cast<std::int32_t>(kind);
-        job->deviceId = kId;
-        ASSERT_TRUE(engine_->EnqueueCommand(std::move(job)));
-    };
-    queue(CommandKind::StopMp3);
+    ASSERT_TRUE(Submit(CommandKind::StopMp3));
     ASSERT_TRUE(gate.WaitForPolls(1));
-    queue(CommandKind::ReadSettings);
-    queue(CommandKind::RestartDevice);
+    EXPECT_FALSE(Submit(CommandKind::ReadSettings));  // busy: nothing queues behind it
     const auto running = engine_->Running();
     ASSERT_TRUE(running);
     EXPECT_EQ(running->kind, CommandKind::StopMp3);
     EXPECT_EQ(running->deviceId, kId);
     EXPECT_EQ(running->answerLimit, 60s);
-    EXPECT_EQ(engine_->WaitingCount(), 2u);
-
-    EXPECT_EQ(engine_->CancelJobs(), 3u);
     EXPECT_EQ(engine_->WaitingCount(), 0u);
+
+    EXPECT_EQ(engine_->CancelJobs(), 1u);
     gate.Open();
     ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
     EXPECT_FALSE(engine_->Running());
     EXPECT_EQ(gate.Polls(), 1);
-    EXPECT_EQ(Sent().size(), 1u);  // the waiting jobs sent nothing
-    EXPECT_EQ(Log(), (std::vector<std::string>{G("参数回读(设备0001e240)已取消,未发送"),
-                                               G("设备重启(设备0001e240)已取消,未发送"),
-                                               G("设置停止播放mp3失败"),
-                                               G("停止MP3(设备0001e240)已取消")}));
+    EXPECT_EQ(Sent().size(), 1u);
+    // Its frame went out unanswered: it may have been acted on.
+    EXPECT_EQ(Log(), (std::vector<std::string>{G("设置停止播放mp3失败"),
+                                               G("停止MP3(设备0001e240): 已发送未确认")}));
 
     // The next job runs as usual: the cancel belonged to the one before.
     events_.ClearLog();
-    AnswerText("OK\r\n");
-    queue(CommandKind::ReadSettings);
-    ASSERT_TRUE(Eventually([&] { return Sent().size() == 2u && engine_->Idle(); }));
+    AnswerText("Access Point Name: x\r\nOK\r\n");
+    Run(CommandKind::ReadSettings);
+    EXPECT_EQ(Sent().size(), 2u);
     EXPECT_EQ(engine_->CancelJobs(), 0u);
     for (const std::string& line : Log()) EXPECT_EQ(line.find(G("已取消")), std::string::npos);
 }
 
-TEST_F(EngineTest, WorkerRunsEveryJobInOrderWithoutLosingAWakeUp) {
-    ASSERT_TRUE(engine_->StartWorker());
+TEST_F(EngineTest, OneSubmissionGetsInAndNoWakeUpIsLost) {
     AnswerText("OK\r\n");
-    constexpr int kJobs = 300;
-    std::thread producer([&] {
-        for (int i = 0; i < kJobs; ++i) {
-            auto job = std::make_unique<CommandJob>();
-            job->kind = static_cast<std::int32_t>(CommandKind::ReadSettings);
-            job->deviceId = static_cast<std::uint32_t>(i);
-            EXPECT_TRUE(engine_->EnqueueCommand(std::move(job)));
-            if (i % 7 == 0)
-                std::this_thread::sleep_for(50us);  // let the worker fall asleep now and then
-        }
-    });
-    producer.join();
-    ASSERT_TRUE(Eventually([&] { return Sent().size() == kJobs; }));
+    // Two pages submitting at once: one gets in, never both.
+    for (int round = 0; round < 50; ++round) {
+        ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
+        std::atomic<int> queued{0};
+        std::thread other([&] { queued += Submit(CommandKind::ReadSettings) ? 1 : 0; });
+        queued += Submit(CommandKind::ReadSettings) ? 1 : 0;
+        other.join();
+        EXPECT_EQ(queued.load(), 1);
+    }
     ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
-    EXPECT_EQ(Log().size(), static_cast<std::size_t>(kJobs));
+    // A job submitted while the worker falls asleep still runs.
+    constexpr std::size_t kJobs = 300;
+    const std::size_t before = Sent().size();
+    for (std::size_t i = 0; i < kJobs; ++i) {
+        while (!Submit(CommandKind::ReadSettings, {}, static_cast<std::uint32_t>(i)))
+            std::this_thread::yield();
+    }
+    ASSERT_TRUE(Eventually([&] { return Sent().size() == before + kJobs && engine_->Idle(); }));
 }
 
 TEST_F(EngineTest, MeaninglessKindsAreDroppedUnrun) {
     for (int kind : {-1, 8, 9, 13, 17, 24, 1000}) {
-        CommandJob job;
-        job.kind = kind;
-        job.deviceId = kId;
-        engine_->ExecuteCommand(job);
+        ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
+        auto job = std::make_unique<CommandJob>();
+        job->kind = kind;
+        job->deviceId = kId;
+        engine_->SubmitIfIdle(std::move(job));
     }
+    ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
     EXPECT_TRUE(Sent().empty());
     EXPECT_TRUE(Log().empty());
 }
 
-TEST_F(EngineTest, ErrorWinsOverOkAndBothAreFoundAnywhere) {
+TEST_F(EngineTest, ErrorWinsOverOkAndBothAreFoundAnywhereButNotInFrames) {
+    engine_->AdoptSettings({}, kId);
+    const auto failed = [&] {
+        return !Log().empty() && Log().back() == G("管理号码添加失败");
+    };
     AnswerText("OK\r\nERROR\r\n");
-    EXPECT_FALSE(engine_->SendAndAwaitOk(kId, "AT+X=1\r"));
+    Run(CommandKind::AddAdminNumbers, "AT+LRMADDADMINNO=1\r");
+    EXPECT_TRUE(failed());
+    events_.ClearLog();
     AnswerText(std::string("\0\0BOOKED", 8));
-    EXPECT_TRUE(engine_->SendAndAwaitOk(kId, "AT+X=1\r"));
-    AnswerText("");
-    EXPECT_FALSE(engine_->SendAndAwaitOk(kId, "AT+X=1\r"));  // silent: all polls pass
+    Run(CommandKind::AddAdminNumbers, "AT+LRMADDADMINNO=1\r");
+    EXPECT_TRUE(Log().empty());  // an add logs on the page's notice
+    EXPECT_EQ(events_.notices.size(), 1u);
+    // A status frame whose device ID holds the bytes "OK" is no "OK".
+    const std::uint32_t okId = 0x004F4B00;
+    engine_->AdoptSettings({}, okId);
+    Answer([](std::uint32_t id, const Bytes&) { return PackFrame(id, kStatusMessage, {0, 0}); });
+    Run(CommandKind::AddAdminNumbers, "AT+LRMADDADMINNO=1\r", okId);
+    EXPECT_TRUE(failed());
+    EXPECT_EQ(events_.notices.size(), 1u);
 }
 
 TEST_F(EngineTest, ReportWaitNeedsOkAfterTheModemSection) {
@@ -236,7 +244,7 @@ TEST_F(EngineTest, NumberListJobsNotifyAndLogInTheirOrder) {
     EXPECT_EQ(events_.notices.size(), 3u);
 }
 
-TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
+TEST_F(EngineTest, IntakeLogsAndAnswersStatusEvenBeforeTheRowAppears) {
     FakeDevices devices;
     devices.rows = {Online("0001e240", false)};
     const Bytes status = {0x02, 0x11, 0x01, 0x00, 0x0C, 0x00, 0x01, 0xE2, 0x40, 0x02,
@@ -247,88 +255,78 @@ TEST_F(EngineTest, IntakeLogsAnswersStatusAndKeepsTheReply) {
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0], PackFrame(kId, kStatusAnswer, {}));
     EXPECT_EQ(Sent()[0].size(), 17u);
-    EXPECT_EQ(engine_->Replies().Length(kId), 19u);
-    EXPECT_EQ(Log().back(), G("0001e240:[状态 备电]"));
+    EXPECT_EQ(events_.Log().back(), G("0001e240:[状态 备电]"));
+    EXPECT_EQ(engine_->WatchedTerminals(), 0u);  // no conversation awaits it: nothing kept
 
-    // Without a row: logged and kept, not answered.
-    engine_->IntakePacket(7, status.data(), status.size(), devices);
+    // Without a row yet: answered, and its power shown once the row is there.
+    Bytes other = status;
+    other[8] = 0x41;
+    other[15] = 0x00;
+    engine_->IntakePacket(0x0001E241, other.data(), other.size(), devices);
     ASSERT_TRUE(engine_->FlushSends(5s));
-    EXPECT_EQ(Sent().size(), 1u);
+    EXPECT_EQ(Sent().size(), 2u);
+    EXPECT_EQ(engine_->PendingPowerCount(), 1u);
+    engine_->ApplyPendingPower(devices);
+    EXPECT_EQ(engine_->PendingPowerCount(), 1u);
+    devices.rows.push_back(Online("0001e241", false));
+    engine_->ApplyPendingPower(devices);
+    EXPECT_EQ(devices.rows[1].power, G("主电"));
+    EXPECT_EQ(engine_->PendingPowerCount(), 0u);
 
     const std::string text = "OK\r\n";
     engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
                           devices);
-    EXPECT_EQ(Log().back(), "0001e240:OK\r\n");
+    EXPECT_EQ(events_.Log().back(), "0001e240:OK\r\n");
 
     // What is not text is logged readably; text with GBK stays as it is.
     const Bytes answer = PackFrame(kId, 0x8202, {1});
     const Bytes binary = {'A', 0x01, 0xFF, 'B'};
     const std::string chinese = G("暴雨预警\r\n");
     engine_->IntakePacket(kId, answer.data(), answer.size(), devices);
-    EXPECT_EQ(Log().back(), G("0001e240:[控制帧 命令0x8202, 18字节]"));
+    EXPECT_EQ(events_.Log().back(), G("0001e240:[控制帧 命令0x8202, 18字节]"));
     engine_->IntakePacket(kId, binary.data(), binary.size(), devices);
-    EXPECT_EQ(Log().back(), "0001e240:<41 01 ff 42>");
+    EXPECT_EQ(events_.Log().back(), "0001e240:<41 01 ff 42>");
     engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(chinese.data()),
                           chinese.size(), devices);
-    EXPECT_EQ(Log().back(), "0001e240:" + chinese);
+    EXPECT_EQ(events_.Log().back(), "0001e240:" + chinese);
 
     // Empty and full-size messages are skipped entirely.
     const Bytes full(4096, 'A');
-    const std::size_t logged = Log().size();
+    const std::size_t logged = events_.Log().size();
     engine_->IntakePacket(kId, full.data(), full.size(), devices);
     engine_->IntakePacket(kId, full.data(), 0, devices);
-    EXPECT_EQ(Log().size(), logged);
+    EXPECT_EQ(events_.Log().size(), logged);
 }
 
-TEST(ReplyBuffer, CutsTheOldestHalfWhenFull) {
-    ReplyBuffers replies;
-    const std::vector<std::uint8_t> first(8000, 'a');
-    std::vector<std::uint8_t> second(300, 'b');
-    replies.Append(1, first.data(), first.size());
-    replies.Append(1, second.data(), second.size());
-    EXPECT_EQ(replies.Length(1), 4204u);
-    const auto bytes = replies.Take(1);
-    EXPECT_EQ(bytes[3903], 'a');
-    EXPECT_EQ(bytes[3904], 'b');
-    EXPECT_EQ(replies.Length(1), 0u);
-
-    const std::uint8_t withNul[] = {'O', 0, 'K'};
-    replies.Append(2, withNul, 3);
-    EXPECT_EQ(replies.Snapshot(2), "O K");
-    EXPECT_EQ(replies.Snapshot(99), "");
-}
-
-TEST(ReplyBuffer, TheAwaitedTerminalKeepsAReplyOfManyMessages) {
+TEST(ReplyBuffer, KeepsOnlyWatchedTerminalsAndSplitsAtTheWrite) {
     ReplyBuffers replies;
     const std::vector<std::uint8_t> message(1000, 'r');
-    replies.Reset(1);
+    replies.Append(1, message.data(), message.size());
+    EXPECT_EQ(replies.Watched(), 0u);
+    EXPECT_TRUE(replies.Take(1).fresh.empty());  // nobody awaited it: dropped
+
+    replies.Watch(1);
+    replies.Append(1, message.data(), 10);
+    replies.MarkWrite(1);  // what came before the write is stale
+    const std::uint8_t ok[] = {'O', 'K'};
+    replies.Append(1, ok, 2);
+    ReplyBuffers::Bytes bytes = replies.Take(1);
+    EXPECT_EQ(bytes.stale.size(), 10u);
+    EXPECT_EQ(bytes.fresh, (std::vector<std::uint8_t>{'O', 'K'}));
+    EXPECT_TRUE(replies.Take(1).fresh.empty());
+
+    // A long reply is kept whole up to the bound, then the oldest half goes.
     for (int i = 0; i < 14; ++i) replies.Append(1, message.data(), message.size());
-    EXPECT_EQ(replies.Length(1), 14'000u);
-    for (int i = 0; i < 14; ++i) replies.Append(2, message.data(), message.size());
-    EXPECT_LE(replies.Length(2), ReplyBuffers::kIdleCapacity);  // nobody awaits it
-
-    // Still bounded: a message that would pass 64 KiB pushes out the oldest half.
+    EXPECT_EQ(replies.Take(1).fresh.size(), 14'000u);
     const std::vector<std::uint8_t> flood(4000, 'f');
-    for (int i = 0; i < 13; ++i) replies.Append(1, flood.data(), flood.size());
-    EXPECT_EQ(replies.Length(1), 62'000u - ReplyBuffers::kCapacity / 2 + 4000u);
-    EXPECT_EQ(replies.Snapshot(1).back(), 'f');
+    for (int i = 0; i < 17; ++i) replies.Append(1, flood.data(), flood.size());
+    bytes = replies.Take(1);
+    EXPECT_EQ(bytes.fresh.size(), 68'000u - ReplyBuffers::kCapacity / 2);
+    EXPECT_EQ(bytes.fresh.back(), 'f');
 
-    // Once another terminal is awaited, the first is cut to the idle bound.
-    replies.Reset(2);
-    EXPECT_LE(replies.Length(1), ReplyBuffers::kIdleCapacity);
-    EXPECT_EQ(replies.Snapshot(1).back(), 'f');
-
-    // A group job awaits many at once; the next single job's reset ends them.
-    replies.Await(3);
-    replies.Await(4);
-    for (int i = 0; i < 14; ++i) {
-        replies.Append(3, message.data(), message.size());
-        replies.Append(4, message.data(), message.size());
-    }
-    EXPECT_EQ(replies.Length(3) + replies.Length(4), 28'000u);
-    replies.Reset(5);
-    EXPECT_LE(replies.Length(3), ReplyBuffers::kIdleCapacity);
-    EXPECT_LE(replies.Length(4), ReplyBuffers::kIdleCapacity);
+    replies.Unwatch(1);
+    replies.Append(1, ok, 2);
+    EXPECT_EQ(replies.Watched(), 0u);
 }
 
 TEST(GbkText, ChineseTextsTravelAsGbkAndUnrepresentableTextIsRefused) {

@@ -123,9 +123,9 @@ TEST_F(ControlTest, AnswerSplitOverTwoReceivesIsFound) {
     answer.resize(9);
     AnswerFrames([answer](const CCmdDataObj&) { return answer; });
     EngineTiming timing;
-    timing.sleep = [this, tail](std::chrono::milliseconds) {
-        if (engine_ && engine_->Replies().Length(kId) == 9)
-            engine_->Replies().Append(kId, tail.data(), tail.size());
+    auto delivered = std::make_shared<std::atomic<bool>>(false);
+    timing.sleep = [this, tail, delivered](std::chrono::milliseconds) {
+        if (engine_ && !delivered->exchange(true)) Deliver(tail);
     };
     Build(timing);
     AnswerFrames([answer](const CCmdDataObj&) { return answer; });

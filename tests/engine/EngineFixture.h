@@ -1,10 +1,13 @@
 // A command engine wired to a scripted terminal and fake window parts. The
 // polls do not sleep, so a job that waits for the whole poll limit ends at
-// once. Engine texts are GBK; tests write them in UTF-8 and convert with G().
+// once. The terminal's answers reach the engine through its packet intake,
+// as the window's would. Engine texts are GBK; tests write them in UTF-8 and
+// convert with G().
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -143,7 +146,7 @@ class EngineTest : public ::testing::Test {
     void SetUp() override { Build(); }
     void TearDown() override { engine_.reset(); }
 
-    void Build(EngineTiming timing = {}) {
+    void Build(EngineTiming timing = {}, bool startWorker = true) {
         engine_.reset();
         if (!timing.sleep)
             timing.sleep = [](std::chrono::milliseconds) { std::this_thread::yield(); };
@@ -160,13 +163,32 @@ class EngineTest : public ::testing::Test {
             }
             // Through the raw pointer: while the engine is being destroyed the
             // worker may still be sending, and engine_ already reads null.
-            if (!reply.empty()) raw_->Replies().Append(id, reply.data(), reply.size());
-            return 1;
+            if (!reply.empty()) raw_->IntakePacket(id, reply.data(), reply.size(), noRows_);
+            return sendResult_.load();
         };
+        link.connections = connections_;
         engine_ = std::make_unique<CommandEngine>(link, events_, timing);
         raw_ = engine_.get();
         engine_->SetSettingsGrid(&grid_);
         engine_->SetPrompt(&prompt_);
+        if (startWorker) engine_->StartWorker();
+    }
+
+    // The terminal sends bytes of its own accord.
+    void Deliver(const Bytes& bytes, std::uint32_t id = kId) {
+        engine_->IntakePacket(id, bytes.data(), bytes.size(), noRows_);
+    }
+    void Deliver(const std::string& text, std::uint32_t id = kId) {
+        Deliver(Bytes(text.begin(), text.end()), id);
+    }
+
+    // Submits a job as a page would and waits until it ended.
+    bool Submit(CommandKind kind, std::string text = {}, std::uint32_t id = kId) {
+        auto job = std::make_unique<CommandJob>();
+        job->kind = static_cast<std::int32_t>(kind);
+        job->deviceId = id;
+        job->text = std::move(text);
+        return engine_->SubmitIfIdle(std::move(job)) == CommandEngine::Submitted::Queued;
     }
 
     void Answer(std::function<Bytes(std::uint32_t, const Bytes&)> answer) {
@@ -177,13 +199,11 @@ class EngineTest : public ::testing::Test {
         Answer([reply](std::uint32_t, const Bytes&) { return Bytes(reply.begin(), reply.end()); });
     }
 
-    // Runs one job to its end, as the worker would, on the test's thread.
+    // Runs one job to its end.
     void Run(CommandKind kind, std::string text = {}, std::uint32_t id = kId) {
-        CommandJob job;
-        job.kind = static_cast<std::int32_t>(kind);
-        job.deviceId = id;
-        job.text = std::move(text);
-        engine_->ExecuteCommand(job);
+        ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
+        ASSERT_TRUE(Submit(kind, std::move(text), id));
+        ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
     }
 
     std::vector<Bytes> Sent() {
@@ -195,7 +215,16 @@ class EngineTest : public ::testing::Test {
         for (const Bytes& b : Sent()) lines.emplace_back(b.begin(), b.end());
         return lines;
     }
-    std::vector<std::string> Log() { return events_.Log(); }
+    // The log without the intake's lines of received messages ("0001e240:OK").
+    std::vector<std::string> Log() {
+        std::vector<std::string> lines;
+        for (std::string& line : events_.Log()) {
+            std::uint32_t id = 0;
+            if (line.size() > 8 && line[8] == ':' && ParseDeviceId(line, id)) continue;
+            lines.push_back(std::move(line));
+        }
+        return lines;
+    }
 
     FakeEvents events_;
     FakeGrid grid_;
@@ -203,7 +232,12 @@ class EngineTest : public ::testing::Test {
     std::unique_ptr<CommandEngine> engine_;
     CommandEngine* raw_ = nullptr;
 
+    std::atomic<int> sendResult_{1};
+    // When set, the link tells each terminal's connection (see LinkApi).
+    std::function<void(ConnectionMap&)> connections_;
+
   private:
+    FakeDevices noRows_;
     std::mutex lock_;
     std::vector<Bytes> sent_;
     std::function<Bytes(std::uint32_t, const Bytes&)> answer_;

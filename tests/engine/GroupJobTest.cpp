@@ -304,9 +304,10 @@ class StuckLinkGroup : public ::testing::Test {
             request.UnpackHeader(data, length);
             const Bytes answer =
                 PackFrame(id, static_cast<std::uint16_t>(request.command & 0x7FFF), {1});
-            target_->Replies().Append(id, answer.data(), answer.size());
+            target_->IntakePacket(id, answer.data(), answer.size(), noRows_);
             return 1;
-        }};
+        },
+                       {}};
     }
     void Release() {
         {
@@ -321,6 +322,7 @@ class StuckLinkGroup : public ::testing::Test {
     }
 
     CommandEngine* target_ = nullptr;
+    FakeDevices noRows_;
 
   private:
     std::mutex lock_;
