@@ -166,17 +166,26 @@ QString CGroupJobPanel::CountsText() const {
     const GroupCounts c = job_->Counts();
     const QString state = job_->Finished() ? QStringLiteral("已完成")
                                            : QStringLiteral("进行中 %1").arg(c.waiting + c.sent);
-    return QStringLiteral(
-               "%1: 共 %2 台, %3\n成功 %4 | 拒绝 %5 | 超时 %6 | 离线 %7 | 发送失败 %8 | 已取消 %9")
-        .arg(FromGbk(GroupKindName(job_->Kind())))
-        .arg(c.total)
-        .arg(state)
-        .arg(c.succeeded)
-        .arg(c.refused)
-        .arg(c.timedOut)
-        .arg(c.offline)
-        .arg(c.sendFailed)
-        .arg(c.cancelled);
+    QString text =
+        QStringLiteral("%1: 共 %2 台, %3\n成功 %4 | 拒绝 %5 | 超时 %6 | 离线 %7 | 发送失败 %8")
+            .arg(FromGbk(GroupKindName(job_->Kind())))
+            .arg(c.total)
+            .arg(state)
+            .arg(c.succeeded)
+            .arg(c.refused)
+            .arg(c.timedOut)
+            .arg(c.offline)
+            .arg(c.sendFailed);
+    // The rarer endings only when they happened.
+    const std::pair<int, GroupOutcome> rare[] = {{c.connectionLost, GroupOutcome::ConnectionLost},
+                                                 {c.unconfirmed, GroupOutcome::Unconfirmed},
+                                                 {c.cancelled, GroupOutcome::Cancelled},
+                                                 {c.serviceStopped, GroupOutcome::ServiceStopped}};
+    for (const auto& [count, outcome] : rare) {
+        if (count > 0 || outcome == GroupOutcome::Cancelled)
+            text += QStringLiteral(" | %1 %2").arg(FromGbk(GroupOutcomeName(outcome))).arg(count);
+    }
+    return text;
 }
 
 void CGroupJobPanel::OnCancel() {

@@ -58,10 +58,11 @@ int main(int argc, char** argv) {
     pelmora::CommandEngine* enginePointer = nullptr;
     std::atomic<int> sent{0};
     pelmora::LinkApi link;
-    link.sendData = [&enginePointer, &sent](std::uint32_t id, std::uint16_t, const std::uint8_t*) {
+    link.sendData = [&enginePointer, &sent, &devices](std::uint32_t id, std::uint16_t,
+                                                      const std::uint8_t*) {
         ++sent;
         const char ok[] = "OK\r\n";
-        enginePointer->Replies().Append(id, reinterpret_cast<const std::uint8_t*>(ok), 4);
+        enginePointer->IntakePacket(id, reinterpret_cast<const std::uint8_t*>(ok), 4, devices);
         return 1;
     };
     pelmora::EngineTiming timing;
@@ -126,7 +127,7 @@ int main(int argc, char** argv) {
     engine.StartWorker();
     QElapsedTimer saveClock;
     saveClock.start();
-    engine.EnqueueCommand(std::move(job));
+    engine.SubmitIfIdle(std::move(job));
     while (!engine.Idle()) QApplication::processEvents(QEventLoop::AllEvents, 1);
     const double saveMs = Ms(saveClock);
     std::printf(

@@ -1,4 +1,4 @@
-// From EnqueueCommand to the frame on the wire: a control job is queued, the
+// From SubmitIfIdle to the frame on the wire: a control job is queued, the
 // worker packs and sends its frame through Dovrik, and a terminal on loopback
 // reads it. The answer polling is not part of the path (it is shortened here
 // so that the next job can start at once).
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         job->kind = static_cast<std::int32_t>(pelmora::CommandKind::StopMp3);
         job->deviceId = kId;
         const auto start = Clock::now();
-        engine.EnqueueCommand(std::move(job));
+        engine.SubmitIfIdle(std::move(job));
         std::size_t got = 0;
         std::size_t plainCount = 0;
         while (plainCount < 17) {
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     DSStopService();
 
     std::sort(micros.begin(), micros.end());
-    std::printf("EnqueueCommand to the frame read by the terminal, %d control jobs:\n", jobs);
+    std::printf("SubmitIfIdle to the frame read by the terminal, %d control jobs:\n", jobs);
     std::printf("median %.1f us, 99th percentile %.1f us, max %.1f us (target < 1000 us)\n",
                 micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
     return 0;

@@ -35,7 +35,6 @@ struct NumberPageConfig {
     int addButtonId;
     int deleteButtonId;
     int resetButtonId;
-    bool busyCheckOnAdd;  // the authorize page refuses an add while busy
 
     const char* tabTitle;
     const char* columnTitle;

@@ -107,6 +107,7 @@ class JobRunner {
         std::optional<std::uint32_t> connection;
         Verdict ended = Verdict::Answered;  // the verdict that ended it
         bool quiet = false;                 // its lines were logged already
+        bool gone = false;  // its terminal left the table: one more poll for what it sent
         FrameStream stream;
         std::string text;  // text waits: what arrived, frames cut out
     };
@@ -210,6 +211,11 @@ void JobRunner::Run() {
         if (!members_[i].talk) return;  // a kind that names no job
     }
     for (std::uint32_t i = 0; i < members_.size(); ++i) Start(i);
+    if (engine_.CancelRequested() || job_.CancelRequested()) {
+        Interrupt(Verdict::Cancelled);  // cancelled before it ran: nothing goes out
+        if (group_) Summary();
+        return;
+    }
     PostWaiting();
     Publish();
     while (active_ > 0) {
@@ -239,8 +245,8 @@ void JobRunner::Run() {
             break;
         }
         TakeReports();
-        CheckConnections();
         PollMembers();
+        CheckConnections();
         PostWaiting();
         Publish();
     }
@@ -301,7 +307,6 @@ void JobRunner::PostWaiting() {
             continue;
         }
         ++inFlight_;
-        if (group_) changes_.push_back({index, GroupOutcome::Sent, m.talk->PiecesDone()});
     }
 }
 
@@ -321,13 +326,14 @@ void JobRunner::TakeReports() {
         }
         m.stage = Stage::Written;
         m.fresh = true;
+        if (!m.wrote && group_) changes_.push_back({report.index, GroupOutcome::Sent, 0});
         m.wrote = true;
     }
 }
 
 // A conversation hears only the connection it wrote to: its terminal's login
 // time is read once its first write went out, and a change, or the terminal
-// leaving the table, ends it.
+// leaving the table, ends it "连接中断".
 void JobRunner::CheckConnections() {
     if (!engine_.link_.connections) return;
     const bool needed = std::any_of(members_.begin(), members_.end(), [](const Member& m) {
@@ -341,6 +347,12 @@ void JobRunner::CheckConnections() {
         const auto it = connections_.find(m.deviceId);
         if (it != connections_.end() && !m.connection) {
             m.connection = it->second;
+            continue;
+        }
+        // What it sent before it left may still be on its way in: one more
+        // poll. A new connection is another terminal's word: at once.
+        if (it == connections_.end() && !m.gone && m.stage == Stage::Written) {
+            m.gone = true;
             continue;
         }
         if (it == connections_.end() || it->second != *m.connection) {

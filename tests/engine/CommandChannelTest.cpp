@@ -144,15 +144,24 @@ TEST_F(EngineTest, CancelSaysWhetherTheRunningJobsFrameWentOut) {
 }
 
 TEST_F(EngineTest, OneSubmissionGetsInAndNoWakeUpIsLost) {
+    // Each job holds the worker until the round is over.
+    std::atomic<bool> hold{true};
+    EngineTiming timing;
+    timing.sleep = [&](std::chrono::milliseconds) {
+        while (hold) std::this_thread::yield();
+    };
+    Build(timing);
     AnswerText("OK\r\n");
     // Two pages submitting at once: one gets in, never both.
     for (int round = 0; round < 50; ++round) {
         ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
+        hold = true;
         std::atomic<int> queued{0};
         std::thread other([&] { queued += Submit(CommandKind::ReadSettings) ? 1 : 0; });
         queued += Submit(CommandKind::ReadSettings) ? 1 : 0;
         other.join();
         EXPECT_EQ(queued.load(), 1);
+        hold = false;
     }
     ASSERT_TRUE(Eventually([&] { return engine_->Idle(); }));
     // A job submitted while the worker falls asleep still runs.
