@@ -96,7 +96,7 @@ bool CommandEngine::FindCheckedTerminal(const IDeviceList& devices, std::uint32_
 }
 
 CommandEngine::Submitted CommandEngine::SubmitIfIdle(std::unique_ptr<CommandJob> job,
-                                                    const std::function<void()>& queued) {
+                                                     const std::function<void()>& queued) {
     if (!job) return Submitted::NoWorker;
     {
         std::lock_guard guard(queueLock_);
@@ -126,8 +126,7 @@ bool CommandEngine::SubmitPageCommand(const IDeviceList& devices, CommandKind ki
     job->deviceId = id;
     job->text = std::move(jobText);
     const JobTexts* texts = TextsFor(kind);
-    return SubmitLogged(std::move(job), texts ? texts->queued : "",
-                        texts ? texts->notQueued : "");
+    return SubmitLogged(std::move(job), texts ? texts->queued : "", texts ? texts->notQueued : "");
 }
 
 bool CommandEngine::SubmitLogged(std::unique_ptr<CommandJob> job, const std::string& queuedLine,
@@ -264,10 +263,10 @@ RunningJob CommandEngine::DescribeRunning(const CommandJob& job) const {
     const bool frameJob = RequestFor(running.kind) != nullptr;
     running.answerLimit = frameJob ? timing_.framePollInterval * timing_.framePolls
                                    : timing_.textPollInterval * timing_.textPolls;
-    running.severalAnswers = running.kind == CommandKind::SaveSettings ||
-                             (running.kind == CommandKind::SendPlayContent &&
-                              PlayContentPieces(job.group ? job.group->Text().size()
-                                                          : job.text.size()) > 1);
+    running.severalAnswers =
+        running.kind == CommandKind::SaveSettings ||
+        (running.kind == CommandKind::SendPlayContent &&
+         PlayContentPieces(job.group ? job.group->Text().size() : job.text.size()) > 1);
     return running;
 }
 

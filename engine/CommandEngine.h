@@ -45,8 +45,8 @@ namespace pelmora {
 // The job the worker is running, for the status bar and the pages.
 struct RunningJob {
     CommandKind kind = CommandKind::ReadSettings;
-    std::uint32_t deviceId = 0;       // the terminal of a single-terminal job
-    std::size_t groupTerminals = 0;   // non-zero for a group job
+    std::uint32_t deviceId = 0;      // the terminal of a single-terminal job
+    std::size_t groupTerminals = 0;  // non-zero for a group job
     std::chrono::steady_clock::time_point started;
     // How long one answer may take; the save sequence and long play content
     // wait for several answers, each with this limit.

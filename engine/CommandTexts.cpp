@@ -265,7 +265,8 @@ const char* JobKindName(CommandKind kind, bool group) {
 
 std::string JobTitle(CommandKind kind, std::uint32_t deviceId, std::size_t groupTerminals) {
     if (groupTerminals > 0)
-        return FillLine(text::kJobOfGroup, {JobKindName(kind, true), std::to_string(groupTerminals)});
+        return FillLine(text::kJobOfGroup,
+                        {JobKindName(kind, true), std::to_string(groupTerminals)});
     return FillLine(text::kJobOfDevice, {JobKindName(kind, false), DeviceIdText(deviceId)});
 }
 

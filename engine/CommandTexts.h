@@ -129,7 +129,7 @@ extern const char* const kGroupUpgradeRefused;  // kind
 extern const char* const kGroupContentRefused;  // kind, longest content in bytes
 
 // Cancelled jobs; the "%s" names the job ("参数回读(设备20260001)").
-extern const char* const kJobCancelled;       // the running job, after its failure line
+extern const char* const kJobCancelled;  // the running job, after its failure line
 // A single-terminal job that ended for a reason of its own ("发送失败",
 // "连接中断", "已发送未确认", "服务已停止"), after its failure line: the job's
 // name, then the outcome's word.

@@ -96,15 +96,12 @@ class Conversation {
     // the conversation is over, its outcome set and its lines logged. After
     // an interrupting verdict (SendFailed and those after it) the answer is
     // ignored and the conversation must end.
-    virtual std::optional<Exchange> Next(ConversationContext& context,
-                                         const ExchangeEnd* last) = 0;
+    virtual std::optional<Exchange> Next(ConversationContext& context, const ExchangeEnd* last) = 0;
     GroupOutcome Outcome() const { return outcome_; }
     // Added to a group job's member line (the versions of a version query).
     const std::string& Detail() const { return detail_; }
     // The software and boot versions a version query was answered with.
-    const std::optional<std::pair<std::string, std::string>>& Versions() const {
-        return versions_;
-    }
+    const std::optional<std::pair<std::string, std::string>>& Versions() const { return versions_; }
     // How far a conversation in pieces got, for the member line.
     virtual std::uint16_t PiecesDone() const { return 0; }
 

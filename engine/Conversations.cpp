@@ -52,8 +52,7 @@ class ReadSettingsConversation final : public Conversation {
         auto fresh = std::make_unique<AlarmSettings>();
         const bool complete = ParseSettingsReport(last->reply, *fresh);
         context.AdoptReport(std::move(*fresh), deviceId_, complete);
-        if (!complete)
-            context.Log(WithText(text::kSettingsIncomplete, DeviceIdText(deviceId_)));
+        if (!complete) context.Log(WithText(text::kSettingsIncomplete, DeviceIdText(deviceId_)));
         // The pages are refilled even when the parse stopped early: they show
         // what was read.
         context.Events().SettingsArrived();
@@ -148,8 +147,7 @@ class ControlConversation final : public Conversation {
                     break;
                 }
                 if (single)
-                    context.Log(last->verdict == Verdict::Refused ? texts.refused
-                                                                  : texts.timedOut);
+                    context.Log(last->verdict == Verdict::Refused ? texts.refused : texts.timedOut);
                 outcome_ = failed_;
                 return std::nullopt;
             default:
@@ -263,9 +261,9 @@ std::shared_ptr<const ControlPlan> PlanControl(ConversationContext& context, Com
         plan->pieces = PlayContentPieces(text.size());
         if (plan->pieces > kMaxPlayContentPieces) {
             if (group) {
-                context.Log(FillLine(text::kGroupContentRefused,
-                                     {name, std::to_string(kMaxPlayContentPieces *
-                                                           kPlayContentPiece)}));
+                context.Log(
+                    FillLine(text::kGroupContentRefused,
+                             {name, std::to_string(kMaxPlayContentPieces * kPlayContentPiece)}));
             } else {
                 context.Log(PlayContentTooLongLine());
                 context.Log(TextsFor(kind)->refused);

@@ -87,7 +87,10 @@ class CommandEngine::Context final : public ConversationContext {
 class JobRunner {
   public:
     JobRunner(CommandEngine& engine, std::shared_ptr<GroupJob> job, bool group)
-        : engine_(engine), context_(engine), holder_(std::move(job)), job_(*holder_),
+        : engine_(engine),
+          context_(engine),
+          holder_(std::move(job)),
+          job_(*holder_),
           group_(group) {}
 
     void Run();
@@ -107,7 +110,7 @@ class JobRunner {
         std::optional<std::uint32_t> connection;
         Verdict ended = Verdict::Answered;  // the verdict that ended it
         bool quiet = false;                 // its lines were logged already
-        bool gone = false;  // its terminal left the table: one more poll for what it sent
+        bool gone = false;                  // its connection went: one more poll for what it sent
         FrameStream stream;
         std::string text;  // text waits: what arrived, frames cut out
     };
@@ -162,9 +165,9 @@ bool JobRunner::Begin() {
         for (std::size_t i = online; i < all.size(); ++i) {
             Member offline;
             offline.deviceId = all[i].deviceId;
-            engine_.PostWorkerLog(FillLine(text::kGroupMember,
-                                           {name_, DeviceIdText(offline.deviceId),
-                                            GroupOutcomeName(GroupOutcome::Offline)}));
+            engine_.PostWorkerLog(FillLine(
+                text::kGroupMember,
+                {name_, DeviceIdText(offline.deviceId), GroupOutcomeName(GroupOutcome::Offline)}));
         }
     }
     members_.resize(online);
@@ -349,9 +352,9 @@ void JobRunner::CheckConnections() {
             m.connection = it->second;
             continue;
         }
-        // What it sent before it left may still be on its way in: one more
-        // poll. A new connection is another terminal's word: at once.
-        if (it == connections_.end() && !m.gone && m.stage == Stage::Written) {
+        // What it sent on the old connection may still be on its way in: the
+        // awaited answer gets one more poll, and nothing more is written.
+        if (!m.gone && m.stage == Stage::Written) {
             m.gone = true;
             continue;
         }
@@ -480,9 +483,10 @@ void JobRunner::Finish(std::uint32_t index) {
         }
         engine_.PostWorkerLog(std::move(line));
     } else if (Interrupts(m.ended) && !m.quiet) {
-        engine_.PostWorkerLog(m.ended == Verdict::Cancelled
-                                  ? WithText(text::kJobCancelled, Title())
-                                  : FillLine(text::kJobOutcome, {Title(), GroupOutcomeName(outcome)}));
+        engine_.PostWorkerLog(
+            m.ended == Verdict::Cancelled
+                ? WithText(text::kJobCancelled, Title())
+                : FillLine(text::kJobOutcome, {Title(), GroupOutcomeName(outcome)}));
     }
     changes_.push_back({index, outcome, done});
     m.talk.reset();

@@ -4,12 +4,12 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <limits>
-#include <mutex>
 #include <deque>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 

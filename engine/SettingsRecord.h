@@ -1,8 +1,9 @@
 // The settings of the terminal last reported: one record for the whole
 // program, filled from each settings report and written back by the save
 // sequence. The record names the terminal and the read-back it came from
-// (SettingsOrigin), so nothing read from one terminal is written to another. Texts are GBK bytes. The widths of the terminal's own record
-// survive as limits: see the k...Limit constants and their users.
+// (SettingsOrigin), so nothing read from one terminal is written to another. Texts are GBK bytes.
+// The widths of the terminal's own record survive as limits: see the k...Limit constants and their
+// users.
 #pragma once
 
 #include <array>
