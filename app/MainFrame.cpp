@@ -2,20 +2,14 @@
 
 #include <QAction>
 #include <QDockWidget>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QTableView>
 #include <QThread>
-#include <QToolBar>
-#include <QToolButton>
 
 #include <ctime>
 #include <vector>
@@ -26,13 +20,13 @@
 #include "Dovrik.h"
 #include "GroupJobPanel.h"
 #include "GroupLauncher.h"
-#include "JobStatus.h"
 #include "LeftView.h"
 #include "LogRelay.h"
 #include "MySplitterWnd.h"
 #include "PelmoraView.h"
 #include "ReportCtrl.h"
 #include "ServerSettingDialog.h"
+#include "ServicePump.h"
 #include "ServiceSettings.h"
 #include "SystemControlDlg.h"
 #include "TabSheet.h"
@@ -50,7 +44,6 @@ namespace {
 constexpr int kLeftPaneWidth = 200;
 constexpr int kDevicePaneHeight = 200;
 constexpr std::chrono::milliseconds kStatusInterval{500};
-constexpr char kApplicationTitle[] = "Pelmora";
 constexpr char kVersionSuffix[] = "V1.2";
 
 }  // namespace
@@ -72,6 +65,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
         options_.confirm = [this](const QString& text, const QString& caption) {
             QMessageBox box(QMessageBox::Information, caption, text,
                             QMessageBox::Yes | QMessageBox::No, this);
+            box.setDefaultButton(QMessageBox::No);
             return box.exec() == QMessageBox::Yes;
         };
     }
@@ -82,33 +76,34 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
+    ServicePump::Options pump;
+    pump.now = options_.now;
+    pump.descriptorUse = options_.descriptorUse;
+    pump.drainInterval = options_.drainInterval;
+    pump.backlogInterval = options_.backlogInterval;
+    pump.drainBudget = options_.drainBudget;
+    pump_ = std::make_unique<ServicePump>(std::move(pump), settings_, *deviceView_,
+                                          commandView_->Engine(),
+                                          [this](const QString& line) { LogLine(line); });
     BuildGroupPanel();
     BuildMenu();
     BuildToolBar();
     BuildStatusBar();
     UpdateCommandStates();
 
-    connect(&refreshTimer_, &QTimer::timeout, this, &CMainFrame::Refresh);
-    connect(&drainTimer_, &QTimer::timeout, this, [this] {
-        // While messages keep waiting the next tick comes soon; each tick
-        // does a bounded amount of work, so the window stays responsive.
-        const bool backlog = DrainTick();
-        const auto interval = backlog ? options_.backlogInterval : options_.drainInterval;
-        if (drainTimer_.interval() != interval.count())
-            drainTimer_.setInterval(static_cast<int>(interval.count()));
-    });
     connect(&statusTimer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
     statusTimer_.start(static_cast<int>(kStatusInterval.count()));
     resize(1440, 900);
     RestoreWindowState();
     commandView_->InitialUpdate();
     UpdateStatus();
+    if (!settings_.loadNotice.isEmpty()) LogLine(settings_.loadNotice);
 }
 
 CMainFrame::~CMainFrame() {
     SaveWindowState();
-    refreshTimer_.stop();
-    drainTimer_.stop();
+    // The pump goes with the command view's engine it feeds.
+    pump_.reset();
     statusTimer_.stop();
     if (running_) DSStopService();
     // The panes go before the log relay they write to: the command view's
@@ -128,11 +123,13 @@ void CMainFrame::BuildPanes() {
     // engine's sending threads, so a terminal that stopped reading cannot
     // stop the window.
     LinkApi commitLink{[this](std::uint32_t id, std::uint16_t length, const std::uint8_t* data) {
-        return commandView_->Engine().SendLater(id, std::vector<std::uint8_t>(data, data + length),
-                                                text::kCommitName)
-                   ? 1
-                   : 0;
-    }};
+                           return commandView_->Engine().SendLater(
+                                      id, std::vector<std::uint8_t>(data, data + length),
+                                      text::kCommitName)
+                                      ? 1
+                                      : 0;
+                       },
+                       {}};
     leftView_ = new CLeftView(*deviceView_, std::move(commitLink), outer_);
     leftView_->SetLogSink([this](const QString& line) { log_->PostText(line); });
     inner_ = new QSplitter(Qt::Vertical, outer_);
@@ -168,144 +165,14 @@ void CMainFrame::BuildPanes() {
     });
 }
 
-void CMainFrame::BuildMenu() {
-    auto add = [this](QMenu* menu, Command id, const QString& text, void (CMainFrame::*slot)()) {
-        QAction* action = menu->addAction(text);
-        if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
-        actions_[id] = action;
-        return action;
-    };
-    QMenu* service = menuBar()->addMenu(QStringLiteral("服务控制(&F)"));
-    add(service, kStartService, QStringLiteral("启动服务(&S)"), &CMainFrame::StartService)
-        ->setShortcut(QKeySequence(Qt::Key_F5));
-    add(service, kStopService, QStringLiteral("停止服务(&T)"), &CMainFrame::StopService)
-        ->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
-    add(service, kClearLog, QStringLiteral("清除日志(&C)"), &CMainFrame::ClearLog)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    QAction* exit = service->addAction(QStringLiteral("退出(&X)"));
-    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(exit, &QAction::triggered, this, &QWidget::close);
-    actions_[kExit] = exit;
-
-    QMenu* devices = menuBar()->addMenu(QStringLiteral("设备管理(&E)"));
-    devices->addSeparator();
-    add(devices, kAddDevice, QStringLiteral("添加设备"), nullptr)->setEnabled(false);
-    add(devices, kDeleteDevice, QStringLiteral("删除设备"), nullptr)->setEnabled(false);
-    devices->addSeparator();
-    add(devices, kRestartDevice, QStringLiteral("设备重启"), &CMainFrame::RestartDevice)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
-    add(devices, kGroupRestart, QStringLiteral("群发重启"), &CMainFrame::GroupRestart)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
-    add(devices, kCancelJobs, QStringLiteral("取消当前操作"), &CMainFrame::CancelJobs)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
-    devices->addSeparator();
-    QAction* panel = groupDock_->toggleViewAction();
-    panel->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
-    devices->addAction(panel);
-
-    // The pages without a send: "远程配置" on the left also commits the
-    // configuration, which restarts the terminal.
-    QMenu* view = menuBar()->addMenu(QStringLiteral("视图(&V)"));
-    const std::pair<QString, CPelmoraView::Page> pages[] = {
-        {QStringLiteral("远程配置页面"), CPelmoraView::Page::Configuration},
-        {QStringLiteral("远程控制页面"), CPelmoraView::Page::Control},
-        {QStringLiteral("数据发送页面"), CPelmoraView::Page::DataSend},
-    };
-    int key = Qt::Key_1;
-    for (const auto& [text, page] : pages) {
-        QAction* action = view->addAction(text);
-        action->setShortcut(QKeySequence(static_cast<int>(Qt::CTRL) | key++));
-        action->setObjectName(QStringLiteral("viewPage%1").arg(static_cast<int>(page)));
-        connect(action, &QAction::triggered, this,
-                [this, target = page] { commandView_->ShowPage(target); });
-    }
-
-    view->addSeparator();
-    add(view, kFindDevice, QStringLiteral("筛选设备"), &CMainFrame::FindDevice)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-
-    QMenu* system = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
-    add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-}
-
-void CMainFrame::BuildToolBar() {
-    QToolBar* bar = addToolBar(QStringLiteral("工具栏"));
-    bar->setObjectName("mainToolBar");
-    bar->setMovable(false);
-    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    bar->setIconSize(QSize(22, 22));
-    struct Slot {
-        Command id;
-        const char* icon;
-        QString text;
-    };
-    const Slot toolSlots[] = {
-        {kStartService, ":/icons/start.svg", QStringLiteral("启动服务")},
-        {kStopService, ":/icons/stop.svg", QStringLiteral("停止服务")},
-        {kServiceSettings, ":/icons/settings.svg", QStringLiteral("服务设置")},
-        {kRestartDevice, ":/icons/restart.svg", QStringLiteral("设备重启")},
-        {kClearLog, ":/icons/clearlog.svg", QStringLiteral("清除日志")},
-    };
-    for (const Slot& slot : toolSlots) {
-        if (slot.id == kRestartDevice) bar->addSeparator();
-        QAction* action = actions_.at(slot.id);
-        // The tool bar shows the short text; the menu keeps its mnemonic.
-        auto* button = new QAction(QIcon(slot.icon), slot.text, bar);
-        button->setToolTip(slot.text);
-        connect(button, &QAction::triggered, action, &QAction::trigger);
-        connect(action, &QAction::enabledChanged, button, &QAction::setEnabled);
-        button->setEnabled(action->isEnabled());
-        button->setObjectName(QString("tool%1").arg(static_cast<int>(slot.id)));
-        bar->addAction(button);
-        action->setIcon(QIcon(slot.icon));
-    }
-}
-
-void CMainFrame::BuildStatusBar() {
-    statusPane0_ = new QLabel(" ");
-    statusPane0_->setObjectName("servicePane");
-    jobPane_ = new QLabel;
-    jobPane_->setObjectName("jobPane");
-    auto* cancel = new QToolButton;
-    cancel->setObjectName("statusCancel");
-    cancel->setDefaultAction(actions_.at(kCancelJobs));
-    cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    statusPane1_ = new QLabel(QString::fromLatin1(kApplicationTitle));
-    statusBar()->addWidget(statusPane0_);
-    statusBar()->addWidget(jobPane_, 1);
-    statusBar()->addWidget(cancel);
-    statusBar()->addPermanentWidget(statusPane1_);
-}
-
-void CMainFrame::UpdateStatus() {
-    const CDeviceView::Counts counts = deviceView_->RowCounts();
-    const QString service =
-        (running_ ? QStringLiteral("服务运行中, 端口 %1") : QStringLiteral("服务未启动, 端口 %1"))
-            .arg(settings_.port) +
-        QStringLiteral(" | 在线 %1, 离线 %2, 备电 %3")
-            .arg(counts.online)
-            .arg(counts.total - counts.online)
-            .arg(counts.battery);
-    CommandEngine& engine = commandView_->Engine();
-    const std::optional<RunningJob> running = engine.Running();
-    const std::size_t waiting = engine.WaitingCount();
-    const auto now = std::chrono::steady_clock::now();
-    const QString job = JobPaneText(running, waiting, now);
-    // Written only when changed: a label relays the status bar out.
-    if (statusPane0_->text() != service) statusPane0_->setText(service);
-    if (jobPane_->text() != job) jobPane_->setText(job);
-    actions_.at(kCancelJobs)->setEnabled((running && !running->cancelling) || waiting > 0);
-    commandView_->ShowJobState(running, waiting, now);
-}
-
 void CMainFrame::SaveWindowState() {
     settings_.StoreWindowState("geometry", saveGeometry());
     settings_.StoreWindowState("state", saveState());
     settings_.StoreWindowState("outerSplitter", outer_->saveState());
     settings_.StoreWindowState("innerSplitter", inner_->saveState());
     settings_.StoreWindowState("deviceColumns", deviceView_->List()->header()->saveState());
-    settings_.StoreWindowState("groupColumns", groupPanel_->Table()->horizontalHeader()->saveState());
+    settings_.StoreWindowState("groupColumns",
+                               groupPanel_->Table()->horizontalHeader()->saveState());
     settings_.StoreWindowState("groupPanel", groupDock_->saveGeometry());
     settings_.Sync();
 }
@@ -328,16 +195,6 @@ void CMainFrame::RestoreWindowState() {
     groupDock_->restoreGeometry(settings_.WindowState("groupPanel"));
 }
 
-QAction* CMainFrame::Action(Command command) const {
-    const auto it = actions_.find(command);
-    return it == actions_.end() ? nullptr : it->second;
-}
-
-void CMainFrame::UpdateCommandStates() {
-    actions_.at(kStartService)->setEnabled(!running_);
-    actions_.at(kStopService)->setEnabled(running_);
-}
-
 void CMainFrame::LogLine(const QString& line) {
     log_->PostText(line);
 }
@@ -349,16 +206,14 @@ void CMainFrame::StartService() {
         return;
     }
     LogLine(QStringLiteral("服务启动,侦听端口为%1\r\n").arg(settings_.port));
-    refreshTimer_.start(settings_.pollSeconds * 1000);
+    pump_->Start();
     running_ = true;
-    drainTimer_.start(static_cast<int>(options_.drainInterval.count()));
     UpdateCommandStates();
     UpdateStatus();
 }
 
 void CMainFrame::StopService() {
-    refreshTimer_.stop();
-    // The drain timer goes on: messages received before the stop still reach the log.
+    pump_->StopRefresh();
     DSStopService();
     LogLine(QStringLiteral("停止数据中心服务成功!"));
     running_ = false;
@@ -393,8 +248,21 @@ void CMainFrame::RestartDevice() {
         options_.inform(QStringLiteral("服务未启动!"), QStringLiteral("提示"));
         return;
     }
-    if (!options_.confirm(QStringLiteral("确认对选择的设备进行重启吗?"), QStringLiteral("YES")))
-        return;
+    // Only the first ticked row's terminal is restarted: the question names
+    // it. With nothing ticked the engine says so.
+    int first = -1;
+    int ticked = 0;
+    for (int row = 0; row < deviceView_->RowCount(); ++row) {
+        if (!deviceView_->IsChecked(row)) continue;
+        if (first < 0) first = row;
+        ++ticked;
+    }
+    if (first >= 0) {
+        QString question = QStringLiteral("确认对选择的设备进行重启吗?\n将重启设备%1")
+                               .arg(QString::fromStdString(deviceView_->IdText(first)));
+        if (ticked > 1) question += QStringLiteral("(已勾选%1台,仅重启第一台)").arg(ticked);
+        if (!options_.confirm(question, QStringLiteral("YES"))) return;
+    }
     commandView_->Engine().SubmitPageCommand(*deviceView_, CommandKind::RestartDevice);
 }
 
@@ -463,6 +331,7 @@ void CMainFrame::BuildGroupPanel() {
     connect(groupPanel_, &CGroupJobPanel::LogLine, this, &CMainFrame::LogLine);
     GroupLauncher& launcher = commandView_->Launcher();
     launcher.SetConfirm(options_.confirm);
+    launcher.SetRowShown([this](int row) { return deviceView_->IsShown(row); });
     launcher.SetStarted([this](const std::shared_ptr<GroupJob>& job) {
         groupPanel_->Show(job);
         if (!groupDock_->isVisible()) {
@@ -475,54 +344,19 @@ void CMainFrame::BuildGroupPanel() {
 }
 
 void CMainFrame::Refresh() {
-    const int count = DSGetModemCount();
-    const std::int64_t now = options_.now();
-    std::vector<ModemInfo> online;
-    online.reserve(static_cast<std::size_t>(std::max(count, 0)));
-    for (int position = 0; position < count; ++position) {
-        ModemInfo info{};
-        if (!DSGetModemByPosition(static_cast<std::uint32_t>(position), &info)) continue;
-        // Signed: a clock set back counts as recent.
-        if (now - static_cast<std::int64_t>(info.lastUpdateTime) >= settings_.offlineSeconds) {
-            DSCloseConnectionByDeviceID(info.deviceId);
-        } else {
-            online.push_back(info);
-        }
-    }
-    deviceView_->Refresh(online);
-    CheckDescriptors();
-}
-
-void CMainFrame::CheckDescriptors() {
-    // A few are kept for the log file, the settings and the window system.
-    constexpr long kReserve = 16;
-    const std::optional<DescriptorUse> use = options_.descriptorUse();
-    if (!use) return;
-    if (!descriptorsExhausted_ && use->open >= use->limit - kReserve) {
-        descriptorsExhausted_ = true;
-        LogLine(QStringLiteral("注意!可用的连接描述符已用尽(%1/%2),新的终端暂时无法接入,"
-                               "连接释放后将自动恢复")
-                    .arg(use->open)
-                    .arg(use->limit));
-    } else if (descriptorsExhausted_ && use->open < use->limit - 2 * kReserve) {
-        descriptorsExhausted_ = false;
-        LogLine(QStringLiteral("连接描述符已恢复(%1/%2),可以接入新的终端")
-                    .arg(use->open)
-                    .arg(use->limit));
-    }
+    pump_->Refresh();
 }
 
 bool CMainFrame::DrainTick() {
-    QElapsedTimer clock;
-    clock.start();
-    CommandEngine& engine = commandView_->Engine();
-    _PACKET packet;
-    int taken = 0;
-    while (DSGetNextData(&packet, 0)) {
-        engine.IntakePacket(packet.deviceId, packet.data, packet.length, *deviceView_);
-        if (++taken % 32 == 0 && clock.elapsed() >= options_.drainBudget.count()) return true;
-    }
-    return false;
+    return pump_->DrainTick();
+}
+
+QTimer& CMainFrame::RefreshTimer() {
+    return pump_->RefreshTimer();
+}
+
+QTimer& CMainFrame::DrainTimer() {
+    return pump_->DrainTimer();
 }
 
 }  // namespace pelmora

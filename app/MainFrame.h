@@ -1,8 +1,6 @@
-// The main window: menu, tool bar, status bar and the three panes, and the
-// terminal service it starts and stops, with its two timers: the refresh,
-// which mirrors the library's terminal table into the device list and drops
-// terminals that stayed silent, and the drain, which takes every received
-// message to the command engine's intake.
+// The main window: menu, tool bar, status bar (built in MainFrameActions.cpp)
+// and the three panes, and the terminal service it starts and stops; the
+// service's refresh and drain, with their timers, sit in ServicePump.
 #pragma once
 
 #include <QMainWindow>
@@ -31,6 +29,7 @@ class CGroupJobPanel;
 class CLeftView;
 class CPelmoraView;
 class LogRelay;
+class ServicePump;
 class ServiceSettings;
 
 class CMainFrame final : public QMainWindow {
@@ -63,7 +62,9 @@ class CMainFrame final : public QMainWindow {
         std::chrono::milliseconds backlogInterval{5};  // while messages keep waiting
         std::chrono::milliseconds drainBudget{20};     // work per drain tick
         std::chrono::milliseconds stopPause{300};
-        // Message boxes, replaceable for tests: information, and Yes/No.
+        // Message boxes, replaceable for tests: information, and Yes/No with
+        // No as the default button (each question asks before something is
+        // sent or cut off).
         std::function<void(const QString& text, const QString& caption)> inform;
         std::function<bool(const QString& text, const QString& caption)> confirm;
     };
@@ -78,6 +79,8 @@ class CMainFrame final : public QMainWindow {
     void StopService();
     void OpenSettings();
     void ClearLog();
+    // Restarts the first ticked row's terminal, after a confirmation that
+    // names it.
     void RestartDevice();
     // Restarts every ticked terminal, after the group confirmation.
     void GroupRestart();
@@ -110,11 +113,13 @@ class CMainFrame final : public QMainWindow {
     CPelmoraView* CommandView() const { return commandView_; }
     CGroupJobPanel* GroupPanel() const { return groupPanel_; }
     QDockWidget* GroupDock() const { return groupDock_; }
-    QTimer& RefreshTimer() { return refreshTimer_; }
-    QTimer& DrainTimer() { return drainTimer_; }
+    QTimer& RefreshTimer();
+    QTimer& DrainTimer();
     LogRelay& Log() { return *log_; }
 
   private:
+    static constexpr char kApplicationTitle[] = "Pelmora";
+
     void BuildMenu();
     void BuildToolBar();
     void BuildStatusBar();
@@ -122,18 +127,13 @@ class CMainFrame final : public QMainWindow {
     void BuildGroupPanel();
     void UpdateCommandStates();
     void RestoreWindowState();
-    // Tells the operator once when descriptors run out, and once when they
-    // are back.
-    void CheckDescriptors();
     void LogLine(const QString& line);
 
     Options options_;
     ServiceSettings& settings_;
     std::unique_ptr<LogRelay> log_;
+    std::unique_ptr<ServicePump> pump_;
     bool running_ = false;
-    bool descriptorsExhausted_ = false;
-    QTimer refreshTimer_;
-    QTimer drainTimer_;
     QTimer statusTimer_;
     CMySplitterWnd* outer_ = nullptr;
     QSplitter* inner_ = nullptr;

@@ -11,11 +11,8 @@ constexpr char kRegistryValueName[] = "Pelmora";
 constexpr char kPortKey[] = "service/port";
 constexpr char kWindowGroup[] = "window/";
 
-int PortValue(const QSettings& store, const QString& key, bool& ok) {
-    ok = false;
-    if (!store.contains(key)) return 0;
-    return store.value(key).toInt(&ok);
-}
+constexpr int kLowestPort = 1;
+constexpr int kHighestPort = 65535;
 }  // namespace
 
 ServiceSettings::ServiceSettings() {
@@ -57,13 +54,24 @@ void ServiceSettings::MigrateFrom(QSettings& legacy) {
 }
 
 void ServiceSettings::Load() {
-    bool ok = false;
-    const int stored = PortValue(*store_, portKey_, ok);
-    if (ok) {
-        port = stored;
-    } else {
-        port = kDefaultPort;
+    loadNotice.clear();
+    port = kDefaultPort;
+    if (!store_->contains(portKey_)) {
         StorePort(kDefaultPort);
+    } else {
+        const QString stored = store_->value(portKey_).toString();
+        bool ok = false;
+        const int value = stored.trimmed().toInt(&ok);
+        if (ok && value >= kLowestPort && value <= kHighestPort) {
+            port = value;
+        } else {
+            loadNotice = QStringLiteral("设置中保存的服务端口“%1”无效(应为%2到%3),改用默认端口%4")
+                             .arg(stored.left(40))
+                             .arg(kLowestPort)
+                             .arg(kHighestPort)
+                             .arg(kDefaultPort);
+            StorePort(kDefaultPort);
+        }
     }
     pollSeconds = kDefaultPollSeconds;
     offlineSeconds = kDefaultOfflineSeconds;

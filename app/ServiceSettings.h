@@ -32,7 +32,9 @@ class ServiceSettings final {
     ServiceSettings(const QString& iniFile, const QString& legacyIniFile);
     ~ServiceSettings();
 
-    // Reads the port; a missing or unreadable value is written as the default.
+    // Reads the port; a missing value, one that is not a number and one
+    // outside 1 to 65535 are written as the default, the last two with a
+    // notice for the log.
     void Load();
     void StorePort(int port);
 
@@ -47,6 +49,8 @@ class ServiceSettings final {
     int port = kDefaultPort;
     int pollSeconds = kDefaultPollSeconds;
     int offlineSeconds = kDefaultOfflineSeconds;
+    // What Load refused, for the log; empty when the stored port was used.
+    QString loadNotice;
 
   private:
     void MigrateFrom(QSettings& legacy);

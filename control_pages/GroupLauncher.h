@@ -1,6 +1,7 @@
 // Starts a group job from a page: all ticked terminals of the device list,
 // the offline ones listed as offline and skipped, after the operator has
-// confirmed the action and the number of terminals.
+// confirmed the action, its content, the number of terminals and how many of
+// them the list's filter hides.
 #pragma once
 
 #include <QString>
@@ -20,22 +21,28 @@ class GroupJob;
 class IDeviceList;
 
 // The ticked rows, online or not; rows whose ID does not parse are left out.
+// `hidden` counts those of them that `shown` (when given) says are hidden.
 struct TickedTerminals {
     std::vector<std::uint32_t> online;
     std::vector<std::uint32_t> offline;
+    std::size_t hidden = 0;
 };
-TickedTerminals CollectTicked(const IDeviceList& devices);
+TickedTerminals CollectTicked(const IDeviceList& devices,
+                              const std::function<bool(int row)>& shown = {});
 
 class GroupLauncher final {
   public:
-    // Yes/No question; true for Yes.
+    // Yes/No question, No being the default button; true for Yes.
     using Confirm = std::function<bool(const QString& text, const QString& caption)>;
     using Started = std::function<void(const std::shared_ptr<GroupJob>& job)>;
+    // Whether a row of the device list is shown (not hidden by its filter).
+    using RowShown = std::function<bool(int row)>;
 
     GroupLauncher(CommandEngine& engine, const IDeviceList& devices);
 
     void SetConfirm(Confirm confirm) { confirm_ = std::move(confirm); }
     void SetStarted(Started started) { started_ = std::move(started); }
+    void SetRowShown(RowShown shown) { shown_ = std::move(shown); }
 
     // Asks, then queues the group job; false when nothing was queued (the
     // reason is logged, or the operator said No).
@@ -46,6 +53,7 @@ class GroupLauncher final {
     const IDeviceList& devices_;
     Confirm confirm_;
     Started started_;
+    RowShown shown_;
 };
 
 }  // namespace pelmora

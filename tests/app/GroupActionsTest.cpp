@@ -130,7 +130,8 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
     EXPECT_EQ(Panel().Model().Cell(0, GroupJobModel::kSoftware), "V1.2.0");
     EXPECT_EQ(Panel().Model().Cell(1, GroupJobModel::kBoot), "BOOT-1.0");
 
-    // Terminals that never answer a stop: cancelled before their time limit.
+    // Terminals that never answer a stop: cancelled before their time limit,
+    // their frames out and unanswered.
     dovrik::sim::TerminalScript silent;
     silent.defaultFrameResult = std::nullopt;
     for (std::size_t i = 0; i < 2; ++i) sim_->SetScript(i, silent);
@@ -142,8 +143,8 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
     }));
     Panel().CancelButton()->click();
     ASSERT_TRUE(Pump([&] { return PanelDone(); }));
-    EXPECT_TRUE(Panel().CountsText().contains(QStringLiteral("已取消 2")));
-    EXPECT_TRUE(Log().contains(QStringLiteral("已取消 2")));
+    EXPECT_TRUE(Panel().CountsText().contains(QStringLiteral("已发送未确认 2")));
+    EXPECT_TRUE(Log().contains(QStringLiteral("已发送未确认 2")));
 }
 
 }  // namespace

@@ -473,6 +473,7 @@ class GuideShots {
         if (confirmShot_.isEmpty()) return true;
         QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Yes | QMessageBox::No,
                         frame_.get());
+        box.setDefaultButton(QMessageBox::No);
         box.show();
         Settle(200ms);
         Save(confirmShot_, box.grab());

@@ -1,0 +1,162 @@
+// The main window's commands as the operator reaches them: the menu, the tool
+// bar and the status bar, and the states they show.
+#include "MainFrame.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "CommandEngine.h"
+#include "DeviceView.h"
+#include "JobStatus.h"
+#include "PelmoraView.h"
+#include "ServiceSettings.h"
+
+namespace pelmora {
+
+void CMainFrame::BuildMenu() {
+    auto add = [this](QMenu* menu, Command id, const QString& text, void (CMainFrame::*slot)()) {
+        QAction* action = menu->addAction(text);
+        if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
+        actions_[id] = action;
+        return action;
+    };
+    QMenu* service = menuBar()->addMenu(QStringLiteral("服务控制(&F)"));
+    add(service, kStartService, QStringLiteral("启动服务(&S)"), &CMainFrame::StartService)
+        ->setShortcut(QKeySequence(Qt::Key_F5));
+    add(service, kStopService, QStringLiteral("停止服务(&T)"), &CMainFrame::StopService)
+        ->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    add(service, kClearLog, QStringLiteral("清除日志(&C)"), &CMainFrame::ClearLog)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    QAction* exit = service->addAction(QStringLiteral("退出(&X)"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    actions_[kExit] = exit;
+
+    QMenu* devices = menuBar()->addMenu(QStringLiteral("设备管理(&E)"));
+    devices->addSeparator();
+    add(devices, kAddDevice, QStringLiteral("添加设备"), nullptr)->setEnabled(false);
+    add(devices, kDeleteDevice, QStringLiteral("删除设备"), nullptr)->setEnabled(false);
+    devices->addSeparator();
+    add(devices, kRestartDevice, QStringLiteral("设备重启"), &CMainFrame::RestartDevice)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    add(devices, kGroupRestart, QStringLiteral("群发重启"), &CMainFrame::GroupRestart)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    add(devices, kCancelJobs, QStringLiteral("取消当前操作"), &CMainFrame::CancelJobs)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
+    devices->addSeparator();
+    QAction* panel = groupDock_->toggleViewAction();
+    panel->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    devices->addAction(panel);
+
+    // The pages without a send: "远程配置" on the left also commits the
+    // configuration, which restarts the terminal.
+    QMenu* view = menuBar()->addMenu(QStringLiteral("视图(&V)"));
+    const std::pair<QString, CPelmoraView::Page> pages[] = {
+        {QStringLiteral("远程配置页面"), CPelmoraView::Page::Configuration},
+        {QStringLiteral("远程控制页面"), CPelmoraView::Page::Control},
+        {QStringLiteral("数据发送页面"), CPelmoraView::Page::DataSend},
+    };
+    int key = Qt::Key_1;
+    for (const auto& [text, page] : pages) {
+        QAction* action = view->addAction(text);
+        action->setShortcut(QKeySequence(static_cast<int>(Qt::CTRL) | key++));
+        action->setObjectName(QStringLiteral("viewPage%1").arg(static_cast<int>(page)));
+        connect(action, &QAction::triggered, this,
+                [this, target = page] { commandView_->ShowPage(target); });
+    }
+
+    view->addSeparator();
+    add(view, kFindDevice, QStringLiteral("筛选设备"), &CMainFrame::FindDevice)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+
+    QMenu* system = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
+    add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+}
+
+void CMainFrame::BuildToolBar() {
+    QToolBar* bar = addToolBar(QStringLiteral("工具栏"));
+    bar->setObjectName("mainToolBar");
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setIconSize(QSize(22, 22));
+    struct Slot {
+        Command id;
+        const char* icon;
+        QString text;
+    };
+    const Slot toolSlots[] = {
+        {kStartService, ":/icons/start.svg", QStringLiteral("启动服务")},
+        {kStopService, ":/icons/stop.svg", QStringLiteral("停止服务")},
+        {kServiceSettings, ":/icons/settings.svg", QStringLiteral("服务设置")},
+        {kRestartDevice, ":/icons/restart.svg", QStringLiteral("设备重启")},
+        {kClearLog, ":/icons/clearlog.svg", QStringLiteral("清除日志")},
+    };
+    for (const Slot& slot : toolSlots) {
+        if (slot.id == kRestartDevice) bar->addSeparator();
+        QAction* action = actions_.at(slot.id);
+        // The tool bar shows the short text; the menu keeps its mnemonic.
+        auto* button = new QAction(QIcon(slot.icon), slot.text, bar);
+        button->setToolTip(slot.text);
+        connect(button, &QAction::triggered, action, &QAction::trigger);
+        connect(action, &QAction::enabledChanged, button, &QAction::setEnabled);
+        button->setEnabled(action->isEnabled());
+        button->setObjectName(QString("tool%1").arg(static_cast<int>(slot.id)));
+        bar->addAction(button);
+        action->setIcon(QIcon(slot.icon));
+    }
+}
+
+void CMainFrame::BuildStatusBar() {
+    statusPane0_ = new QLabel(" ");
+    statusPane0_->setObjectName("servicePane");
+    jobPane_ = new QLabel;
+    jobPane_->setObjectName("jobPane");
+    auto* cancel = new QToolButton;
+    cancel->setObjectName("statusCancel");
+    cancel->setDefaultAction(actions_.at(kCancelJobs));
+    cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    statusPane1_ = new QLabel(QString::fromLatin1(kApplicationTitle));
+    statusBar()->addWidget(statusPane0_);
+    statusBar()->addWidget(jobPane_, 1);
+    statusBar()->addWidget(cancel);
+    statusBar()->addPermanentWidget(statusPane1_);
+}
+
+void CMainFrame::UpdateStatus() {
+    const CDeviceView::Counts counts = deviceView_->RowCounts();
+    const QString service =
+        (running_ ? QStringLiteral("服务运行中, 端口 %1") : QStringLiteral("服务未启动, 端口 %1"))
+            .arg(settings_.port) +
+        QStringLiteral(" | 在线 %1, 离线 %2, 备电 %3")
+            .arg(counts.online)
+            .arg(counts.total - counts.online)
+            .arg(counts.battery);
+    CommandEngine& engine = commandView_->Engine();
+    const std::optional<RunningJob> running = engine.Running();
+    const std::size_t waiting = engine.WaitingCount();
+    const auto now = std::chrono::steady_clock::now();
+    const QString job = JobPaneText(running, waiting, now);
+    // Written only when changed: a label relays the status bar out.
+    if (statusPane0_->text() != service) statusPane0_->setText(service);
+    if (jobPane_->text() != job) jobPane_->setText(job);
+    actions_.at(kCancelJobs)->setEnabled((running && !running->cancelling) || waiting > 0);
+    commandView_->ShowJobState(running, waiting, now);
+}
+
+QAction* CMainFrame::Action(Command command) const {
+    const auto it = actions_.find(command);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::UpdateCommandStates() {
+    actions_.at(kStartService)->setEnabled(!running_);
+    actions_.at(kStopService)->setEnabled(running_);
+}
+
+}  // namespace pelmora
