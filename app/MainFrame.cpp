@@ -215,6 +215,8 @@ void CMainFrame::StartService() {
 void CMainFrame::StopService() {
     pump_->StopRefresh();
     DSStopService();
+    // A job in progress ends now: nothing more can be written or answered.
+    commandView_->Engine().ServiceStopped();
     LogLine(QStringLiteral("停止数据中心服务成功!"));
     running_ = false;
     deviceView_->RemoveAllRows();

@@ -60,6 +60,8 @@ void ServicePump::Refresh() {
         }
     }
     devices_.Refresh(online);
+    // Status messages that came before their rows.
+    engine_.ApplyPendingPower(devices_);
     CheckDescriptors();
 }
 

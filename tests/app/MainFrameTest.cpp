@@ -253,6 +253,23 @@ TEST_F(MainFrameTest, RefreshListsTerminalsAndDropsSilentOnes) {
     EXPECT_EQ(view.RowCount(), 0);
 }
 
+TEST_F(MainFrameTest, AStatusBeforeTheRowIsAnsweredAndShownWhenTheRowAppears) {
+    StartWithTerminals(0);
+    dovrik::sim::TerminalSpec setup;
+    setup.deviceId = 0x100;
+    sim_->Add(setup);
+    ASSERT_TRUE(Eventually([] { return DSGetModemCount() == 1; }));
+    sim_->SendStatus(0, dovrik::sim::PowerSource::Battery);
+    const auto answer = PackFrame(0x100, kStatusAnswer, {});
+    ASSERT_TRUE(Eventually([&] {
+        frame_->DrainTick();
+        return sim_->Received(0) == answer;
+    }));
+    EXPECT_EQ(frame_->DeviceView()->RowCount(), 0);
+    frame_->Refresh();
+    EXPECT_EQ(CellOf(0x100, 6), QStringLiteral("备电"));
+}
+
 TEST_F(MainFrameTest, DrainLogsAnswersStatusAndKeepsWorkingAfterAStop) {
     StartWithTerminals(1);
     sim_->SendStatus(0, dovrik::sim::PowerSource::Battery);
