@@ -345,23 +345,60 @@ void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* dat
     if (data == nullptr || length == 0 || length >= 4096) return;
     // Text as it stands (up to its first NUL); binary messages readably.
     Log(DeviceIdText(deviceId) + ":" + ReceivedLogText(data, length));
-    if (IsStatusMessage(data, length)) {
-        const bool battery = (data[15] & 1) != 0;
-        const int row = devices.FindRow(DeviceIdText(deviceId));
-        if (row >= 0) {
-            devices.SetPowerText(row, battery ? text::kBatteryPower : text::kMainsPower);
-        } else {
-            // A terminal reports its power as soon as it registers, often
-            // before the next refresh lists it: shown when its row appears.
-            std::lock_guard guard(intakeLock_);
-            if (pendingPower_.size() < kPendingPowerLimit || pendingPower_.count(deviceId) != 0)
-                pendingPower_[deviceId] = {battery, std::chrono::steady_clock::now()};
+    // Status messages anywhere in the stream, also one cut between two
+    // packets: each is answered and shown.
+    std::vector<std::uint8_t> bytes;
+    {
+        std::lock_guard guard(intakeLock_);
+        const auto it = statusTails_.find(deviceId);
+        if (it != statusTails_.end()) {
+            bytes = std::move(it->second);
+            statusTails_.erase(it);
         }
-        // Sent by the sending threads: a terminal that stopped reading must
-        // not stop the window that runs this intake.
-        SendLater(deviceId, PackFrame(deviceId, kStatusAnswer, {}), text::kStatusAnswerName);
+    }
+    const std::uint8_t* stream = data;
+    std::size_t size = length;
+    if (!bytes.empty()) {
+        bytes.insert(bytes.end(), data, data + length);
+        stream = bytes.data();
+        size = bytes.size();
+    }
+    std::size_t at = 0;
+    while (at < size) {
+        const auto* start =
+            static_cast<const std::uint8_t*>(std::memchr(stream + at, 0x02, size - at));
+        if (start == nullptr) break;
+        const std::size_t pos = static_cast<std::size_t>(start - stream);
+        if (size - pos < kStatusMessageLength) {
+            // Perhaps the start of one: kept for the next packet.
+            std::lock_guard guard(intakeLock_);
+            statusTails_[deviceId].assign(stream + pos, stream + size);
+            break;
+        }
+        if (IsStatusMessage(stream + pos, size - pos)) {
+            Status(deviceId, (stream[pos + 15] & 1) != 0, devices);
+            at = pos + kStatusMessageLength;
+        } else {
+            at = pos + 1;
+        }
     }
     replies_.Append(deviceId, data, length);
+}
+
+void CommandEngine::Status(std::uint32_t deviceId, bool battery, IDeviceList& devices) {
+    const int row = devices.FindRow(DeviceIdText(deviceId));
+    if (row >= 0) {
+        devices.SetPowerText(row, battery ? text::kBatteryPower : text::kMainsPower);
+    } else {
+        // A terminal reports its power as soon as it registers, often before
+        // the next refresh lists it: shown when its row appears.
+        std::lock_guard guard(intakeLock_);
+        if (pendingPower_.size() < kPendingPowerLimit || pendingPower_.count(deviceId) != 0)
+            pendingPower_[deviceId] = {battery, std::chrono::steady_clock::now()};
+    }
+    // Sent by the sending threads: a terminal that stopped reading must not
+    // stop the window that runs this intake.
+    SendLater(deviceId, PackFrame(deviceId, kStatusAnswer, {}), text::kStatusAnswerName);
 }
 
 void CommandEngine::ApplyPendingPower(IDeviceList& devices) {

@@ -169,6 +169,9 @@ class CommandEngine {
     // Ends the jobs taken off the queue unrun: logged, group outcomes set.
     void EndUnrun(std::deque<std::unique_ptr<CommandJob>>& dropped);
     void PostWorkerLog(std::string line);
+    // A status message: its power shown (or kept for the row to come), and
+    // answered.
+    void Status(std::uint32_t deviceId, bool battery, IDeviceList& devices);
     // The worker's waits: an interval, or until a write is reported. False
     // once the engine stops; the job's cancel and the service's stop are
     // read by the runner.
@@ -214,6 +217,8 @@ class CommandEngine {
     // Status messages of terminals not yet listed: battery, and when seen.
     std::unordered_map<std::uint32_t, std::pair<bool, std::chrono::steady_clock::time_point>>
         pendingPower_;  // guarded by intakeLock_
+    // The start of a status message cut off at a packet's end (< 19 bytes).
+    std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> statusTails_;  // intakeLock_
 
     // Answers still owed to abandoned exchanges; worker only.
     struct Owed {

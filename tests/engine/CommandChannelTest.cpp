@@ -282,6 +282,15 @@ TEST_F(EngineTest, IntakeLogsAndAnswersStatusEvenBeforeTheRowAppears) {
     EXPECT_EQ(devices.rows[1].power, G("主电"));
     EXPECT_EQ(engine_->PendingPowerCount(), 0u);
 
+    // A status message after text, cut between two packets: still answered.
+    Bytes cut = {'h', 'i'};
+    cut.insert(cut.end(), status.begin(), status.begin() + 7);
+    const Bytes rest(status.begin() + 7, status.end());
+    engine_->IntakePacket(kId, cut.data(), cut.size(), devices);
+    engine_->IntakePacket(kId, rest.data(), rest.size(), devices);
+    ASSERT_TRUE(engine_->FlushSends(5s));
+    EXPECT_EQ(Sent().size(), 3u);
+
     const std::string text = "OK\r\n";
     engine_->IntakePacket(kId, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
                           devices);
