@@ -305,11 +305,18 @@ void JobRunner::PostWaiting() {
             shared->engine->ReportReady();
         };
         m.stage = Stage::Posted;
-        if (!engine_.sender_.PostDeferred(m.deviceId, std::move(make), std::move(done))) {
+        ++inFlight_;
+        // A job of one terminal waits for this write anyway: the sender makes
+        // it on this thread when nothing else is queued for the terminal.
+        const bool queued =
+            members_.size() == 1
+                ? engine_.sender_.WriteNow(m.deviceId, std::move(make), std::move(done))
+                : engine_.sender_.PostDeferred(m.deviceId, std::move(make), std::move(done));
+        if (!queued) {
+            --inFlight_;
             Advance(index, ExchangeEnd{Verdict::SendFailed, {}, {}});
             continue;
         }
-        ++inFlight_;
     }
 }
 

@@ -81,6 +81,52 @@ bool TerminalSender::Queue(std::uint32_t deviceId, Message message) {
     return queued;
 }
 
+bool TerminalSender::WriteNow(std::uint32_t deviceId, MakeBytes make, Done done) {
+    if (!make) return false;
+    {
+        std::lock_guard guard(lock_);
+        if (stopping_) return false;
+        const auto it = terminals_.find(deviceId);
+        if (it != terminals_.end()) {
+            // Behind what is queued for the terminal: its order holds.
+            Terminal& terminal = it->second;
+            if (terminal.queue.size() >= kPerTerminalLimit || pending_ >= kTotalLimit ||
+                !StartThreadsLocked())
+                return false;
+            terminal.queue.push_back(Message{{}, {}, std::move(make), std::move(done)});
+            ++pending_;
+            GrowLocked();
+            return true;
+        }
+        // The terminal is this caller's until the write ends.
+        terminals_[deviceId].sending = true;
+        ++pending_;
+    }
+    std::vector<std::uint8_t> bytes = make();
+    const bool sent =
+        !bytes.empty() && link_.sendData &&
+        link_.sendData(deviceId, static_cast<std::uint16_t>(bytes.size()), bytes.data()) == 1;
+    if (done) done(sent);
+    bool more = false;
+    {
+        std::lock_guard guard(lock_);
+        Terminal& terminal = terminals_[deviceId];
+        terminal.sending = false;
+        if (terminal.queue.empty()) {
+            terminals_.erase(deviceId);
+        } else {
+            ready_.push_back(deviceId);  // queued meanwhile: the threads go on
+            more = true;
+        }
+        if (--pending_ == 0) {
+            fullLogged_ = false;
+            drained_.notify_all();
+        }
+    }
+    if (more) wake_.notify_one();
+    return true;
+}
+
 std::size_t TerminalSender::Pending() const {
     std::lock_guard guard(lock_);
     return pending_;

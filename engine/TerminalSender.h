@@ -58,6 +58,11 @@ class TerminalSender {
     // False, and `done` is never called, when it could not be queued. A
     // message still queued when the sender is destroyed is never reported.
     bool PostDeferred(std::uint32_t deviceId, MakeBytes make, Done done);
+    // As PostDeferred, but written at once on the caller's thread when
+    // nothing else is queued or being written for that terminal (so its
+    // order holds); queued otherwise. For a caller that waits for this one
+    // write anyway: it saves the hop to a sending thread.
+    bool WriteNow(std::uint32_t deviceId, MakeBytes make, Done done);
     // Messages queued or being written.
     std::size_t Pending() const;
     // Waits until nothing is pending, at most `limit`; true when nothing is.
