@@ -26,6 +26,17 @@ int HexValue(char c) {
 constexpr std::size_t kPendingPowerLimit = 65536;
 constexpr std::chrono::minutes kPendingPowerAge{10};
 
+// The bytes a status message has at fixed places; a shorter piece that
+// differs at one of them cannot begin one.
+bool MayStartStatus(const std::uint8_t* bytes, std::size_t count) {
+    constexpr std::pair<std::size_t, std::uint8_t> kFixed[] = {
+        {0, 0x02}, {1, 0x11}, {2, 0x01}, {10, 0x02}, {11, 0x00}, {13, 0x00}, {14, 0x02}};
+    for (const auto& [at, value] : kFixed) {
+        if (at < count && bytes[at] != value) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseDeviceId(std::string_view text, std::uint32_t& deviceId) {
@@ -371,9 +382,13 @@ void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* dat
         const std::size_t pos = static_cast<std::size_t>(start - stream);
         if (size - pos < kStatusMessageLength) {
             // Perhaps the start of one: kept for the next packet.
-            std::lock_guard guard(intakeLock_);
-            statusTails_[deviceId].assign(stream + pos, stream + size);
-            break;
+            if (MayStartStatus(stream + pos, size - pos)) {
+                std::lock_guard guard(intakeLock_);
+                statusTails_[deviceId].assign(stream + pos, stream + size);
+                break;
+            }
+            at = pos + 1;
+            continue;
         }
         if (IsStatusMessage(stream + pos, size - pos)) {
             Status(deviceId, (stream[pos + 15] & 1) != 0, devices);
