@@ -162,6 +162,8 @@ const char* const kGroupSummaryServiceStopped = ", 服务已停止 %d";
 const char* const kGroupUpgradeRefused = "%s: 升级参数不完整或有误,未向任何设备发送";
 const char* const kJobCancelled = "%s已取消";
 const char* const kJobOutcome = "%s: %s";
+const char* const kOwedAnswerTaken =
+    "注意!设备%s的应答已算作之前未应答的命令,本次发送是否收到无法确认";
 const char* const kJobCancelledUnrun = "%s已取消,未发送";
 const char* const kJobOfDevice = "%s(设备%s)";
 const char* const kJobOfGroup = "%s(共%d台设备)";

@@ -134,6 +134,9 @@ extern const char* const kJobCancelled;  // the running job, after its failure l
 // "连接中断", "已发送未确认", "服务已停止"), after its failure line: the job's
 // name, then the outcome's word.
 extern const char* const kJobOutcome;
+// An exchange timed out after the terminal's answer went to an earlier,
+// unanswered one: it may have been this one's. "%s" is the terminal.
+extern const char* const kOwedAnswerTaken;
 extern const char* const kJobCancelledUnrun;  // a job that was waiting: nothing was sent
 extern const char* const kJobOfDevice;        // kind name, device ID
 extern const char* const kJobOfGroup;         // kind name, terminals

@@ -111,6 +111,7 @@ class JobRunner {
         Verdict ended = Verdict::Answered;  // the verdict that ended it
         bool quiet = false;                 // its lines were logged already
         bool gone = false;                  // its connection went: one more poll for what it sent
+        bool tookOwed = false;              // an answer in this exchange went to an owed one
         FrameStream stream;
         std::string text;  // text waits: what arrived, frames cut out
     };
@@ -418,7 +419,10 @@ std::optional<ExchangeEnd> JobRunner::Judge(Member& m) {
         while (auto frame = m.stream.Next()) {
             const AnswerVerdict verdict = JudgeFrame(*frame, m.deviceId, *ex.request, answer);
             if (verdict == AnswerVerdict::None) continue;
-            if (ConsumeOwedFrame(owed, *frame, m.deviceId)) continue;
+            if (ConsumeOwedFrame(owed, *frame, m.deviceId)) {
+                m.tookOwed = true;
+                continue;
+            }
             // A long-form answer names the frame it answers.
             const std::optional<FrameEcho> echo = EchoOf(*frame);
             if (echo && ex.frameCount != 1 &&
@@ -434,7 +438,9 @@ std::optional<ExchangeEnd> JobRunner::Judge(Member& m) {
     m.text += m.stream.TakeText();
     if (m.text.size() > kTextCapacity) m.text.erase(0, m.text.size() - kTextCapacity / 2);
     if (ex.awaits == Awaits::OkOrError) {
+        const std::size_t owedBefore = owed.size();
         ConsumeOwedText(owed, m.text);
+        if (owed.size() != owedBefore) m.tookOwed = true;
         // "ERROR" before "OK": a reply holding both is an error.
         if (HasToken(m.text, text::kError)) return ExchangeEnd{Verdict::Refused, {}, {}};
         if (HasToken(m.text, text::kOk)) return ExchangeEnd{Verdict::Answered, {}, {}};
@@ -456,6 +462,10 @@ void JobRunner::Advance(std::uint32_t index, ExchangeEnd end) {
     const bool wasWritten = m.stage == Stage::Written && m.exchange.awaits != Awaits::Nothing;
     if (end.verdict == Verdict::TimedOut || (wasWritten && end.verdict == Verdict::Unconfirmed))
         OweAnswer(m);
+    // The answer that came may have been this write's: the outcome says so.
+    if (end.verdict == Verdict::TimedOut && m.tookOwed)
+        engine_.PostWorkerLog(WithText(text::kOwedAnswerTaken, DeviceIdText(m.deviceId)));
+    m.tookOwed = false;
     std::optional<Exchange> next = m.talk->Next(context_, &end);
     if (next && !Interrupts(end.verdict)) {
         m.exchange = std::move(*next);

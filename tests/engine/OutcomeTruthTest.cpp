@@ -45,6 +45,15 @@ TEST_F(EngineTest, ALateAnswerGoesToTheFrameItAnswers) {
     Run(CommandKind::SendPlayContent, "first");
     EXPECT_EQ(Log().back(), G("设置播放内容失败"));
     events_.ClearLog();
+    // One answer only: it goes to the owed frame, and the outcome says that
+    // this write may have been the one answered.
+    Answer([](std::uint32_t id, const Bytes&) { return ContentAnswer(id, 1); });
+    Run(CommandKind::SendPlayContent, "again");
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{
+                  G("注意!设备0001e240的应答已算作之前未应答的命令,本次发送是否收到无法确认"),
+                  G("设置播放内容失败")}));
+    events_.ClearLog();
     Answer([](std::uint32_t id, const Bytes&) {
         Bytes both = ContentAnswer(id, 1);
         const Bytes refusal = ContentAnswer(id, 0);
