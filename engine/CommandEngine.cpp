@@ -230,6 +230,7 @@ bool CommandEngine::Idle() {
 }
 
 void CommandEngine::CommandWorker() {
+    std::optional<std::chrono::steady_clock::time_point> owedUntil;
     for (;;) {
         std::unique_ptr<CommandJob> job;
         {
@@ -237,8 +238,18 @@ void CommandEngine::CommandWorker() {
             if (queue_.empty()) {
                 busy_ = false;
                 // The predicate is checked under the lock, so a job queued on
-                // the way to sleep is never missed.
-                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                // the way to sleep is never missed. While answers are owed,
+                // the worker wakes when they fall due, so their bytes go.
+                const auto ready = [this] { return stopping_ || !queue_.empty(); };
+                if (owedUntil) {
+                    if (!wake_.wait_until(lock, *owedUntil, ready)) {
+                        lock.unlock();
+                        owedUntil = PruneOwed();
+                        continue;
+                    }
+                } else {
+                    wake_.wait(lock, ready);
+                }
             }
             if (stopping_) {
                 // Jobs still queued are dropped unrun.
@@ -255,6 +266,7 @@ void CommandEngine::CommandWorker() {
             running_ = DescribeRunning(*job);
         }
         RunJob(*job);
+        owedUntil = PruneOwed();
         {
             std::lock_guard guard(queueLock_);
             running_.reset();

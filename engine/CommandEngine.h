@@ -166,6 +166,8 @@ class CommandEngine {
     void CommandWorker();
     RunningJob DescribeRunning(const CommandJob& job) const;
     void RunJob(const CommandJob& job);
+    // Forgets owed answers past their limit; when the next one falls due.
+    std::optional<std::chrono::steady_clock::time_point> PruneOwed();
     // Ends the jobs taken off the queue unrun: logged, group outcomes set.
     void EndUnrun(std::deque<std::unique_ptr<CommandJob>>& dropped);
     void PostWorkerLog(std::string line);

@@ -645,10 +645,11 @@ std::string JobRunner::Title() const {
 
 // --- the engine's side ---
 
-void CommandEngine::RunJob(const CommandJob& job) {
+std::optional<std::chrono::steady_clock::time_point> CommandEngine::PruneOwed() {
     // Owed answers that can no longer come are forgotten, and with them the
     // bytes kept for them.
     const auto now = Clock::now();
+    std::optional<Clock::time_point> next;
     for (auto it = owed_.begin(); it != owed_.end();) {
         auto& list = it->second;
         list.erase(std::remove_if(list.begin(), list.end(),
@@ -657,10 +658,18 @@ void CommandEngine::RunJob(const CommandJob& job) {
         if (list.empty()) {
             replies_.Unwatch(it->first);
             it = owed_.erase(it);
-        } else {
-            ++it;
+            continue;
         }
+        for (const Owed& o : list) {
+            if (!next || o.until < *next) next = o.until;
+        }
+        ++it;
     }
+    return next;
+}
+
+void CommandEngine::RunJob(const CommandJob& job) {
+    PruneOwed();
     if (job.group) {
         JobRunner(*this, job.group, true).Run();
         return;

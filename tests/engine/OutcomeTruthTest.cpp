@@ -86,6 +86,16 @@ TEST_F(EngineTest, ALateAnswerGoesToTheFrameItAnswers) {
     EXPECT_EQ(Log(), std::vector<std::string>{G("设置播放内容成功")});
 }
 
+TEST_F(EngineTest, BytesKeptForAnOwedAnswerGoWhenItFallsDue) {
+    EngineTiming timing;
+    timing.framePollInterval = 1ms;
+    timing.framePolls = 500;  // owed for 0.5 s
+    Build(timing);
+    Run(CommandKind::StopMp3);
+    EXPECT_EQ(engine_->WatchedTerminals(), 1u);  // its late answer may still come
+    EXPECT_TRUE(Eventually([&] { return engine_->WatchedTerminals() == 0; }));
+}
+
 TEST_F(EngineTest, ANewConnectionEndsTheConversation) {
     // The terminal registers again after taking the first of three pieces.
     std::mutex lock;
