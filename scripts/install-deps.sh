@@ -19,6 +19,7 @@ packages=(
     googletest          # GoogleTest sources
     libgtest-dev
     libgmock-dev
+    libsqlite3-dev      # the registry and the warning record
     qt6-base-dev        # Qt 6 Core, Gui, Widgets, Test
     qt6-base-dev-tools  # moc, rcc, uic
     qt6-svg-dev         # the SVG icons

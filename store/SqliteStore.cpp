@@ -1,0 +1,414 @@
+// The store on SQLite: one file in WAL mode, a writer connection owned by the
+// store thread and a reader connection for the callers' snapshots.
+#include <sqlite3.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "Sqlite.h"
+#include "Store.h"
+#include "StoreLock.h"
+
+namespace pelmora::store {
+
+namespace {
+
+constexpr std::int64_t kSchemaVersion = 1;
+// A write that fails (a full disk) is tried again after this long.
+constexpr std::chrono::seconds kRetryPause{1};
+
+// Every change of the schema is one step, run once, in order.
+const char* const kMigrations[] = {
+    // 1: the registry and the record.
+    "CREATE TABLE terminal("
+    " device_id INTEGER PRIMARY KEY, sim TEXT NOT NULL DEFAULT '', address TEXT NOT NULL"
+    " DEFAULT '', first_seen INTEGER NOT NULL DEFAULT 0, last_seen INTEGER NOT NULL DEFAULT 0,"
+    " power INTEGER NOT NULL DEFAULT -1, power_changed INTEGER NOT NULL DEFAULT 0,"
+    " firmware TEXT NOT NULL DEFAULT '', name TEXT NOT NULL DEFAULT '', region_code TEXT NOT"
+    " NULL DEFAULT '', region_name TEXT NOT NULL DEFAULT '', latitude REAL, longitude REAL,"
+    " tags TEXT NOT NULL DEFAULT '', note TEXT NOT NULL DEFAULT '');"
+    "CREATE TABLE warning("
+    " id INTEGER PRIMARY KEY, grp INTEGER NOT NULL, kind INTEGER NOT NULL, content TEXT NOT"
+    " NULL, gbk_bytes INTEGER NOT NULL, gbk_hash TEXT NOT NULL, operator TEXT NOT NULL,"
+    " queued INTEGER NOT NULL, started INTEGER NOT NULL, ended INTEGER NOT NULL, state TEXT"
+    " NOT NULL, drill INTEGER NOT NULL);"
+    "CREATE TABLE outcome("
+    " warning_id INTEGER NOT NULL, device_id INTEGER NOT NULL, attempt INTEGER NOT NULL,"
+    " word TEXT NOT NULL, time INTEGER NOT NULL, detail TEXT NOT NULL,"
+    " PRIMARY KEY(warning_id, device_id, attempt)) WITHOUT ROWID;",
+};
+
+Terminal ReadTerminal(const Statement& row) {
+    Terminal t;
+    t.deviceId = static_cast<std::uint32_t>(row.Int(0));
+    t.sim = row.Text(1);
+    t.address = row.Text(2);
+    t.firstSeen = row.Int(3);
+    t.lastSeen = row.Int(4);
+    t.power = static_cast<int>(row.Int(5));
+    t.powerChanged = row.Int(6);
+    t.firmware = row.Text(7);
+    t.name = row.Text(8);
+    t.regionCode = row.Text(9);
+    t.regionName = row.Text(10);
+    if (!row.IsNull(11)) t.latitude = row.Real(11);
+    if (!row.IsNull(12)) t.longitude = row.Real(12);
+    t.tags = row.Text(13);
+    t.note = row.Text(14);
+    return t;
+}
+
+constexpr const char* kTerminalColumns =
+    "device_id, sim, address, first_seen, last_seen, power, power_changed, firmware, name,"
+    " region_code, region_name, latitude, longitude, tags, note";
+
+Warning ReadWarning(const Statement& row) {
+    Warning w;
+    w.id = row.Int(0);
+    w.group = row.Int(1) != 0;
+    w.kind = static_cast<int>(row.Int(2));
+    w.content = row.Text(3);
+    w.gbkBytes = row.Int(4);
+    w.gbkHash = row.Text(5);
+    w.operatorName = row.Text(6);
+    w.queued = row.Int(7);
+    w.started = row.Int(8);
+    w.ended = row.Int(9);
+    w.state = row.Text(10);
+    w.drill = row.Int(11) != 0;
+    return w;
+}
+
+void Migrate(Database& db) {
+    const std::int64_t version = db.UserVersion();
+    if (version > kSchemaVersion)
+        throw SqliteError("the database was written by a newer version", SQLITE_CANTOPEN);
+    for (std::int64_t step = version; step < kSchemaVersion; ++step) {
+        Transaction transaction(db);
+        db.Exec(kMigrations[step]);
+        db.Exec("PRAGMA user_version = " + std::to_string(step + 1));
+        transaction.Commit();
+    }
+}
+
+class SqliteStore final : public Store {
+  public:
+    // `reader` may be null: reads then share the writer's connection.
+    SqliteStore(std::unique_ptr<Database> writer, std::unique_ptr<Database> reader, bool persistent,
+                std::string problem, std::unique_ptr<StoreLock> lock)
+        : writer_(std::move(writer)),
+          reader_(std::move(reader)),
+          persistent_(persistent),
+          problem_(std::move(problem)),
+          lock_(std::move(lock)) {
+        Statement last = writer_->Prepare("SELECT coalesce(max(id), 0) FROM warning");
+        nextWarningId_ = last.Step() ? last.Int(0) + 1 : 1;
+        thread_ = std::thread([this] { WriterLoop(); });
+    }
+
+    ~SqliteStore() override {
+        {
+            std::lock_guard guard(queueLock_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    bool Persistent() const override { return persistent_; }
+    std::string Problem() const override {
+        std::lock_guard guard(queueLock_);
+        return problem_;
+    }
+
+    std::vector<Terminal> Terminals() override {
+        return Read<std::vector<Terminal>>([](Database& db) {
+            std::vector<Terminal> all;
+            Statement rows = db.Prepare(std::string("SELECT ") + kTerminalColumns +
+                                        " FROM terminal ORDER BY device_id");
+            while (rows.Step()) all.push_back(ReadTerminal(rows));
+            return all;
+        });
+    }
+
+    std::optional<Terminal> FindTerminal(std::uint32_t deviceId) override {
+        return Read<std::optional<Terminal>>([deviceId](Database& db) -> std::optional<Terminal> {
+            Statement row = db.Prepare(std::string("SELECT ") + kTerminalColumns +
+                                       " FROM terminal WHERE device_id = ?");
+            row.Bind(1, static_cast<std::int64_t>(deviceId));
+            if (!row.Step()) return std::nullopt;
+            return ReadTerminal(row);
+        });
+    }
+
+    void SaveTerminals(std::vector<Terminal> terminals) override {
+        Queue([terminals = std::move(terminals)](Database& db) {
+            Statement insert =
+                db.Prepare(std::string("INSERT OR REPLACE INTO terminal(") + kTerminalColumns +
+                           ") VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+            for (const Terminal& t : terminals) {
+                insert.Bind(1, static_cast<std::int64_t>(t.deviceId))
+                    .Bind(2, t.sim)
+                    .Bind(3, t.address)
+                    .Bind(4, t.firstSeen)
+                    .Bind(5, t.lastSeen)
+                    .Bind(6, static_cast<std::int64_t>(t.power))
+                    .Bind(7, t.powerChanged)
+                    .Bind(8, t.firmware)
+                    .Bind(9, t.name)
+                    .Bind(10, t.regionCode)
+                    .Bind(11, t.regionName)
+                    .Bind(12, t.latitude)
+                    .Bind(13, t.longitude)
+                    .Bind(14, t.tags)
+                    .Bind(15, t.note);
+                insert.Step();
+                insert.Reset();
+            }
+        });
+    }
+
+    std::int64_t AddWarning(Warning warning) override {
+        warning.id = nextWarningId_++;
+        const std::int64_t id = warning.id;
+        Queue([warning = std::move(warning)](Database& db) {
+            Statement insert = db.Prepare(
+                "INSERT INTO warning(id, grp, kind, content, gbk_bytes, gbk_hash, operator,"
+                " queued, started, ended, state, drill) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+            insert.Bind(1, warning.id)
+                .Bind(2, static_cast<std::int64_t>(warning.group))
+                .Bind(3, static_cast<std::int64_t>(warning.kind))
+                .Bind(4, warning.content)
+                .Bind(5, warning.gbkBytes)
+                .Bind(6, warning.gbkHash)
+                .Bind(7, warning.operatorName)
+                .Bind(8, warning.queued)
+                .Bind(9, warning.started)
+                .Bind(10, warning.ended)
+                .Bind(11, warning.state)
+                .Bind(12, static_cast<std::int64_t>(warning.drill));
+            insert.Step();
+        });
+        return id;
+    }
+
+    void AddOutcomes(std::vector<Outcome> outcomes) override {
+        if (outcomes.empty()) return;
+        Queue([outcomes = std::move(outcomes)](Database& db) {
+            Statement insert = db.Prepare(
+                "INSERT OR REPLACE INTO outcome(warning_id, device_id, attempt, word, time,"
+                " detail) VALUES(?,?,?,?,?,?)");
+            for (const Outcome& o : outcomes) {
+                insert.Bind(1, o.warningId)
+                    .Bind(2, static_cast<std::int64_t>(o.deviceId))
+                    .Bind(3, static_cast<std::int64_t>(o.attempt))
+                    .Bind(4, o.word)
+                    .Bind(5, o.time)
+                    .Bind(6, o.detail);
+                insert.Step();
+                insert.Reset();
+            }
+        });
+    }
+
+    void EndWarning(std::int64_t id, std::int64_t ended, std::string state) override {
+        Queue([id, ended, state = std::move(state)](Database& db) {
+            Statement update = db.Prepare("UPDATE warning SET ended = ?, state = ? WHERE id = ?");
+            update.Bind(1, ended).Bind(2, state).Bind(3, id);
+            update.Step();
+        });
+    }
+
+    std::vector<Warning> LatestWarnings(std::size_t count) override {
+        return Read<std::vector<Warning>>([count](Database& db) {
+            std::vector<Warning> latest;
+            Statement rows = db.Prepare(
+                "SELECT id, grp, kind, content, gbk_bytes, gbk_hash, operator, queued, started,"
+                " ended, state, drill FROM warning ORDER BY id DESC LIMIT ?");
+            rows.Bind(1, static_cast<std::int64_t>(count));
+            while (rows.Step()) latest.push_back(ReadWarning(rows));
+            return latest;
+        });
+    }
+
+    std::vector<Outcome> OutcomesOf(std::int64_t warningId) override {
+        return Read<std::vector<Outcome>>([warningId](Database& db) {
+            std::vector<Outcome> all;
+            Statement rows = db.Prepare(
+                "SELECT warning_id, device_id, attempt, word, time, detail FROM outcome"
+                " WHERE warning_id = ? ORDER BY device_id, attempt");
+            rows.Bind(1, warningId);
+            while (rows.Step()) {
+                Outcome o;
+                o.warningId = rows.Int(0);
+                o.deviceId = static_cast<std::uint32_t>(rows.Int(1));
+                o.attempt = static_cast<int>(rows.Int(2));
+                o.word = rows.Text(3);
+                o.time = rows.Int(4);
+                o.detail = rows.Text(5);
+                all.push_back(std::move(o));
+            }
+            return all;
+        });
+    }
+
+    bool Flush() override {
+        std::unique_lock guard(queueLock_);
+        drained_.wait(guard, [this] { return (queue_.empty() && busy_ == 0) || failing_; });
+        return queue_.empty() && busy_ == 0;
+    }
+
+  private:
+    using Write = std::function<void(Database&)>;
+
+    void Queue(Write write) {
+        {
+            std::lock_guard guard(queueLock_);
+            queue_.push_back(std::move(write));
+        }
+        wake_.notify_one();
+    }
+
+    // A read from the reader connection, or from the writer's when there is
+    // no other (a database in memory). A read that fails gives nothing.
+    template <class Result, class Body>
+    Result Read(Body body) {
+        std::lock_guard guard(reader_ ? readerLock_ : writerLock_);
+        try {
+            return body(reader_ ? *reader_ : *writer_);
+        } catch (const SqliteError& error) {
+            Note(std::string("read: ") + error.what());
+            return Result{};
+        }
+    }
+
+    void Note(std::string problem) {
+        std::lock_guard guard(queueLock_);
+        problem_ = std::move(problem);
+    }
+
+    void WriterLoop() {
+        for (;;) {
+            std::deque<Write> batch;
+            {
+                std::unique_lock guard(queueLock_);
+                wake_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;  // stopping, and everything written
+                batch.swap(queue_);
+                busy_ = batch.size();
+            }
+            std::string failure;
+            try {
+                std::lock_guard guard(writerLock_);
+                Transaction transaction(*writer_);
+                for (Write& write : batch) write(*writer_);
+                transaction.Commit();
+            } catch (const SqliteError& error) {
+                failure = error.what();
+            }
+            std::unique_lock guard(queueLock_);
+            busy_ = 0;
+            if (failure.empty()) {
+                if (failing_) problem_.clear();  // the disk has room again
+                failing_ = false;
+                drained_.notify_all();
+                continue;
+            }
+            // Nothing is lost: the batch goes back in front and is tried
+            // again, until the store is closed.
+            failing_ = true;
+            problem_ = failure;
+            drained_.notify_all();
+            if (stopping_) return;
+            for (auto it = batch.rbegin(); it != batch.rend(); ++it)
+                queue_.push_front(std::move(*it));
+            wake_.wait_for(guard, kRetryPause, [this] { return stopping_; });
+        }
+    }
+
+    std::unique_ptr<Database> writer_;
+    std::unique_ptr<Database> reader_;
+    const bool persistent_;
+    std::mutex writerLock_;  // the writer connection, when reads share it
+    std::mutex readerLock_;
+    std::atomic<std::int64_t> nextWarningId_{1};
+
+    mutable std::mutex queueLock_;
+    std::condition_variable wake_;
+    std::condition_variable drained_;
+    std::deque<Write> queue_;  // guarded by queueLock_
+    std::size_t busy_ = 0;     // guarded by queueLock_: writes being committed
+    bool failing_ = false;     // guarded by queueLock_
+    bool stopping_ = false;    // guarded by queueLock_
+    std::string problem_;      // guarded by queueLock_
+    std::unique_ptr<StoreLock> lock_;
+    std::thread thread_;
+};
+
+std::unique_ptr<Database> OpenFile(const std::string& path) {
+    auto db = std::make_unique<Database>(path, true);
+    sqlite3_busy_timeout(db->Handle(), 2000);
+    db->Exec("PRAGMA journal_mode = WAL");
+    db->Exec("PRAGMA synchronous = NORMAL");
+    Migrate(*db);
+    // A job that was running when the program last ended did not finish.
+    db->Exec("UPDATE warning SET state = 'unfinished' WHERE state = 'running'");
+    return db;
+}
+
+std::string DamagedName(const std::string& path) {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return path + ".damaged-" + stamp;
+}
+
+std::unique_ptr<Store> InMemory(std::string problem) {
+    auto db = std::make_unique<Database>(":memory:", true);
+    Migrate(*db);
+    return std::make_unique<SqliteStore>(std::move(db), nullptr, false, std::move(problem),
+                                         nullptr);
+}
+
+}  // namespace
+
+std::unique_ptr<Store> MemoryStore() {
+    return InMemory(std::string());
+}
+
+std::unique_ptr<Store> OpenStore(const std::string& path) {
+    std::string problem;
+    auto lock = StoreLock::Take(path + ".lock", problem);
+    if (!lock) return InMemory(problem);
+    try {
+        std::unique_ptr<Database> writer;
+        try {
+            writer = OpenFile(path);
+        } catch (const SqliteError& error) {
+            if (error.Code() != SQLITE_NOTADB && error.Code() != SQLITE_CORRUPT) throw;
+            // Kept aside, never deleted: someone may want what is in it.
+            const std::string aside = DamagedName(path);
+            if (std::rename(path.c_str(), aside.c_str()) != 0) throw;
+            std::remove((path + "-wal").c_str());
+            std::remove((path + "-shm").c_str());
+            problem = "damaged database kept as " + aside + " (" + error.what() + ")";
+            writer = OpenFile(path);
+        }
+        auto reader = std::make_unique<Database>(path, false);
+        sqlite3_busy_timeout(reader->Handle(), 2000);
+        return std::make_unique<SqliteStore>(std::move(writer), std::move(reader), true,
+                                             std::move(problem), std::move(lock));
+    } catch (const SqliteError& error) {
+        return InMemory(std::string(error.what()));
+    }
+}
+
+}  // namespace pelmora::store

@@ -1,0 +1,107 @@
+// What the centre remembers beyond one run: the registry of every terminal
+// ever seen and what the operator says of it, and the warning record: every
+// job that reached a terminal, with each terminal's outcome. Behind this
+// interface so that another database could take the place of the local file.
+//
+// Writes are queued and return at once; one store thread commits them in
+// batches, one transaction each, at least once a second while they come.
+// Reads return copies. Every member may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelmora::store {
+
+inline constexpr int kPowerUnknown = -1, kPowerMains = 0, kPowerBattery = 1;
+
+struct Terminal {
+    std::uint32_t deviceId = 0;
+    // What the link saw.
+    std::string sim;
+    std::string address;         // the last address, "a.b.c.d"
+    std::int64_t firstSeen = 0;  // seconds since 1970; 0: never online
+    std::int64_t lastSeen = 0;
+    int power = kPowerUnknown;
+    std::int64_t powerChanged = 0;
+    std::string firmware;  // what a version query found
+    // What the operator gives it (UTF-8).
+    std::string name;
+    std::string regionCode;
+    std::string regionName;
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+    std::string tags;  // separated by ';'
+    std::string note;
+    bool operator==(const Terminal&) const = default;
+};
+
+// One job that reached terminals.
+struct Warning {
+    std::int64_t id = 0;  // given by AddWarning
+    bool group = false;
+    int kind = 0;         // a CommandKind
+    std::string content;  // UTF-8, as sent
+    std::int64_t gbkBytes = 0;
+    std::string gbkHash;  // of the GBK bytes, hexadecimal
+    std::string operatorName;
+    std::int64_t queued = 0;  // seconds since 1970
+    std::int64_t started = 0;
+    std::int64_t ended = 0;  // 0 while it runs, or when it never ended
+    std::string state;       // "running", "finished", "unfinished"
+    bool drill = false;
+};
+
+// One terminal's outcome in a warning; attempt 1 is the first send.
+struct Outcome {
+    std::int64_t warningId = 0;
+    std::uint32_t deviceId = 0;
+    int attempt = 1;
+    std::string word;  // an outcome word (UTF-8)
+    std::int64_t time = 0;
+    std::string detail;
+    bool operator==(const Outcome&) const = default;
+};
+
+class Store {
+  public:
+    virtual ~Store() = default;
+
+    // Where the store keeps its data, and what went wrong opening it (empty
+    // when nothing did). A store that could not open its file keeps
+    // everything in memory.
+    virtual bool Persistent() const = 0;
+    virtual std::string Problem() const = 0;
+
+    // --- the registry ---
+    virtual std::vector<Terminal> Terminals() = 0;
+    virtual std::optional<Terminal> FindTerminal(std::uint32_t deviceId) = 0;
+    // Inserts or replaces each terminal whole.
+    virtual void SaveTerminals(std::vector<Terminal> terminals) = 0;
+
+    // --- the record ---
+    // Gives the warning its id (at once) and queues its row.
+    virtual std::int64_t AddWarning(Warning warning) = 0;
+    virtual void AddOutcomes(std::vector<Outcome> outcomes) = 0;
+    virtual void EndWarning(std::int64_t id, std::int64_t ended, std::string state) = 0;
+    // Newest first.
+    virtual std::vector<Warning> LatestWarnings(std::size_t count) = 0;
+    virtual std::vector<Outcome> OutcomesOf(std::int64_t warningId) = 0;
+
+    // Waits until every queued write is committed (or failed); true when
+    // nothing is left waiting.
+    virtual bool Flush() = 0;
+};
+
+// The store in `path` (created when missing), or, when it cannot be opened,
+// one in memory whose Problem() says why. A damaged file is renamed aside
+// (".damaged-<time>") and a new one made; another program holding the file
+// leaves this one in memory.
+std::unique_ptr<Store> OpenStore(const std::string& path);
+// A store in memory only (tests, and a centre without a data folder).
+std::unique_ptr<Store> MemoryStore();
+
+}  // namespace pelmora::store

@@ -1,0 +1,156 @@
+// The store on SQLite: what it keeps survives a reopen, a damaged or held
+// file never stops the centre, and the registry's CSV goes through a
+// spreadsheet and back.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "RegistryCsv.h"
+#include "Store.h"
+
+namespace pelmora::store {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("pelmora-store-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        path_ = (dir_ / "pelmora.db").string();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+    std::string path_;
+};
+
+Terminal Named(std::uint32_t id, std::string name) {
+    Terminal t;
+    t.deviceId = id;
+    t.name = std::move(name);
+    t.latitude = 30.5;
+    t.tags = "县城;学校";
+    return t;
+}
+
+TEST_F(StoreTest, WhatWasCommittedSurvivesAReopenAndARunningJobEndsUnfinished) {
+    std::int64_t id = 0;
+    {
+        auto store = OpenStore(path_);
+        ASSERT_TRUE(store->Persistent()) << store->Problem();
+        store->SaveTerminals({Named(0x0001e240, "东村"), Named(7, "西村")});
+        Warning warning;
+        warning.group = true;
+        warning.content = "暴雨预警";
+        warning.state = "running";
+        id = store->AddWarning(warning);
+        store->AddOutcomes({{id, 0x0001e240, 1, "成功", 100, ""}, {id, 7, 1, "超时", 160, ""}});
+        ASSERT_TRUE(store->Flush());
+        EXPECT_EQ(store->AddWarning(Warning{}), id + 1);
+    }
+    auto store = OpenStore(path_);
+    ASSERT_TRUE(store->Persistent()) << store->Problem();
+    const auto terminals = store->Terminals();
+    ASSERT_EQ(terminals.size(), 2u);
+    EXPECT_EQ(terminals[1], Named(0x0001e240, "东村"));
+    const auto latest = store->LatestWarnings(10);
+    ASSERT_EQ(latest.size(), 2u);
+    EXPECT_EQ(latest[1].content, "暴雨预警");
+    EXPECT_EQ(latest[1].state, "unfinished");
+    EXPECT_EQ(store->OutcomesOf(id).size(), 2u);
+    EXPECT_EQ(store->AddWarning(Warning{}), id + 2);  // ids go on after a restart
+}
+
+TEST_F(StoreTest, ADamagedHeldOrUnwritableFileLeavesTheStoreInMemory) {
+    {
+        std::ofstream junk(path_, std::ios::binary);
+        junk << std::string(8192, 'x');
+    }
+    auto repaired = OpenStore(path_);
+    EXPECT_TRUE(repaired->Persistent());
+    EXPECT_NE(repaired->Problem().find("damaged"), std::string::npos);
+    int asides = 0;
+    for (const auto& entry : fs::directory_iterator(dir_))
+        asides += entry.path().filename().string().find(".damaged-") != std::string::npos;
+    EXPECT_EQ(asides, 1);  // kept aside, never deleted
+
+    // A second program on the same file works in memory and says so.
+    auto second = OpenStore(path_);
+    EXPECT_FALSE(second->Persistent());
+    EXPECT_NE(second->Problem().find("another program"), std::string::npos);
+    second->SaveTerminals({Named(1, "a")});
+    ASSERT_TRUE(second->Flush());
+    EXPECT_EQ(second->Terminals().size(), 1u);
+    repaired.reset();
+
+    // A folder that cannot hold the file (here a file stands where the folder
+    // would be, which stops root as well as anyone).
+    { std::ofstream(dir_ / "notafolder") << "x"; }
+    auto unwritable = OpenStore((dir_ / "notafolder" / "pelmora.db").string());
+    EXPECT_FALSE(unwritable->Persistent());
+    EXPECT_FALSE(unwritable->Problem().empty());
+}
+
+TEST(RegistryCsv, BadRowsAreNamedByLineAndGoodOnesRoundTripThroughASpreadsheet) {
+    const std::string text =
+        "\xEF\xBB\xBF"
+        "device_id,名称,纬度,unknown\r\n"
+        "0001e240,\"东村,一组\",30.25,x\r\n"
+        "\r\n"
+        "zz,西村,,\r\n"
+        "00000007,\"多行\n名称\",95,\r\n"
+        "0001E240,重复,,\r\n";
+    const CsvImport parsed = ParseRegistryCsv(text);
+    ASSERT_EQ(parsed.rows.size(), 1u);
+    EXPECT_EQ(parsed.rows[0].name, "东村,一组");
+    EXPECT_EQ(parsed.rows[0].latitude, 30.25);
+    ASSERT_EQ(parsed.problems.size(), 3u);
+    EXPECT_EQ(parsed.problems[0].line, 4u);
+    EXPECT_EQ(parsed.problems[1].line, 5u);
+    EXPECT_NE(parsed.problems[1].reason.find("纬度"), std::string::npos);
+    EXPECT_EQ(parsed.problems[2].line, 7u);  // the quoted row took two lines
+    EXPECT_TRUE(parsed.hasName && parsed.hasLatitude && !parsed.hasTags);
+
+    EXPECT_EQ(ParseRegistryCsv("名称\r\nx\r\n").problems.at(0).line, 1u);
+    EXPECT_FALSE(ParseRegistryCsv("device_id\r\n\"0001e240\r\n").problems.empty());
+    EXPECT_FALSE(ParseRegistryCsv("device_id\r\n\xFF\xFE\r\n").problems.empty());
+
+    // Export keeps IDs and SIM numbers as text and formulas inert; import
+    // reads them back as they were.
+    Terminal t = Named(0x0001e240, "=cmd|' /C calc'!A0");
+    t.sim = "13800138000";
+    t.note = "@SUM(1)";
+    t.longitude = -73.5;
+    const std::string csv = RegistryCsv({t});
+    EXPECT_NE(csv.find("=\"0001e240\""), std::string::npos);
+    EXPECT_NE(csv.find("=\"13800138000\""), std::string::npos);
+    EXPECT_NE(csv.find("'=cmd"), std::string::npos);
+    EXPECT_NE(csv.find("'@SUM"), std::string::npos);
+    const CsvImport back = ParseRegistryCsv(csv);
+    ASSERT_TRUE(back.problems.empty()) << back.problems[0].reason;
+    ASSERT_EQ(back.rows.size(), 1u);
+    EXPECT_EQ(back.rows[0].deviceId, 0x0001e240u);
+    EXPECT_EQ(back.rows[0].name, t.name);
+    EXPECT_EQ(back.rows[0].note, t.note);
+    EXPECT_EQ(back.rows[0].longitude, -73.5);
+
+    // A merge keeps what the link saw and what the file does not name.
+    Terminal seen = Named(0x0001e240, "old");
+    seen.sim = "13800138000";
+    seen.note = "kept";
+    const auto merged = MergeImport({seen}, parsed);
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_EQ(merged[0].name, "东村,一组");
+    EXPECT_EQ(merged[0].sim, "13800138000");
+    EXPECT_EQ(merged[0].note, "kept");
+}
+
+}  // namespace
+}  // namespace pelmora::store
