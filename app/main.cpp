@@ -5,16 +5,27 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <string>
 
 #include "Descriptors.h"
 #include "MainFrame.h"
 #include "QtChinese.h"
+#include "RegistryImport.h"
 #include "ServiceSettings.h"
 
 int main(int argc, char** argv) {
     // Each terminal holds a descriptor: thousands of them need more than the
     // usual soft limit of 1024.
     pelmora::RaiseDescriptorLimit();
+    // The registry import runs without a window (and without a display).
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) != "--import-registry") continue;
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "Pelmora: --import-registry needs a CSV file\n");
+            return 2;
+        }
+        return pelmora::ImportRegistryFile(argv[i + 1], pelmora::DataFolder());
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pelmora");
     QApplication::setApplicationVersion("1.2");
@@ -33,7 +44,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption screenshot("screenshot",
                                         "Save a picture of the window before closing.", "file");
     const QCommandLineOption port("port", "Use this service port for this run.", "port");
-    parser.addOptions({start, logDir, quitAfter, screenshot, port});
+    const QCommandLineOption importRegistry(
+        "import-registry", "Import the registry from a CSV file (UTF-8) and exit.", "file");
+    parser.addOptions({start, logDir, quitAfter, screenshot, port, importRegistry});
     parser.process(app);
     if (parser.isSet(logDir)) qputenv("PELMORA_LOG_DIR", parser.value(logDir).toUtf8());
 
