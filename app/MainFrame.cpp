@@ -28,8 +28,10 @@
 #include "ServerSettingDialog.h"
 #include "ServicePump.h"
 #include "ServiceSettings.h"
+#include "Store.h"
 #include "SystemControlDlg.h"
 #include "TabSheet.h"
+#include "WarningRecorder.h"
 
 // The icons live in the application library; a static library's resources
 // must be registered by hand.
@@ -69,6 +71,11 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
             return box.exec() == QMessageBox::Yes;
         };
     }
+    // The registry and the record: a database that cannot be opened leaves
+    // them in memory, which the log says once the panes are there.
+    store_ = options_.databasePath.empty() ? store::MemoryStore()
+                                           : store::OpenStore(options_.databasePath);
+    recorder_ = std::make_unique<dispatch::WarningRecorder>(*store_, dispatch::DesktopUser());
     log_ = std::make_unique<LogRelay>([this](const QStringList& lines) {
         if (leftView_ != nullptr) leftView_->AppendLogLines(lines);
     });
@@ -76,6 +83,9 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
+    if (!store_->Problem().empty())
+        LogLine(QStringLiteral("注意!预警记录数据库无法使用(%1),本次运行的记录只保存在内存中")
+                    .arg(QString::fromStdString(store_->Problem())));
     ServicePump::Options pump;
     pump.now = options_.now;
     pump.descriptorUse = options_.descriptorUse;
@@ -135,6 +145,7 @@ void CMainFrame::BuildPanes() {
     inner_ = new QSplitter(Qt::Vertical, outer_);
     inner_->addWidget(deviceView_);
     commandView_ = new CPelmoraView(*log_, link, *deviceView_, options_.engineTiming, inner_);
+    commandView_->Engine().SetRecorder(recorder_.get());
     commandView_->SetInform(options_.inform);
     inner_->addWidget(commandView_);
     outer_->addWidget(leftView_);

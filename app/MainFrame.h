@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "Descriptors.h"
 #include "EngineTiming.h"
@@ -23,6 +24,12 @@ class QSplitter;
 
 namespace pelmora {
 
+namespace store {
+class Store;
+}
+namespace dispatch {
+class WarningRecorder;
+}
 class CMySplitterWnd;
 class CDeviceView;
 class CGroupJobPanel;
@@ -67,6 +74,8 @@ class CMainFrame final : public QMainWindow {
         // sent or cut off).
         std::function<void(const QString& text, const QString& caption)> inform;
         std::function<bool(const QString& text, const QString& caption)> confirm;
+        // The database of the registry and the record; empty: in memory.
+        std::string databasePath;
     };
 
     explicit CMainFrame(Options options, QWidget* parent = nullptr);
@@ -88,6 +97,7 @@ class CMainFrame final : public QMainWindow {
     void CancelJobs();
     // Puts the cursor into the device list's filter.
     void FindDevice();
+    store::Store& Store() { return *store_; }
     // The device list's row menu: read back, query versions, disconnect.
     void ReadBackRow(const QString& idText);
     void QueryVersionsRow(const QString& idText);
@@ -131,6 +141,8 @@ class CMainFrame final : public QMainWindow {
 
     Options options_;
     ServiceSettings& settings_;
+    std::unique_ptr<store::Store> store_;
+    std::unique_ptr<dispatch::WarningRecorder> recorder_;
     std::unique_ptr<LogRelay> log_;
     std::unique_ptr<ServicePump> pump_;
     bool running_ = false;

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     }
     pelmora::CMainFrame::Options options;
     options.settings = &settings;
+    options.databasePath = pelmora::DataFolder() + "/pelmora.db";
     pelmora::CMainFrame frame(options);
     frame.show();
     if (parser.isSet(start)) frame.StartService();

@@ -35,6 +35,7 @@
 #include "EngineTiming.h"
 #include "EngineUi.h"
 #include "GroupJob.h"
+#include "JobRecorder.h"
 #include "LinkApi.h"
 #include "ReplyBuffers.h"
 #include "SettingsRecord.h"
@@ -75,6 +76,8 @@ class CommandEngine {
     void SetPrompt(IPrompt* prompt) { prompt_ = prompt; }
     void SetVersionView(IVersionView* view) { versionView_ = view; }
     void SetUpgradeForm(IUpgradeForm* form) { upgradeForm_ = form; }
+    // Where every job's outcomes are recorded; none by default.
+    void SetRecorder(IJobRecorder* recorder) { recorder_ = recorder; }
 
     // Starts the worker thread; false (with nothing running) if it cannot.
     bool StartWorker();
@@ -192,6 +195,7 @@ class CommandEngine {
     IPrompt* prompt_ = nullptr;
     IVersionView* versionView_ = nullptr;
     IUpgradeForm* upgradeForm_ = nullptr;
+    IJobRecorder* recorder_ = nullptr;
 
     std::mutex settingsLock_;
     AlarmSettings settings_;  // guarded by settingsLock_

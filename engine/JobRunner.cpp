@@ -117,6 +117,7 @@ class JobRunner {
     };
 
     bool Begin();
+    bool RunBody();
     void Start(std::uint32_t index);
     void PostWaiting();
     void TakeReports();
@@ -152,6 +153,9 @@ class JobRunner {
     std::size_t written_ = 0;                // members whose write was reported
     ConnectionMap connections_;
     std::vector<CommandEngine::Owed> noOwed_;
+    IJobRecorder* recorder_ = nullptr;
+    std::int64_t recordId_ = 0;
+    std::vector<RecordedOutcome> recorded_;  // not yet handed to the recorder
     bool unrun_ = false;  // dropped from the queue, on whichever thread cancelled
 };
 
@@ -162,14 +166,17 @@ bool JobRunner::Begin() {
     if (job_.Kind() == CommandKind::SendPlayContent)
         pieces_ = static_cast<std::uint16_t>(
             std::min<std::size_t>(PlayContentPieces(job_.Text().size()), 0xFFFF));
-    if (group_) {
-        for (std::size_t i = online; i < all.size(); ++i) {
-            Member offline;
-            offline.deviceId = all[i].deviceId;
+    recorder_ = engine_.recorder_;
+    if (recorder_ != nullptr)
+        recordId_ = recorder_->Started({job_.Kind(), group_, job_.Text(), all.size()});
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    for (std::size_t i = online; i < all.size(); ++i) {
+        if (group_)
             engine_.PostWorkerLog(FillLine(
                 text::kGroupMember,
-                {name_, DeviceIdText(offline.deviceId), GroupOutcomeName(GroupOutcome::Offline)}));
-        }
+                {name_, DeviceIdText(all[i].deviceId), GroupOutcomeName(GroupOutcome::Offline)}));
+        if (recorder_ != nullptr)
+            recorded_.push_back({all[i].deviceId, GroupOutcome::Offline, now, {}});
     }
     members_.resize(online);
     for (std::size_t i = 0; i < online; ++i) members_[i].deviceId = all[i].deviceId;
@@ -188,13 +195,19 @@ void JobRunner::EndUnrun() {
         Finish(i);
     }
     Summary();
+    if (recorder_ != nullptr) recorder_->Ended(recordId_, true);
 }
 
 void JobRunner::Run() {
-    if (!Begin()) {
-        if (group_) Summary();
-        return;
-    }
+    const bool online = Begin();
+    const bool finished = !online || RunBody();
+    Publish();
+    if (group_ && finished) Summary();
+    if (recorder_ != nullptr) recorder_->Ended(recordId_, finished);
+}
+
+// False when the engine stopped before every terminal had its outcome.
+bool JobRunner::RunBody() {
     const CommandKind kind = job_.Kind();
     std::shared_ptr<const ControlPlan> plan;
     if (RequestFor(kind) != nullptr) {
@@ -206,19 +219,17 @@ void JobRunner::Run() {
                 members_[i].quiet = true;
                 Finish(i);
             }
-            if (group_) Summary();
-            return;
+            return true;
         }
     }
     for (std::uint32_t i = 0; i < members_.size(); ++i) {
         members_[i].talk = MakeConversation(kind, members_[i].deviceId, job_.Text(), plan);
-        if (!members_[i].talk) return;  // a kind that names no job
+        if (!members_[i].talk) return true;  // a kind that names no job
     }
     for (std::uint32_t i = 0; i < members_.size(); ++i) Start(i);
     if (engine_.CancelRequested() || job_.CancelRequested()) {
         Interrupt(Verdict::Cancelled);  // cancelled before it ran: nothing goes out
-        if (group_) Summary();
-        return;
+        return true;
     }
     PostWaiting();
     Publish();
@@ -236,10 +247,7 @@ void JobRunner::Run() {
         }
         const bool going =
             anyWritten || inFlight_ == 0 ? engine_.WaitInterval(interval) : engine_.WaitForReport();
-        if (!going) {
-            Publish();  // the engine is going away: unlogged
-            return;
-        }
+        if (!going) return false;  // the engine is going away: unlogged
         const bool stopped = engine_.ServiceStopRequested();
         if (stopped || engine_.CancelRequested() || job_.CancelRequested()) {
             // Answers already in still count.
@@ -254,7 +262,7 @@ void JobRunner::Run() {
         PostWaiting();
         Publish();
     }
-    if (group_) Summary();
+    return true;
 }
 
 // The conversation's first exchange, or its end when it has none.
@@ -506,6 +514,13 @@ void JobRunner::Finish(std::uint32_t index) {
                 : FillLine(text::kJobOutcome, {Title(), GroupOutcomeName(outcome)}));
     }
     changes_.push_back({index, outcome, done});
+    if (recorder_ != nullptr) {
+        std::string detail = m.talk ? m.talk->Detail() : std::string();
+        if (pieces_ > 1 && outcome != GroupOutcome::Succeeded)
+            detail += FillLine(text::kGroupPieces, {std::to_string(done), std::to_string(pieces_)});
+        recorded_.push_back({m.deviceId, outcome, static_cast<std::int64_t>(std::time(nullptr)),
+                             std::move(detail)});
+    }
     m.talk.reset();
     m.stream = FrameStream();
     std::string().swap(m.text);
@@ -553,6 +568,10 @@ void JobRunner::Interrupt(Verdict unwritten) {
 void JobRunner::Publish() {
     job_.Apply(changes_);
     changes_.clear();
+    if (recorder_ != nullptr && !recorded_.empty()) {
+        recorder_->Outcomes(recordId_, std::move(recorded_));
+        recorded_.clear();
+    }
 }
 
 void JobRunner::Summary() {

@@ -20,6 +20,7 @@ packages=(
     libgtest-dev
     libgmock-dev
     libsqlite3-dev      # the registry and the warning record
+    libssl-dev          # SHA-256 of the warnings' content
     qt6-base-dev        # Qt 6 Core, Gui, Widgets, Test
     qt6-base-dev-tools  # moc, rcc, uic
     qt6-svg-dev         # the SVG icons

@@ -16,6 +16,7 @@
 #include "GroupJobPanel.h"
 #include "GroupLauncher.h"
 #include "Mp3Control.h"
+#include "Store.h"
 #include "SystemControlDlg.h"
 
 namespace pelmora {
@@ -143,6 +144,25 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
     }));
     Panel().CancelButton()->click();
     ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+
+    // Both jobs are in the record, with each terminal's word.
+    ASSERT_TRUE(frame_->Store().Flush());
+    const auto records = frame_->Store().LatestWarnings(2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[1].group);
+    EXPECT_EQ(records[1].state, "finished");
+    EXPECT_FALSE(records[1].operatorName.empty());
+    int succeeded = 0;
+    for (const auto& outcome : frame_->Store().OutcomesOf(records[1].id)) {
+        if (outcome.word != "成功") continue;
+        ++succeeded;
+        EXPECT_NE(outcome.detail.find("V1.2.0"), std::string::npos);
+    }
+    EXPECT_EQ(succeeded, 2);
+    int unconfirmed = 0;
+    for (const auto& outcome : frame_->Store().OutcomesOf(records[0].id))
+        unconfirmed += outcome.word == "已发送未确认";
+    EXPECT_EQ(unconfirmed, 2);
     EXPECT_TRUE(Panel().CountsText().contains(QStringLiteral("已发送未确认 2")));
     EXPECT_TRUE(Log().contains(QStringLiteral("已发送未确认 2")));
 }
