@@ -24,6 +24,7 @@
 #include "LogRelay.h"
 #include "MySplitterWnd.h"
 #include "PelmoraView.h"
+#include "RegistryKeeper.h"
 #include "ReportCtrl.h"
 #include "ServerSettingDialog.h"
 #include "ServicePump.h"
@@ -76,6 +77,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     store_ = options_.databasePath.empty() ? store::MemoryStore()
                                            : store::OpenStore(options_.databasePath);
     recorder_ = std::make_unique<dispatch::WarningRecorder>(*store_, dispatch::DesktopUser());
+    keeper_ = std::make_unique<dispatch::RegistryKeeper>(*store_);
     log_ = std::make_unique<LogRelay>([this](const QStringList& lines) {
         if (leftView_ != nullptr) leftView_->AppendLogLines(lines);
     });
@@ -92,6 +94,9 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     pump.drainInterval = options_.drainInterval;
     pump.backlogInterval = options_.backlogInterval;
     pump.drainBudget = options_.drainBudget;
+    pump.seen = [this](const std::vector<ModemInfo>& online, std::int64_t now) {
+        keeper_->Seen(online, now);
+    };
     pump_ = std::make_unique<ServicePump>(std::move(pump), settings_, *deviceView_,
                                           commandView_->Engine(),
                                           [this](const QString& line) { LogLine(line); });
@@ -146,6 +151,8 @@ void CMainFrame::BuildPanes() {
     inner_->addWidget(deviceView_);
     commandView_ = new CPelmoraView(*log_, link, *deviceView_, options_.engineTiming, inner_);
     commandView_->Engine().SetRecorder(recorder_.get());
+    commandView_->Engine().SetStatusListener(
+        [this](std::uint32_t id, bool battery) { keeper_->Power(id, battery, options_.now()); });
     commandView_->SetInform(options_.inform);
     inner_->addWidget(commandView_);
     outer_->addWidget(leftView_);
@@ -228,6 +235,7 @@ void CMainFrame::StopService() {
     DSStopService();
     // A job in progress ends now: nothing more can be written or answered.
     commandView_->Engine().ServiceStopped();
+    keeper_->AllGone(options_.now());
     LogLine(QStringLiteral("停止数据中心服务成功!"));
     running_ = false;
     deviceView_->RemoveAllRows();

@@ -28,8 +28,9 @@ namespace store {
 class Store;
 }
 namespace dispatch {
+class RegistryKeeper;
 class WarningRecorder;
-}
+}  // namespace dispatch
 class CMySplitterWnd;
 class CDeviceView;
 class CGroupJobPanel;
@@ -143,6 +144,7 @@ class CMainFrame final : public QMainWindow {
     ServiceSettings& settings_;
     std::unique_ptr<store::Store> store_;
     std::unique_ptr<dispatch::WarningRecorder> recorder_;
+    std::unique_ptr<dispatch::RegistryKeeper> keeper_;
     std::unique_ptr<LogRelay> log_;
     std::unique_ptr<ServicePump> pump_;
     bool running_ = false;

@@ -60,6 +60,7 @@ void ServicePump::Refresh() {
         }
     }
     devices_.Refresh(online);
+    if (options_.seen) options_.seen(online, now);
     // Status messages that came before their rows.
     engine_.ApplyPendingPower(devices_);
     CheckDescriptors();

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
+
+#include "Dovrik.h"
 
 #include "Descriptors.h"
 
@@ -26,6 +29,8 @@ class ServicePump final {
         // Seconds since 1970, for the silence test.
         std::function<std::int64_t()> now;
         std::function<std::optional<DescriptorUse>()> descriptorUse;
+        // Told of the terminals registered at each refresh.
+        std::function<void(const std::vector<ModemInfo>&, std::int64_t now)> seen;
         std::chrono::milliseconds drainInterval{300};
         std::chrono::milliseconds backlogInterval{5};  // while messages keep waiting
         std::chrono::milliseconds drainBudget{20};     // work per drain tick

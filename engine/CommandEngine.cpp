@@ -413,6 +413,7 @@ void CommandEngine::IntakePacket(std::uint32_t deviceId, const std::uint8_t* dat
 }
 
 void CommandEngine::Status(std::uint32_t deviceId, bool battery, IDeviceList& devices) {
+    if (statusListener_) statusListener_(deviceId, battery);
     const int row = devices.FindRow(DeviceIdText(deviceId));
     if (row >= 0) {
         devices.SetPowerText(row, battery ? text::kBatteryPower : text::kMainsPower);

@@ -76,6 +76,11 @@ class CommandEngine {
     void SetPrompt(IPrompt* prompt) { prompt_ = prompt; }
     void SetVersionView(IVersionView* view) { versionView_ = view; }
     void SetUpgradeForm(IUpgradeForm* form) { upgradeForm_ = form; }
+    // Told of every status message (window thread): the terminal and whether
+    // it runs on battery.
+    void SetStatusListener(std::function<void(std::uint32_t, bool)> listener) {
+        statusListener_ = std::move(listener);
+    }
     // Where every job's outcomes are recorded; none by default.
     void SetRecorder(IJobRecorder* recorder) { recorder_ = recorder; }
 
@@ -196,6 +201,7 @@ class CommandEngine {
     IVersionView* versionView_ = nullptr;
     IUpgradeForm* upgradeForm_ = nullptr;
     IJobRecorder* recorder_ = nullptr;
+    std::function<void(std::uint32_t, bool)> statusListener_;
 
     std::mutex settingsLock_;
     AlarmSettings settings_;  // guarded by settingsLock_

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "RegistryCsv.h"
+#include "RegistryKeeper.h"
 #include "Store.h"
 
 namespace pelmora::store {
@@ -96,6 +98,42 @@ TEST_F(StoreTest, ADamagedHeldOrUnwritableFileLeavesTheStoreInMemory) {
     auto unwritable = OpenStore((dir_ / "notafolder" / "pelmora.db").string());
     EXPECT_FALSE(unwritable->Persistent());
     EXPECT_FALSE(unwritable->Problem().empty());
+}
+
+TEST(RegistryKeeper, FollowsTheLinkAndWritesOnlyWhatChanged) {
+    auto db = MemoryStore();
+    db->SaveTerminals({Named(9, "never seen")});
+    ASSERT_TRUE(db->Flush());
+    dispatch::RegistryKeeper keeper(*db);
+    ModemInfo info{};
+    info.deviceId = 0x0001e240;
+    std::memcpy(info.simNumber, "13800138000", 12);
+    info.ipAddress[0] = 10;
+    info.ipAddress[3] = 7;
+    info.loginTime = 500;
+    keeper.Seen({info}, 1000);
+    keeper.Seen({info}, 1005);  // nothing new: nothing written
+    keeper.Power(0x0001e240, true, 1010);
+    keeper.Power(0x0001e240, true, 1020);
+    ASSERT_TRUE(db->Flush());
+    auto seen = db->FindTerminal(0x0001e240);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->sim, "13800138000");
+    EXPECT_EQ(seen->address, "10.0.0.7");
+    EXPECT_EQ(seen->firstSeen, 1000);
+    EXPECT_EQ(seen->lastSeen, 1000);
+    EXPECT_EQ(seen->power, kPowerBattery);
+    EXPECT_EQ(seen->powerChanged, 1010);
+
+    keeper.Seen({}, 2000);  // it left
+    info.loginTime = 2500;  // and came back
+    keeper.Seen({info}, 3000);
+    ASSERT_TRUE(db->Flush());
+    seen = db->FindTerminal(0x0001e240);
+    EXPECT_EQ(seen->firstSeen, 1000);
+    EXPECT_EQ(seen->lastSeen, 3000);
+    EXPECT_EQ(db->FindTerminal(9)->firstSeen, 0);  // the operator's entry stays
+    EXPECT_EQ(db->FindTerminal(9)->name, "never seen");
 }
 
 TEST(RegistryCsv, BadRowsAreNamedByLineAndGoodOnesRoundTripThroughASpreadsheet) {

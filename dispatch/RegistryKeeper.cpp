@@ -1,0 +1,67 @@
+#include "RegistryKeeper.h"
+
+#include <cstdio>
+
+namespace pelmora::dispatch {
+
+namespace {
+
+std::string AddressText(const std::uint8_t (&ip)[4]) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
+    return text;
+}
+
+std::string SimText(const char (&sim)[12]) {
+    std::size_t length = 0;
+    while (length < sizeof sim && sim[length] != '\0') ++length;
+    return std::string(sim, length);
+}
+
+}  // namespace
+
+RegistryKeeper::RegistryKeeper(store::Store& store) : store_(store) {
+    for (store::Terminal& t : store.Terminals()) terminals_.emplace(t.deviceId, std::move(t));
+}
+
+void RegistryKeeper::Seen(const std::vector<ModemInfo>& online, std::int64_t now) {
+    std::vector<store::Terminal> changed;
+    std::unordered_map<std::uint32_t, std::uint32_t> current;
+    current.reserve(online.size());
+    for (const ModemInfo& info : online) {
+        current.emplace(info.deviceId, info.loginTime);
+        const auto was = online_.find(info.deviceId);
+        if (was != online_.end() && was->second == info.loginTime) continue;  // nothing new
+        store::Terminal& t = terminals_[info.deviceId];
+        t.deviceId = info.deviceId;
+        t.sim = SimText(info.simNumber);
+        t.address = AddressText(info.ipAddress);
+        if (t.firstSeen == 0) t.firstSeen = now;
+        t.lastSeen = now;
+        changed.push_back(t);
+    }
+    for (const auto& [id, login] : online_) {
+        if (current.count(id) != 0) continue;
+        store::Terminal& t = terminals_[id];
+        t.lastSeen = now;  // gone: the last time it was seen online
+        changed.push_back(t);
+    }
+    online_ = std::move(current);
+    if (!changed.empty()) store_.SaveTerminals(std::move(changed));
+}
+
+void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t now) {
+    store::Terminal& t = terminals_[deviceId];
+    t.deviceId = deviceId;
+    const int power = battery ? store::kPowerBattery : store::kPowerMains;
+    if (t.power == power) return;
+    t.power = power;
+    t.powerChanged = now;
+    store_.SaveTerminals({t});
+}
+
+void RegistryKeeper::AllGone(std::int64_t now) {
+    Seen({}, now);
+}
+
+}  // namespace pelmora::dispatch
