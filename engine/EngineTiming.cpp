@@ -1,7 +1,6 @@
 #include "EngineTiming.h"
 
 #include <ctime>
-#include <thread>
 
 #include "platform/LocalTime.h"
 
@@ -20,8 +19,6 @@ FrameTimestamp LocalTimestampNow() {
 }
 
 EngineTiming WithDefaults(EngineTiming timing) {
-    if (!timing.sleep)
-        timing.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
     if (!timing.localTime) timing.localTime = LocalTimestampNow;
     return timing;
 }

@@ -16,8 +16,12 @@ struct EngineTiming {
     std::chrono::milliseconds framePollInterval{100};
     int framePolls = 600;
     std::chrono::milliseconds intercomPause{300};  // after the intercom-module line
+    // How long the answer of a terminal whose connection went may still come
+    // in through the window's intake.
+    std::chrono::milliseconds connectionGrace{2000};
 
-    // How the worker sleeps; the default is std::this_thread::sleep_for.
+    // How the worker sleeps between polls; by default it waits on its own
+    // wake-up, so a cancel or a service stop ends the wait at once.
     std::function<void(std::chrono::milliseconds)> sleep;
     // The local time stamped into control frames; the default reads the clock.
     std::function<FrameTimestamp()> localTime;

@@ -110,8 +110,9 @@ class JobRunner {
         std::optional<std::uint32_t> connection;
         Verdict ended = Verdict::Answered;  // the verdict that ended it
         bool quiet = false;                 // its lines were logged already
-        bool gone = false;                  // its connection went: one more poll for what it sent
-        bool tookOwed = false;              // an answer in this exchange went to an owed one
+        // When its connection was seen gone or replaced.
+        std::optional<std::chrono::steady_clock::time_point> goneAt;
+        bool tookOwed = false;  // an answer in this exchange went to an owed one
         FrameStream stream;
         std::string text;  // text waits: what arrived, frames cut out
     };
@@ -368,13 +369,16 @@ void JobRunner::CheckConnections() {
             m.connection = it->second;
             continue;
         }
-        // What it sent on the old connection may still be on its way in: the
-        // awaited answer gets one more poll, and nothing more is written.
-        if (!m.gone && m.stage == Stage::Written) {
-            m.gone = true;
-            continue;
+        if (it != connections_.end() && it->second == *m.connection) continue;
+        // What it sent on the old connection may still be on its way in
+        // (the window drains the link's queue now and then): the awaited
+        // answer gets a moment more, and nothing more is written.
+        if (m.stage == Stage::Written) {
+            const auto now = Clock::now();
+            if (!m.goneAt) m.goneAt = now;
+            if (now - *m.goneAt < engine_.timing_.connectionGrace) continue;
         }
-        if (it == connections_.end() || it->second != *m.connection) {
+        {
             // A write still with the sending thread goes to whatever is
             // connected now: withdraw it if it has not started.
             if (m.stage == Stage::Posted) {

@@ -60,6 +60,7 @@ class GroupJobs : public ::testing::Test {
         EngineTiming timing;
         timing.framePollInterval = 1ms;
         timing.framePolls = framePolls;
+        timing.connectionGrace = std::chrono::milliseconds(20);
         timing.sleep = [this](std::chrono::milliseconds) {
             Eventually([this] { return packets_.load() >= awaitedPackets_.load(); });
             std::this_thread::sleep_for(1ms);
@@ -297,19 +298,19 @@ class StuckLinkGroup : public ::testing::Test {
     static constexpr std::uint32_t kStuck = 0x500, kStuckCount = 6;
     LinkApi Link() {
         return LinkApi{[this](std::uint32_t id, std::uint16_t length, const std::uint8_t* data) {
-            if (id >= kStuck && id < kStuck + kStuckCount) {
-                std::unique_lock guard(lock_);
-                ++stuck_;
-                changed_.wait(guard, [this] { return released_; });
-                return 0;  // as a send that ran out of time
-            }
-            CCmdDataObj request;
-            request.UnpackHeader(data, length);
-            const Bytes answer =
-                PackFrame(id, static_cast<std::uint16_t>(request.command & 0x7FFF), {1});
-            target_->IntakePacket(id, answer.data(), answer.size(), noRows_);
-            return 1;
-        },
+                           if (id >= kStuck && id < kStuck + kStuckCount) {
+                               std::unique_lock guard(lock_);
+                               ++stuck_;
+                               changed_.wait(guard, [this] { return released_; });
+                               return 0;  // as a send that ran out of time
+                           }
+                           CCmdDataObj request;
+                           request.UnpackHeader(data, length);
+                           const Bytes answer = PackFrame(
+                               id, static_cast<std::uint16_t>(request.command & 0x7FFF), {1});
+                           target_->IntakePacket(id, answer.data(), answer.size(), noRows_);
+                           return 1;
+                       },
                        {}};
     }
     void Release() {
