@@ -283,8 +283,9 @@ TEST_F(EngineTest, IntakeLogsAndAnswersStatusEvenBeforeTheRowAppears) {
     EXPECT_EQ(engine_->PendingPowerCount(), 0u);
 
     // A status message after text, cut between two packets: still answered.
-    Bytes cut = {'h', 'i'};
-    cut.insert(cut.end(), status.begin(), status.begin() + 7);
+    Bytes cut(9, 'h');
+    cut[1] = 'i';
+    std::copy(status.begin(), status.begin() + 7, cut.begin() + 2);
     const Bytes rest(status.begin() + 7, status.end());
     engine_->IntakePacket(kId, cut.data(), cut.size(), devices);
     engine_->IntakePacket(kId, rest.data(), rest.size(), devices);
