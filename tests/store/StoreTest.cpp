@@ -2,8 +2,11 @@
 // file never stops the centre, and the registry's CSV goes through a
 // spreadsheet and back.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -98,6 +101,75 @@ TEST_F(StoreTest, ADamagedHeldOrUnwritableFileLeavesTheStoreInMemory) {
     auto unwritable = OpenStore((dir_ / "notafolder" / "pelmora.db").string());
     EXPECT_FALSE(unwritable->Persistent());
     EXPECT_FALSE(unwritable->Problem().empty());
+}
+
+// A child process writes outcomes and says how many are committed; the
+// test kills it mid-job. What was committed is there at the next start.
+TEST_F(StoreTest, AKillLosesNothingCommittedAndTheJobEndsUnfinished) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        auto store = OpenStore(path_);
+        Warning warning;
+        warning.group = true;
+        warning.state = "running";
+        const std::int64_t id = store->AddWarning(warning);
+        for (std::uint32_t batch = 0;; ++batch) {
+            std::vector<Outcome> outcomes;
+            for (std::uint32_t i = 0; i < 100; ++i)
+                outcomes.push_back({id, batch * 100 + i, 1, "成功", 1, ""});
+            store->AddOutcomes(std::move(outcomes));
+            if (!store->Flush()) ::_exit(2);
+            const std::uint32_t committed = (batch + 1) * 100;
+            if (::write(pipeEnds[1], &committed, sizeof committed) != sizeof committed) ::_exit(3);
+        }
+    }
+    ::close(pipeEnds[1]);
+    std::uint32_t committed = 0;
+    while (committed < 1000) {
+        ASSERT_EQ(::read(pipeEnds[0], &committed, sizeof committed),
+                  static_cast<ssize_t>(sizeof committed));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(pipeEnds[0]);
+
+    auto store = OpenStore(path_);
+    ASSERT_TRUE(store->Persistent()) << store->Problem();
+    const auto latest = store->LatestWarnings(1);
+    ASSERT_EQ(latest.size(), 1u);
+    EXPECT_EQ(latest[0].state, "unfinished");
+    EXPECT_GE(store->OutcomesOf(latest[0].id).size(), committed);
+}
+
+// Writes that fail for want of room are kept and go in once there is room:
+// run in a child process, whose file-size limit stands in for a full disk.
+int FullDiskChild(const std::string& path) {
+    auto store = OpenStore(path);
+    if (!store->Persistent()) return 10;
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    rlimit small = limit;
+    small.rlim_cur = 64 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const std::int64_t id = store->AddWarning(Warning{});
+    std::vector<Outcome> outcomes;
+    for (std::uint32_t i = 0; i < 20000; ++i)
+        outcomes.push_back({id, i, 1, "成功", 1, std::string(40, 'x')});
+    store->AddOutcomes(outcomes);
+    if (store->Flush()) return 11;  // it cannot have gone in
+    if (store->Problem().empty()) return 12;
+    ::setrlimit(RLIMIT_FSIZE, &limit);  // room again
+    while (!store->Flush()) ::usleep(10000);
+    return store->OutcomesOf(id).size() == outcomes.size() ? 0 : 13;
+}
+
+TEST_F(StoreTest, AFullDiskLosesNothingAndWritesResume) {
+    EXPECT_EXIT(::_exit(FullDiskChild(path_)), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(RegistryKeeper, FollowsTheLinkAndWritesOnlyWhatChanged) {
