@@ -169,6 +169,7 @@ int FullDiskChild(const std::string& path) {
 }
 
 TEST_F(StoreTest, AFullDiskLosesNothingAndWritesResume) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process: no threads inherited
     EXPECT_EXIT(::_exit(FullDiskChild(path_)), ::testing::ExitedWithCode(0), "");
 }
 
