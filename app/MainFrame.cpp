@@ -85,9 +85,19 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
-    if (!store_->Problem().empty())
-        LogLine(QStringLiteral("注意!预警记录数据库无法使用(%1),本次运行的记录只保存在内存中")
-                    .arg(QString::fromStdString(store_->Problem())));
+    if (const QString problem = QString::fromStdString(store_->Problem()); !problem.isEmpty()) {
+        // Once, in the log and in a message after the window is shown.
+        const QString text =
+            store_->Persistent()
+                ? QStringLiteral("注意!预警记录数据库已损坏,已另存并新建: %1").arg(problem)
+                : QStringLiteral(
+                      "注意!预警记录数据库无法使用(%1),本次运行的终端登记和预警记录"
+                      "只保存在内存中")
+                      .arg(problem);
+        LogLine(text);
+        QTimer::singleShot(0, this,
+                           [this, text] { options_.inform(text, QStringLiteral("提示")); });
+    }
     ServicePump::Options pump;
     pump.now = options_.now;
     pump.descriptorUse = options_.descriptorUse;

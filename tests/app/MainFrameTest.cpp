@@ -38,6 +38,7 @@
 #include "ReportCtrl.h"
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
+#include "Store.h"
 #include "TerminalSimulator.h"
 
 namespace pelmora {
@@ -73,8 +74,10 @@ class MainFrameTest : public ::testing::Test {
             asked_ << text;
             return answer_;
         };
+        options_ = options;
         frame_ = std::make_unique<CMainFrame>(options);
     }
+    CMainFrame::Options options_;
     void TearDown() override {
         sim_.reset();
         frame_.reset();
@@ -251,6 +254,22 @@ TEST_F(MainFrameTest, RefreshListsTerminalsAndDropsSilentOnes) {
 
     frame_->StopService();
     EXPECT_EQ(view.RowCount(), 0);
+}
+
+TEST_F(MainFrameTest, ADatabaseHeldByAnotherProgramIsSaidOnceAndTheRecordGoesOn) {
+    const std::string path = dir_.filePath("pelmora.db").toStdString();
+    auto other = store::OpenStore(path);  // as another Pelmora would
+    ASSERT_TRUE(other->Persistent());
+    frame_.reset();
+    options_.databasePath = path;
+    frame_ = std::make_unique<CMainFrame>(options_);
+    ASSERT_TRUE(Eventually([&] {
+        QApplication::processEvents();
+        return !informed_.empty();
+    }));
+    EXPECT_TRUE(informed_.back().contains(QStringLiteral("只保存在内存中")));
+    EXPECT_TRUE(Log().contains(QStringLiteral("预警记录数据库无法使用")));
+    EXPECT_FALSE(frame_->Store().Persistent());
 }
 
 TEST_F(MainFrameTest, AStatusBeforeTheRowIsAnsweredAndShownWhenTheRowAppears) {
