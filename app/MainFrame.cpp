@@ -24,6 +24,7 @@
 #include "LogRelay.h"
 #include "MySplitterWnd.h"
 #include "PelmoraView.h"
+#include "RegistryActions.h"
 #include "RegistryKeeper.h"
 #include "ReportCtrl.h"
 #include "ServerSettingDialog.h"

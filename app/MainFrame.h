@@ -37,6 +37,7 @@ class CGroupJobPanel;
 class CLeftView;
 class CPelmoraView;
 class LogRelay;
+class RegistryActions;
 class ServicePump;
 class ServiceSettings;
 
@@ -99,6 +100,7 @@ class CMainFrame final : public QMainWindow {
     // Puts the cursor into the device list's filter.
     void FindDevice();
     store::Store& Store() { return *store_; }
+    RegistryActions& Registry() { return *registry_; }
     // The device list's row menu: read back, query versions, disconnect.
     void ReadBackRow(const QString& idText);
     void QueryVersionsRow(const QString& idText);
@@ -145,6 +147,7 @@ class CMainFrame final : public QMainWindow {
     std::unique_ptr<store::Store> store_;
     std::unique_ptr<dispatch::WarningRecorder> recorder_;
     std::unique_ptr<dispatch::RegistryKeeper> keeper_;
+    std::unique_ptr<RegistryActions> registry_;
     std::unique_ptr<LogRelay> log_;
     std::unique_ptr<ServicePump> pump_;
     bool running_ = false;

@@ -2,6 +2,8 @@
 // bar and the status bar, and the states they show.
 #include "MainFrame.h"
 
+#include "RegistryActions.h"
+
 #include <QAction>
 #include <QDockWidget>
 #include <QLabel>
@@ -52,6 +54,15 @@ void CMainFrame::BuildMenu() {
     QAction* panel = groupDock_->toggleViewAction();
     panel->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     devices->addAction(panel);
+    // The registry's CSV, beside the specified entries.
+    registry_ = std::make_unique<RegistryActions>(
+        *keeper_, [this](const QString& line) { LogLine(line); }, options_.confirm, options_.inform,
+        this);
+    devices->addSeparator();
+    connect(devices->addAction(QStringLiteral("导入终端登记...")), &QAction::triggered,
+            registry_.get(), &RegistryActions::Import);
+    connect(devices->addAction(QStringLiteral("导出终端登记...")), &QAction::triggered,
+            registry_.get(), &RegistryActions::Export);
 
     // The pages without a send: "远程配置" on the left also commits the
     // configuration, which restarts the terminal.

@@ -1,5 +1,6 @@
 #include "RegistryKeeper.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace pelmora::dispatch {
@@ -58,6 +59,21 @@ void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t no
     t.power = power;
     t.powerChanged = now;
     store_.SaveTerminals({t});
+}
+
+void RegistryKeeper::Replace(std::vector<store::Terminal> terminals) {
+    for (const store::Terminal& t : terminals) terminals_[t.deviceId] = t;
+    if (!terminals.empty()) store_.SaveTerminals(std::move(terminals));
+}
+
+std::vector<store::Terminal> RegistryKeeper::All() const {
+    std::vector<store::Terminal> all;
+    all.reserve(terminals_.size());
+    for (const auto& [id, t] : terminals_) all.push_back(t);
+    std::sort(all.begin(), all.end(), [](const store::Terminal& a, const store::Terminal& b) {
+        return a.deviceId < b.deviceId;
+    });
+    return all;
 }
 
 void RegistryKeeper::AllGone(std::int64_t now) {

@@ -24,6 +24,9 @@ class RegistryKeeper {
     // The service stopped: every terminal is offline from now.
     void AllGone(std::int64_t now);
 
+    // Puts the terminals in whole (an import), and writes them.
+    void Replace(std::vector<store::Terminal> terminals);
+    std::vector<store::Terminal> All() const;
     // The registry as the keeper knows it.
     const std::unordered_map<std::uint32_t, store::Terminal>& Terminals() const {
         return terminals_;

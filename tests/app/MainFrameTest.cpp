@@ -35,6 +35,7 @@
 #include "MainFrame.h"
 #include "PelmoraView.h"
 #include "QtChinese.h"
+#include "RegistryActions.h"
 #include "ReportCtrl.h"
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
@@ -270,6 +271,37 @@ TEST_F(MainFrameTest, ADatabaseHeldByAnotherProgramIsSaidOnceAndTheRecordGoesOn)
     EXPECT_TRUE(informed_.back().contains(QStringLiteral("只保存在内存中")));
     EXPECT_TRUE(Log().contains(QStringLiteral("预警记录数据库无法使用")));
     EXPECT_FALSE(frame_->Store().Persistent());
+}
+
+TEST_F(MainFrameTest, RegistryImportListsBadRowsAndTakesTheGoodOnesOnlyWhenConfirmed) {
+    const QString in = dir_.filePath("in.csv"), out = dir_.filePath("out.csv");
+    {
+        QFile file(in);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("设备ID,名称,标签\r\n0001e240,东村,学校\r\nbad,西村,\r\n"
+                                  "00000007,南村,\r\n")
+                       .toUtf8());
+    }
+    frame_->Registry().SetAskFiles([&] { return in; }, [&] { return out; });
+    answer_ = false;
+    frame_->Registry().Import();
+    ASSERT_EQ(asked_.size(), 1);
+    EXPECT_TRUE(asked_.back().contains(QStringLiteral("第3行")));
+    ASSERT_TRUE(frame_->Store().Flush());
+    EXPECT_TRUE(frame_->Store().Terminals().empty());
+
+    answer_ = true;
+    frame_->Registry().Import();
+    ASSERT_TRUE(frame_->Store().Flush());
+    const auto terminals = frame_->Store().Terminals();
+    ASSERT_EQ(terminals.size(), 2u);
+    EXPECT_EQ(terminals[1].name, "东村");
+    EXPECT_EQ(terminals[1].tags, "学校");
+
+    frame_->Registry().Export();
+    QFile exported(out);
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(exported.readAll().contains("=\"0001e240\",\xE4\xB8\x9C"));  // ="0001e240",东
 }
 
 TEST_F(MainFrameTest, AStatusBeforeTheRowIsAnsweredAndShownWhenTheRowAppears) {
