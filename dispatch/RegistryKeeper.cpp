@@ -27,6 +27,7 @@ RegistryKeeper::RegistryKeeper(store::Store& store) : store_(store) {
 
 void RegistryKeeper::Seen(const std::vector<ModemInfo>& online, std::int64_t now) {
     std::vector<store::Terminal> changed;
+    std::vector<store::Event> events;
     std::unordered_map<std::uint32_t, std::uint32_t> current;
     current.reserve(online.size());
     for (const ModemInfo& info : online) {
@@ -40,15 +41,18 @@ void RegistryKeeper::Seen(const std::vector<ModemInfo>& online, std::int64_t now
         if (t.firstSeen == 0) t.firstSeen = now;
         t.lastSeen = now;
         changed.push_back(t);
+        events.push_back({now, info.deviceId, "online", t.address});
     }
     for (const auto& [id, login] : online_) {
         if (current.count(id) != 0) continue;
         store::Terminal& t = terminals_[id];
         t.lastSeen = now;  // gone: the last time it was seen online
         changed.push_back(t);
+        events.push_back({now, id, "offline", {}});
     }
     online_ = std::move(current);
     if (!changed.empty()) store_.SaveTerminals(std::move(changed));
+    store_.AddEvents(std::move(events));
 }
 
 void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t now) {
@@ -59,6 +63,7 @@ void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t no
     t.power = power;
     t.powerChanged = now;
     store_.SaveTerminals({t});
+    store_.AddEvents({{now, deviceId, "power", battery ? "备电" : "主电"}});
 }
 
 void RegistryKeeper::Replace(std::vector<store::Terminal> terminals) {

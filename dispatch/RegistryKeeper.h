@@ -1,7 +1,8 @@
 // Keeps the registry up to date with what the link sees: a terminal that
 // registers is added (first seen) or refreshed (SIM, address, last seen), a
 // terminal that leaves gets its last-seen time, and a power report that
-// changes the state is kept with its time. Only changes are written.
+// changes the state is kept with its time. Only changes are written, each
+// also as an event of the terminal's history.
 // Window thread.
 #pragma once
 

@@ -19,7 +19,7 @@ namespace pelmora::store {
 
 namespace {
 
-constexpr std::int64_t kSchemaVersion = 1;
+constexpr std::int64_t kSchemaVersion = 2;
 // A write that fails (a full disk) is tried again after this long.
 constexpr std::chrono::seconds kRetryPause{1};
 
@@ -42,6 +42,12 @@ const char* const kMigrations[] = {
     " warning_id INTEGER NOT NULL, device_id INTEGER NOT NULL, attempt INTEGER NOT NULL,"
     " word TEXT NOT NULL, time INTEGER NOT NULL, detail TEXT NOT NULL,"
     " PRIMARY KEY(warning_id, device_id, attempt)) WITHOUT ROWID;",
+    // 2: the terminals' state changes.
+    "CREATE TABLE event("
+    " time INTEGER NOT NULL, device_id INTEGER NOT NULL, kind TEXT NOT NULL, value TEXT NOT"
+    " NULL);"
+    "CREATE INDEX event_device_time ON event(device_id, time);"
+    "CREATE INDEX event_time ON event(time);",
 };
 
 Terminal ReadTerminal(const Statement& row) {
@@ -258,6 +264,37 @@ class SqliteStore final : public Store {
         });
     }
 
+    void AddEvents(std::vector<Event> events) override {
+        if (events.empty()) return;
+        Queue([events = std::move(events)](Database& db) {
+            Statement insert =
+                db.Prepare("INSERT INTO event(time, device_id, kind, value) VALUES(?,?,?,?)");
+            for (const Event& e : events) {
+                insert.Bind(1, e.time)
+                    .Bind(2, static_cast<std::int64_t>(e.deviceId))
+                    .Bind(3, e.kind)
+                    .Bind(4, e.value);
+                insert.Step();
+                insert.Reset();
+            }
+        });
+    }
+
+    std::vector<Event> EventsOf(std::uint32_t deviceId, std::size_t count) override {
+        return Read<std::vector<Event>>([deviceId, count](Database& db) {
+            std::vector<Event> latest;
+            Statement rows = db.Prepare(
+                "SELECT time, device_id, kind, value FROM event WHERE device_id = ?"
+                " ORDER BY time DESC, rowid DESC LIMIT ?");
+            rows.Bind(1, static_cast<std::int64_t>(deviceId))
+                .Bind(2, static_cast<std::int64_t>(count));
+            while (rows.Step())
+                latest.push_back({rows.Int(0), static_cast<std::uint32_t>(rows.Int(1)),
+                                  rows.Text(2), rows.Text(3)});
+            return latest;
+        });
+    }
+
     bool Flush() override {
         std::unique_lock guard(queueLock_);
         drained_.wait(guard, [this] { return (queue_.empty() && busy_ == 0) || failing_; });
@@ -359,6 +396,10 @@ std::unique_ptr<Database> OpenFile(const std::string& path) {
     Migrate(*db);
     // A job that was running when the program last ended did not finish.
     db->Exec("UPDATE warning SET state = 'unfinished' WHERE state = 'running'");
+    // The history of state changes is kept for a bounded time.
+    Statement prune = db->Prepare("DELETE FROM event WHERE time < ?");
+    prune.Bind(1, static_cast<std::int64_t>(std::time(nullptr)) - kEventDays * 86400);
+    prune.Step();
     return db;
 }
 

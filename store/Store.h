@@ -66,6 +66,19 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
+// A change in a terminal's state: "online" (value: its address), "offline",
+// or "power" (value: "主电" or "备电").
+struct Event {
+    std::int64_t time = 0;
+    std::uint32_t deviceId = 0;
+    std::string kind;
+    std::string value;
+    bool operator==(const Event&) const = default;
+};
+
+// Events older than this are pruned when the store opens.
+inline constexpr std::int64_t kEventDays = 90;
+
 class Store {
   public:
     virtual ~Store() = default;
@@ -90,6 +103,11 @@ class Store {
     // Newest first.
     virtual std::vector<Warning> LatestWarnings(std::size_t count) = 0;
     virtual std::vector<Outcome> OutcomesOf(std::int64_t warningId) = 0;
+
+    // --- events ---
+    virtual void AddEvents(std::vector<Event> events) = 0;
+    // The terminal's latest events, newest first.
+    virtual std::vector<Event> EventsOf(std::uint32_t deviceId, std::size_t count) = 0;
 
     // Waits until every queued write is committed (or failed); true when
     // nothing is left waiting.

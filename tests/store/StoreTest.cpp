@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -71,6 +72,13 @@ TEST_F(StoreTest, WhatWasCommittedSurvivesAReopenAndARunningJobEndsUnfinished) {
     EXPECT_EQ(latest[1].state, "unfinished");
     EXPECT_EQ(store->OutcomesOf(id).size(), 2u);
     EXPECT_EQ(store->AddWarning(Warning{}), id + 2);  // ids go on after a restart
+    // Events past their days are pruned at the next start.
+    const std::int64_t now = std::time(nullptr);
+    store->AddEvents({{now - (kEventDays + 1) * 86400, 7, "offline", ""}, {now, 7, "online", ""}});
+    ASSERT_TRUE(store->Flush());
+    store.reset();
+    store = OpenStore(path_);
+    EXPECT_EQ(store->EventsOf(7, 10).size(), 1u);
 }
 
 TEST_F(StoreTest, ADamagedHeldOrUnwritableFileLeavesTheStoreInMemory) {
@@ -207,6 +215,13 @@ TEST(RegistryKeeper, FollowsTheLinkAndWritesOnlyWhatChanged) {
     EXPECT_EQ(seen->lastSeen, 3000);
     EXPECT_EQ(db->FindTerminal(9)->firstSeen, 0);  // the operator's entry stays
     EXPECT_EQ(db->FindTerminal(9)->name, "never seen");
+    // Its history, newest first: back online, offline, on battery, online.
+    const auto history = db->EventsOf(0x0001e240, 10);
+    ASSERT_EQ(history.size(), 4u);
+    EXPECT_EQ(history[0], (Event{3000, 0x0001e240, "online", "10.0.0.7"}));
+    EXPECT_EQ(history[1].kind, "offline");
+    EXPECT_EQ(history[2], (Event{1010, 0x0001e240, "power", "备电"}));
+    EXPECT_EQ(history[3].time, 1000);
 }
 
 TEST(RegistryCsv, BadRowsAreNamedByLineAndGoodOnesRoundTripThroughASpreadsheet) {
