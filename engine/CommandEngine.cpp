@@ -450,4 +450,37 @@ std::size_t CommandEngine::PendingPowerCount() {
     return pendingPower_.size();
 }
 
+// --- running the jobs (JobRunner.h) ---
+
+std::optional<std::chrono::steady_clock::time_point> CommandEngine::PruneOwed() {
+    // With an owed answer that can no longer come go the bytes kept for it.
+    return owed_.Prune([this](std::uint32_t deviceId) { replies_.Unwatch(deviceId); });
+}
+
+void CommandEngine::RunJob(const CommandJob& job) {
+    PruneOwed();
+    if (job.group) {
+        JobRunner(*this, job.group, true).Run();
+        return;
+    }
+    const int kind = job.kind;
+    if (kind < 0 || kind > 23 || kind == 8 || kind == 9 || (kind >= 13 && kind <= 17)) return;
+    auto single = std::make_shared<GroupJob>(static_cast<CommandKind>(kind), job.text,
+                                             std::vector<std::uint32_t>{job.deviceId},
+                                             std::vector<std::uint32_t>{});
+    JobRunner(*this, std::move(single), false).Run();
+}
+
+void CommandEngine::EndUnrun(std::deque<std::unique_ptr<CommandJob>>& dropped) {
+    for (const auto& job : dropped) {
+        if (job->group) {
+            job->group->Cancel();
+            JobRunner(*this, job->group, true).EndUnrun();
+        } else {
+            Log(WithText(text::kJobCancelledUnrun,
+                         JobTitle(static_cast<CommandKind>(job->kind), job->deviceId, 0)));
+        }
+    }
+}
+
 }  // namespace pelmora

@@ -37,6 +37,7 @@
 #include "GroupJob.h"
 #include "JobRecorder.h"
 #include "LinkApi.h"
+#include "OwedAnswers.h"
 #include "ReplyBuffers.h"
 #include "SettingsRecord.h"
 #include "TerminalSender.h"
@@ -232,16 +233,7 @@ class CommandEngine {
     // The start of a status message cut off at a packet's end (< 19 bytes).
     std::unordered_map<std::uint32_t, std::vector<std::uint8_t>> statusTails_;  // intakeLock_
 
-    // Answers still owed to abandoned exchanges; worker only.
-    struct Owed {
-        Awaits awaits = Awaits::OkOrError;
-        std::uint16_t answer = 0;
-        std::int32_t count = 1;
-        std::int32_t index = 0;
-        FrameTimestamp stamp{};
-        std::chrono::steady_clock::time_point until;
-    };
-    std::unordered_map<std::uint32_t, std::vector<Owed>> owed_;
+    OwedAnswers owed_;  // worker only
 
     TerminalSender sender_;  // has its own lock; last, so it stops first
 };

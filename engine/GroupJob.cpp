@@ -179,4 +179,13 @@ const char* GroupKindName(CommandKind kind) {
     }
 }
 
+std::string GroupQueuedLine(const GroupJob& job) {
+    const GroupCounts counts = job.Counts();
+    const char* name = GroupKindName(job.Kind());
+    if (counts.offline == 0)
+        return FillLine(text::kGroupQueued, {name, std::to_string(counts.total)});
+    return FillLine(text::kGroupQueuedOffline,
+                    {name, std::to_string(counts.total), std::to_string(counts.offline)});
+}
+
 }  // namespace pelmora

@@ -118,4 +118,7 @@ class GroupJob {
 const char* GroupOutcomeName(GroupOutcome outcome);
 const char* GroupKindName(CommandKind kind);
 
+// The line logged when a group job is queued.
+std::string GroupQueuedLine(const GroupJob& job);
+
 }  // namespace pelmora

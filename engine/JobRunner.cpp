@@ -36,10 +36,12 @@ struct SendReport {
     bool sent;
 };
 
+}  // namespace
+
 // What the queued writes share with the runner. They may outlive it (the
 // engine stops, or the job ends while they wait), so it is shared with them.
-struct SendShared {
-    explicit SendShared(std::size_t members) : claims(new std::atomic<std::uint8_t>[members]) {}
+struct RunnerSends {
+    explicit RunnerSends(std::size_t members) : claims(new std::atomic<std::uint8_t>[members]) {}
     std::unique_ptr<std::atomic<std::uint8_t>[]> claims;
     ReplyBuffers* replies = nullptr;
     CommandEngine* engine = nullptr;
@@ -48,117 +50,13 @@ struct SendShared {
     std::vector<SendReport> reports;  // guarded by lock
 };
 
+namespace {
+
 bool HasToken(const std::string& text, const char* token) {
     return text.find(token) != std::string::npos;
 }
 
 }  // namespace
-
-// The engine as the conversations see it.
-class CommandEngine::Context final : public ConversationContext {
-  public:
-    explicit Context(CommandEngine& engine) : engine_(engine) {}
-    void Log(std::string line) override { engine_.PostWorkerLog(std::move(line)); }
-    IEngineEvents& Events() override { return engine_.events_; }
-    const EngineTiming& Timing() const override { return engine_.timing_; }
-    ISettingsGrid* Grid() override { return engine_.grid_; }
-    IPrompt* Prompt() override { return engine_.prompt_; }
-    IVersionView* VersionView() override { return engine_.versionView_; }
-    IUpgradeForm* UpgradeForm() override { return engine_.upgradeForm_; }
-    void WithSettings(const std::function<void(AlarmSettings&)>& change) override {
-        std::lock_guard guard(engine_.settingsLock_);
-        change(engine_.settings_);
-    }
-    void AdoptReport(AlarmSettings settings, std::uint32_t deviceId, bool complete) override {
-        std::lock_guard guard(engine_.settingsLock_);
-        engine_.settings_ = std::move(settings);
-        std::lock_guard originGuard(engine_.originLock_);
-        engine_.origin_ =
-            SettingsOrigin{deviceId, static_cast<std::int64_t>(std::time(nullptr)), complete};
-    }
-    bool CheckPagesHold(std::uint32_t deviceId) override {
-        return engine_.CheckPagesHold(deviceId);
-    }
-
-  private:
-    CommandEngine& engine_;
-};
-
-class JobRunner {
-  public:
-    JobRunner(CommandEngine& engine, std::shared_ptr<GroupJob> job, bool group)
-        : engine_(engine),
-          context_(engine),
-          holder_(std::move(job)),
-          job_(*holder_),
-          group_(group) {}
-
-    void Run();
-    // The job was dropped from the queue: every terminal ends "已取消".
-    void EndUnrun();
-
-  private:
-    enum class Stage : std::uint8_t { ToPost, Posted, Written, Done };
-    struct Member {
-        std::uint32_t deviceId = 0;
-        std::unique_ptr<Conversation> talk;
-        Exchange exchange;
-        Stage stage = Stage::ToPost;
-        bool fresh = false;  // written since the last poll: that poll does not count
-        bool wrote = false;  // some write of the conversation went out
-        int polls = 0;
-        std::optional<std::uint32_t> connection;
-        Verdict ended = Verdict::Answered;  // the verdict that ended it
-        bool quiet = false;                 // its lines were logged already
-        // When its connection was seen gone or replaced.
-        std::optional<std::chrono::steady_clock::time_point> goneAt;
-        bool tookOwed = false;  // an answer in this exchange went to an owed one
-        FrameStream stream;
-        std::string text;  // text waits: what arrived, frames cut out
-    };
-
-    bool Begin();
-    bool RunBody();
-    void Start(std::uint32_t index);
-    void PostWaiting();
-    void TakeReports();
-    void CheckConnections();
-    void PollMembers();
-    std::optional<ExchangeEnd> Judge(Member& m);
-    void Advance(std::uint32_t index, ExchangeEnd end);
-    void Finish(std::uint32_t index);
-    void Interrupt(Verdict unwritten);
-    void Publish();
-    void Summary();
-    void OweAnswer(const Member& m);
-    std::vector<CommandEngine::Owed>& OwedOf(std::uint32_t deviceId);
-    bool ConsumeOwedFrame(std::vector<CommandEngine::Owed>& owed,
-                          const std::vector<std::uint8_t>& frame, std::uint32_t deviceId);
-    void ConsumeOwedText(std::vector<CommandEngine::Owed>& owed, std::string& text);
-    std::string MemberLine(const Member& m) const;
-    std::string Title() const;
-
-    CommandEngine& engine_;
-    CommandEngine::Context context_;
-    std::shared_ptr<GroupJob> holder_;
-    GroupJob& job_;
-    const bool group_;
-    const char* name_ = "";
-    std::uint16_t pieces_ = 1;
-    std::shared_ptr<SendShared> shared_;
-    std::vector<Member> members_;
-    std::vector<GroupJob::Change> changes_;  // not yet shown to the window
-    std::deque<std::uint32_t> toSend_;       // members whose exchange is to be posted
-    std::size_t inFlight_ = 0;               // posted, not yet reported
-    std::size_t active_ = 0;                 // online members not final
-    std::size_t written_ = 0;                // members whose write was reported
-    ConnectionMap connections_;
-    std::vector<CommandEngine::Owed> noOwed_;
-    IJobRecorder* recorder_ = nullptr;
-    std::int64_t recordId_ = 0;
-    std::vector<RecordedOutcome> recorded_;  // not yet handed to the recorder
-    bool unrun_ = false;  // dropped from the queue, on whichever thread cancelled
-};
 
 bool JobRunner::Begin() {
     const std::vector<GroupMember> all = job_.Members();
@@ -182,7 +80,7 @@ bool JobRunner::Begin() {
     members_.resize(online);
     for (std::size_t i = 0; i < online; ++i) members_[i].deviceId = all[i].deviceId;
     active_ = online;
-    shared_ = std::make_shared<SendShared>(online);
+    shared_ = std::make_shared<RunnerSends>(online);
     shared_->replies = &engine_.replies_;
     shared_->engine = &engine_;
     return online > 0;
@@ -414,15 +312,15 @@ void JobRunner::PollMembers() {
 
 std::optional<ExchangeEnd> JobRunner::Judge(Member& m) {
     ReplyBuffers::Bytes bytes = engine_.replies_.Take(m.deviceId);
-    std::vector<CommandEngine::Owed>& owed = OwedOf(m.deviceId);
-    if (!bytes.stale.empty() && !owed.empty()) {
+    OwedAnswers& owed = engine_.owed_;
+    if (!bytes.stale.empty() && owed.Owes(m.deviceId)) {
         // An owed answer may have come before this write.
         FrameStream earlier;
         earlier.Append(bytes.stale.data(), bytes.stale.size());
         std::string text;
-        while (auto frame = earlier.Next(&text)) ConsumeOwedFrame(owed, *frame, m.deviceId);
+        while (auto frame = earlier.Next(&text)) owed.PayFrame(m.deviceId, *frame);
         text += earlier.TakeText();
-        ConsumeOwedText(owed, text);
+        owed.PayText(m.deviceId, text);
     }
     m.stream.Append(bytes.fresh.data(), bytes.fresh.size());
     const Exchange& ex = m.exchange;
@@ -431,7 +329,7 @@ std::optional<ExchangeEnd> JobRunner::Judge(Member& m) {
         while (auto frame = m.stream.Next()) {
             const AnswerVerdict verdict = JudgeFrame(*frame, m.deviceId, *ex.request, answer);
             if (verdict == AnswerVerdict::None) continue;
-            if (ConsumeOwedFrame(owed, *frame, m.deviceId)) {
+            if (owed.PayFrame(m.deviceId, *frame)) {
                 m.tookOwed = true;
                 continue;
             }
@@ -450,9 +348,7 @@ std::optional<ExchangeEnd> JobRunner::Judge(Member& m) {
     m.text += m.stream.TakeText();
     if (m.text.size() > kTextCapacity) m.text.erase(0, m.text.size() - kTextCapacity / 2);
     if (ex.awaits == Awaits::OkOrError) {
-        const std::size_t owedBefore = owed.size();
-        ConsumeOwedText(owed, m.text);
-        if (owed.size() != owedBefore) m.tookOwed = true;
+        if (owed.PayText(m.deviceId, m.text)) m.tookOwed = true;
         // "ERROR" before "OK": a reply holding both is an error.
         if (HasToken(m.text, text::kError)) return ExchangeEnd{Verdict::Refused, {}, {}};
         if (HasToken(m.text, text::kOk)) return ExchangeEnd{Verdict::Answered, {}, {}};
@@ -529,7 +425,7 @@ void JobRunner::Finish(std::uint32_t index) {
     m.stream = FrameStream();
     std::string().swap(m.text);
     // A terminal that still owes an answer keeps its bytes until it is due.
-    if (!unrun_ && engine_.owed_.count(m.deviceId) == 0) engine_.replies_.Unwatch(m.deviceId);
+    if (!unrun_ && !engine_.owed_.Owes(m.deviceId)) engine_.replies_.Unwatch(m.deviceId);
 }
 
 // The job ends now: what was not written ends `unwritten` (or, when earlier
@@ -600,130 +496,12 @@ void JobRunner::Summary() {
 }
 
 void JobRunner::OweAnswer(const Member& m) {
-    const Exchange& ex = m.exchange;
-    if (ex.awaits != Awaits::Frame && ex.awaits != Awaits::OkOrError) return;
-    CommandEngine::Owed owed;
-    owed.awaits = ex.awaits;
-    owed.answer = ex.request != nullptr ? ex.request->answer : 0;
-    owed.count = ex.frameCount;
-    owed.index = ex.frameIndex;
-    owed.stamp = ex.stamp;
-    owed.until = Clock::now() + ex.interval * ex.polls;
-    engine_.owed_[m.deviceId].push_back(owed);
-    engine_.replies_.Watch(m.deviceId);
-}
-
-std::vector<CommandEngine::Owed>& JobRunner::OwedOf(std::uint32_t deviceId) {
-    const auto it = engine_.owed_.find(deviceId);
-    if (it == engine_.owed_.end()) {
-        noOwed_.clear();
-        return noOwed_;
-    }
-    const auto now = Clock::now();
-    auto& list = it->second;
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [now](const CommandEngine::Owed& o) { return o.until <= now; }),
-               list.end());
-    return list;
-}
-
-bool JobRunner::ConsumeOwedFrame(std::vector<CommandEngine::Owed>& owed,
-                                 const std::vector<std::uint8_t>& frame, std::uint32_t deviceId) {
-    if (owed.empty()) return false;
-    CCmdDataObj header;
-    if (header.UnpackHeader(frame.data(), frame.size()) != 1 || header.deviceId != deviceId)
-        return false;
-    const std::optional<FrameEcho> echo = EchoOf(frame);
-    for (auto it = owed.begin(); it != owed.end(); ++it) {
-        if (it->awaits != Awaits::Frame || it->answer != header.command) continue;
-        // The long form names the frame it answers; the short form is the
-        // oldest owed of its kind.
-        if (echo && it->count != 1 && !(*echo == FrameEcho{it->count, it->index, it->stamp}))
-            continue;
-        owed.erase(it);
-        return true;
-    }
-    return false;
-}
-
-void JobRunner::ConsumeOwedText(std::vector<CommandEngine::Owed>& owed, std::string& text) {
-    for (auto it = owed.begin(); it != owed.end();) {
-        if (it->awaits != Awaits::OkOrError) {
-            ++it;
-            continue;
-        }
-        const std::size_t ok = text.find(text::kOk);
-        const std::size_t error = text.find(text::kError);
-        if (ok == std::string::npos && error == std::string::npos) return;
-        const std::size_t end = ok < error ? ok + std::string_view(text::kOk).size()
-                                           : error + std::string_view(text::kError).size();
-        text.erase(0, end);
-        it = owed.erase(it);
-    }
+    // Its bytes are kept until the answer is paid or falls due.
+    if (engine_.owed_.Owe(m.deviceId, m.exchange)) engine_.replies_.Watch(m.deviceId);
 }
 
 std::string JobRunner::Title() const {
     return JobTitle(job_.Kind(), members_.empty() ? 0 : members_.front().deviceId, 0);
-}
-
-// --- the engine's side ---
-
-std::optional<std::chrono::steady_clock::time_point> CommandEngine::PruneOwed() {
-    // Owed answers that can no longer come are forgotten, and with them the
-    // bytes kept for them.
-    const auto now = Clock::now();
-    std::optional<Clock::time_point> next;
-    for (auto it = owed_.begin(); it != owed_.end();) {
-        auto& list = it->second;
-        list.erase(std::remove_if(list.begin(), list.end(),
-                                  [now](const Owed& o) { return o.until <= now; }),
-                   list.end());
-        if (list.empty()) {
-            replies_.Unwatch(it->first);
-            it = owed_.erase(it);
-            continue;
-        }
-        for (const Owed& o : list) {
-            if (!next || o.until < *next) next = o.until;
-        }
-        ++it;
-    }
-    return next;
-}
-
-void CommandEngine::RunJob(const CommandJob& job) {
-    PruneOwed();
-    if (job.group) {
-        JobRunner(*this, job.group, true).Run();
-        return;
-    }
-    const int kind = job.kind;
-    if (kind < 0 || kind > 23 || kind == 8 || kind == 9 || (kind >= 13 && kind <= 17)) return;
-    auto single = std::make_shared<GroupJob>(static_cast<CommandKind>(kind), job.text,
-                                             std::vector<std::uint32_t>{job.deviceId},
-                                             std::vector<std::uint32_t>{});
-    JobRunner(*this, std::move(single), false).Run();
-}
-
-void CommandEngine::EndUnrun(std::deque<std::unique_ptr<CommandJob>>& dropped) {
-    for (const auto& job : dropped) {
-        if (job->group) {
-            job->group->Cancel();
-            JobRunner(*this, job->group, true).EndUnrun();
-        } else {
-            Log(WithText(text::kJobCancelledUnrun,
-                         JobTitle(static_cast<CommandKind>(job->kind), job->deviceId, 0)));
-        }
-    }
-}
-
-std::string GroupQueuedLine(const GroupJob& job) {
-    const GroupCounts counts = job.Counts();
-    const char* name = GroupKindName(job.Kind());
-    if (counts.offline == 0)
-        return FillLine(text::kGroupQueued, {name, std::to_string(counts.total)});
-    return FillLine(text::kGroupQueuedOffline,
-                    {name, std::to_string(counts.total), std::to_string(counts.offline)});
 }
 
 }  // namespace pelmora
