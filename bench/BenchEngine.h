@@ -7,6 +7,16 @@
 
 namespace bench {
 
+// Engine events that go nowhere.
+class QuietEvents final : public pelmora::IEngineEvents {
+  public:
+    void PostLog(std::string) override {}
+    void SettingsArrived() override {}
+    void NumbersAdded(pelmora::ListChangeNotice) override {}
+    void NumbersDeleted(pelmora::ListChangeNotice) override {}
+    void NumberListReset(pelmora::ListChangeNotice) override {}
+};
+
 // The engine's view of a device list that has no rows.
 class NoDevices final : public pelmora::IDeviceList {
   public:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BaseConfig.h"
+#include "BenchEngine.h"
 #include "CommandEngine.h"
 #include "DeviceConfigDlg.h"
 #include "GbkCodec.h"
@@ -24,15 +25,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-class QuietEvents final : public pelmora::IEngineEvents {
-  public:
-    void PostLog(std::string) override {}
-    void SettingsArrived() override {}
-    void NumbersAdded(pelmora::ListChangeNotice) override {}
-    void NumbersDeleted(pelmora::ListChangeNotice) override {}
-    void NumberListReset(pelmora::ListChangeNotice) override {}
-};
 
 class OneTerminal final : public pelmora::IDeviceList {
   public:
@@ -53,7 +45,7 @@ double Ms(const QElapsedTimer& t) {
 int main(int argc, char** argv) {
     if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QuietEvents events;
+    bench::QuietEvents events;
     OneTerminal devices;
     pelmora::CommandEngine* enginePointer = nullptr;
     std::atomic<int> sent{0};

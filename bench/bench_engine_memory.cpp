@@ -14,20 +14,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BenchEngine.h"
 #include "CmdDataObj.h"
 #include "CommandEngine.h"
 #include "CommandTexts.h"
 
 namespace {
-
-class QuietEvents final : public pelmora::IEngineEvents {
-  public:
-    void PostLog(std::string) override {}
-    void SettingsArrived() override {}
-    void NumbersAdded(pelmora::ListChangeNotice) override {}
-    void NumbersDeleted(pelmora::ListChangeNotice) override {}
-    void NumberListReset(pelmora::ListChangeNotice) override {}
-};
 
 // Rows by ID text, as the device list finds them.
 class Rows final : public pelmora::IDeviceList {
@@ -72,7 +64,7 @@ int main() {
     constexpr std::uint32_t kPassing = 50'000;
     constexpr double kTargetMiB = 5.0 * 1000 * 1000 / (1024.0 * 1024.0);
 
-    QuietEvents events;
+    bench::QuietEvents events;
     pelmora::LinkApi link;
     link.sendData = [](std::uint32_t, std::uint16_t, const std::uint8_t*) { return 1; };
     Rows rows(kFleet);

@@ -28,15 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class QuietEvents final : public pelmora::IEngineEvents {
-  public:
-    void PostLog(std::string) override {}
-    void SettingsArrived() override {}
-    void NumbersAdded(pelmora::ListChangeNotice) override {}
-    void NumbersDeleted(pelmora::ListChangeNotice) override {}
-    void NumberListReset(pelmora::ListChangeNotice) override {}
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,7 +50,7 @@ int main(int argc, char** argv) {
     asio::write(terminal, asio::buffer(registration));
     bench::TimeUntil([] { return DSGetModemCount() == 1; }, std::chrono::seconds(10));
 
-    QuietEvents events;
+    bench::QuietEvents events;
     bench::NoDevices devices;
     pelmora::EngineTiming timing;
     timing.framePollInterval = std::chrono::milliseconds(1);

@@ -65,30 +65,9 @@ std::string Sha256Hex(const std::string& bytes) {
 }
 
 std::string OutcomeWord(GroupOutcome outcome) {
-    switch (outcome) {
-        case GroupOutcome::Waiting:
-        case GroupOutcome::Sent:
-            return "等待";
-        case GroupOutcome::Succeeded:
-            return "成功";
-        case GroupOutcome::Refused:
-            return "拒绝";
-        case GroupOutcome::TimedOut:
-            return "超时";
-        case GroupOutcome::Offline:
-            return "离线";
-        case GroupOutcome::SendFailed:
-            return "发送失败";
-        case GroupOutcome::Cancelled:
-            return "已取消";
-        case GroupOutcome::ConnectionLost:
-            return "连接中断";
-        case GroupOutcome::Unconfirmed:
-            return "已发送未确认";
-        case GroupOutcome::ServiceStopped:
-            break;
-    }
-    return "服务已停止";
+    // The engine's own words; a terminal still on its way is "等待" alone.
+    if (!IsFinal(outcome)) return "等待";
+    return GbkToUtf8Lossy(GroupOutcomeName(outcome));
 }
 
 }  // namespace pelmora::dispatch
