@@ -46,6 +46,16 @@ struct GroupCounts {
         sendFailed = 0, cancelled = 0, connectionLost = 0, unconfirmed = 0, serviceStopped = 0;
 };
 
+// What the warning record makes of a job. A follow-up (warningId set) adds
+// attempt `attempt` to that earlier record rather than starting one. The
+// validity, in seconds, is how long terminals that miss the job get it when
+// they next register; -1 takes the record's default.
+struct RecordNote {
+    std::int64_t warningId = 0;
+    int attempt = 1;
+    std::int64_t validity = -1;
+};
+
 bool IsFinal(GroupOutcome outcome);
 // True for the kinds a group job can run: the control kinds.
 bool IsGroupKind(CommandKind kind);
@@ -64,6 +74,9 @@ class GroupJob {
 
     CommandKind Kind() const { return kind_; }
     const std::string& Text() const { return text_; }
+    // Set before the job is submitted.
+    void SetNote(const RecordNote& note) { note_ = note; }
+    const RecordNote& Note() const { return note_; }
     // Asks the worker to end the job at its next poll: what was not written
     // ends Cancelled, what was written and not answered Unconfirmed; final
     // outcomes stay.
@@ -98,6 +111,7 @@ class GroupJob {
     // Constant after construction.
     const CommandKind kind_;
     const std::string text_;
+    RecordNote note_;
     std::size_t onlineCount_ = 0;
 
     std::atomic<bool> cancelled_{false};

@@ -18,6 +18,7 @@ struct RecordedJob {
     bool group = false;
     std::string text;  // GBK, as the job sends it
     std::size_t terminals = 0;
+    RecordNote note;
 };
 
 struct RecordedOutcome {

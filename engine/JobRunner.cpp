@@ -67,7 +67,7 @@ bool JobRunner::Begin() {
             std::min<std::size_t>(PlayContentPieces(job_.Text().size()), 0xFFFF));
     recorder_ = engine_.recorder_;
     if (recorder_ != nullptr)
-        recordId_ = recorder_->Started({job_.Kind(), group_, job_.Text(), all.size()});
+        recordId_ = recorder_->Started({job_.Kind(), group_, job_.Text(), all.size(), job_.Note()});
     const auto now = static_cast<std::int64_t>(std::time(nullptr));
     for (std::size_t i = online; i < all.size(); ++i) {
         if (group_)

@@ -19,7 +19,7 @@ namespace pelmora::store {
 
 namespace {
 
-constexpr std::int64_t kSchemaVersion = 2;
+constexpr std::int64_t kSchemaVersion = 3;
 // A write that fails (a full disk) is tried again after this long.
 constexpr std::chrono::seconds kRetryPause{1};
 
@@ -48,6 +48,15 @@ const char* const kMigrations[] = {
     " NULL);"
     "CREATE INDEX event_device_time ON event(device_id, time);"
     "CREATE INDEX event_time ON event(time);",
+    // 3: follow-up delivery, and finding records by time and terminal.
+    "ALTER TABLE warning ADD COLUMN expires INTEGER NOT NULL DEFAULT 0;"
+    "CREATE TABLE followup("
+    " warning_id INTEGER NOT NULL, device_id INTEGER NOT NULL, expires INTEGER NOT NULL,"
+    " state TEXT NOT NULL, attempts INTEGER NOT NULL, PRIMARY KEY(warning_id, device_id)) WITHOUT "
+    "ROWID;"
+    "CREATE INDEX followup_state ON followup(state);"
+    "CREATE INDEX warning_queued ON warning(queued);"
+    "CREATE INDEX outcome_device ON outcome(device_id, warning_id);",
 };
 
 Terminal ReadTerminal(const Statement& row) {
@@ -74,6 +83,10 @@ constexpr const char* kTerminalColumns =
     "device_id, sim, address, first_seen, last_seen, power, power_changed, firmware, name,"
     " region_code, region_name, latitude, longitude, tags, note";
 
+constexpr const char* kWarningColumns =
+    "id, grp, kind, content, gbk_bytes, gbk_hash, operator, queued, started, ended, state, drill,"
+    " expires";
+
 Warning ReadWarning(const Statement& row) {
     Warning w;
     w.id = row.Int(0);
@@ -88,6 +101,7 @@ Warning ReadWarning(const Statement& row) {
     w.ended = row.Int(9);
     w.state = row.Text(10);
     w.drill = row.Int(11) != 0;
+    w.expires = row.Int(12);
     return w;
 }
 
@@ -184,9 +198,8 @@ class SqliteStore final : public Store {
         warning.id = nextWarningId_++;
         const std::int64_t id = warning.id;
         Queue([warning = std::move(warning)](Database& db) {
-            Statement insert = db.Prepare(
-                "INSERT INTO warning(id, grp, kind, content, gbk_bytes, gbk_hash, operator,"
-                " queued, started, ended, state, drill) VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+            Statement insert = db.Prepare(std::string("INSERT INTO warning(") + kWarningColumns +
+                                          ") VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?)");
             insert.Bind(1, warning.id)
                 .Bind(2, static_cast<std::int64_t>(warning.group))
                 .Bind(3, static_cast<std::int64_t>(warning.kind))
@@ -198,7 +211,8 @@ class SqliteStore final : public Store {
                 .Bind(9, warning.started)
                 .Bind(10, warning.ended)
                 .Bind(11, warning.state)
-                .Bind(12, static_cast<std::int64_t>(warning.drill));
+                .Bind(12, static_cast<std::int64_t>(warning.drill))
+                .Bind(13, warning.expires);
             insert.Step();
         });
         return id;
@@ -232,14 +246,54 @@ class SqliteStore final : public Store {
     }
 
     std::vector<Warning> LatestWarnings(std::size_t count) override {
-        return Read<std::vector<Warning>>([count](Database& db) {
-            std::vector<Warning> latest;
-            Statement rows = db.Prepare(
-                "SELECT id, grp, kind, content, gbk_bytes, gbk_hash, operator, queued, started,"
-                " ended, state, drill FROM warning ORDER BY id DESC LIMIT ?");
-            rows.Bind(1, static_cast<std::int64_t>(count));
-            while (rows.Step()) latest.push_back(ReadWarning(rows));
-            return latest;
+        WarningQuery query;
+        query.count = count;
+        return FindWarnings(query);
+    }
+
+    std::vector<Warning> FindWarnings(const WarningQuery& query) override {
+        return Read<std::vector<Warning>>([&query](Database& db) {
+            // Only what the query sets narrows it; each part binds in turn.
+            std::string sql = std::string("SELECT ") + kWarningColumns + " FROM warning w WHERE 1";
+            if (query.from != 0) sql += " AND queued >= ?";
+            if (query.to != 0) sql += " AND queued < ?";
+            if (query.kind >= 0) sql += " AND kind = ?";
+            if (!query.text.empty()) sql += " AND instr(content, ?) > 0";
+            if (!query.regionCode.empty())
+                sql +=
+                    " AND EXISTS(SELECT 1 FROM outcome o JOIN terminal t ON t.device_id ="
+                    " o.device_id WHERE o.warning_id = w.id AND substr(t.region_code, 1, ?) = ?)";
+            if (!query.word.empty())
+                sql +=
+                    " AND EXISTS(SELECT 1 FROM outcome o WHERE o.warning_id = w.id AND o.word = ?"
+                    " AND o.attempt = (SELECT max(attempt) FROM outcome p WHERE p.warning_id ="
+                    " o.warning_id AND p.device_id = o.device_id))";
+            sql += " ORDER BY id DESC LIMIT ?";
+            Statement rows = db.Prepare(sql);
+            int at = 0;
+            if (query.from != 0) rows.Bind(++at, query.from);
+            if (query.to != 0) rows.Bind(++at, query.to);
+            if (query.kind >= 0) rows.Bind(++at, static_cast<std::int64_t>(query.kind));
+            if (!query.text.empty()) rows.Bind(++at, query.text);
+            if (!query.regionCode.empty()) {
+                rows.Bind(++at, static_cast<std::int64_t>(query.regionCode.size()));
+                rows.Bind(++at, query.regionCode);
+            }
+            if (!query.word.empty()) rows.Bind(++at, query.word);
+            rows.Bind(++at, static_cast<std::int64_t>(query.count));
+            std::vector<Warning> found;
+            while (rows.Step()) found.push_back(ReadWarning(rows));
+            return found;
+        });
+    }
+
+    std::optional<Warning> FindWarning(std::int64_t id) override {
+        return Read<std::optional<Warning>>([id](Database& db) -> std::optional<Warning> {
+            Statement row =
+                db.Prepare(std::string("SELECT ") + kWarningColumns + " FROM warning WHERE id = ?");
+            row.Bind(1, id);
+            if (!row.Step()) return std::nullopt;
+            return ReadWarning(row);
         });
     }
 
@@ -261,6 +315,37 @@ class SqliteStore final : public Store {
                 all.push_back(std::move(o));
             }
             return all;
+        });
+    }
+
+    void SaveFollowUps(std::vector<FollowUp> followUps) override {
+        if (followUps.empty()) return;
+        Queue([followUps = std::move(followUps)](Database& db) {
+            Statement insert = db.Prepare(
+                "INSERT OR REPLACE INTO followup(warning_id, device_id, expires, state, attempts)"
+                " VALUES(?,?,?,?,?)");
+            for (const FollowUp& f : followUps) {
+                insert.Bind(1, f.warningId)
+                    .Bind(2, static_cast<std::int64_t>(f.deviceId))
+                    .Bind(3, f.expires)
+                    .Bind(4, f.state)
+                    .Bind(5, static_cast<std::int64_t>(f.attempts));
+                insert.Step();
+                insert.Reset();
+            }
+        });
+    }
+
+    std::vector<FollowUp> PendingFollowUps() override {
+        return Read<std::vector<FollowUp>>([](Database& db) {
+            std::vector<FollowUp> pending;
+            Statement rows = db.Prepare(
+                "SELECT warning_id, device_id, expires, state, attempts FROM followup"
+                " WHERE state = 'pending' ORDER BY warning_id, device_id");
+            while (rows.Step())
+                pending.push_back({rows.Int(0), static_cast<std::uint32_t>(rows.Int(1)),
+                                   rows.Int(2), rows.Text(3), static_cast<int>(rows.Int(4))});
+            return pending;
         });
     }
 

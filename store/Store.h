@@ -53,6 +53,31 @@ struct Warning {
     std::int64_t ended = 0;  // 0 while it runs, or when it never ended
     std::string state;       // "running", "finished", "unfinished"
     bool drill = false;
+    // Until when terminals that missed it get it when they next register
+    // (seconds since 1970); 0: no follow-up.
+    std::int64_t expires = 0;
+};
+
+// Which records a search returns; empty or zero fields do not narrow it.
+struct WarningQuery {
+    std::int64_t from = 0;   // queued at or after (seconds since 1970)
+    std::int64_t to = 0;     // queued before
+    int kind = -1;           // a CommandKind; -1: every kind
+    std::string regionCode;  // reached a terminal whose region code starts so
+    std::string word;        // some terminal's latest outcome is this word
+    std::string text;        // the content holds this text
+    std::size_t count = 100;
+};
+
+// A terminal still owed a warning it missed: sent again when it next
+// registers, until `expires`.
+struct FollowUp {
+    std::int64_t warningId = 0;
+    std::uint32_t deviceId = 0;
+    std::int64_t expires = 0;
+    std::string state;  // "pending", "done" (answered with success), "cancelled", "expired"
+    int attempts = 1;   // sends so far
+    bool operator==(const FollowUp&) const = default;
 };
 
 // One terminal's outcome in a warning; attempt 1 is the first send.
@@ -102,7 +127,15 @@ class Store {
     virtual void EndWarning(std::int64_t id, std::int64_t ended, std::string state) = 0;
     // Newest first.
     virtual std::vector<Warning> LatestWarnings(std::size_t count) = 0;
+    virtual std::vector<Warning> FindWarnings(const WarningQuery& query) = 0;
+    virtual std::optional<Warning> FindWarning(std::int64_t id) = 0;
     virtual std::vector<Outcome> OutcomesOf(std::int64_t warningId) = 0;
+
+    // --- follow-ups ---
+    // Inserts or replaces each one (by warning and terminal).
+    virtual void SaveFollowUps(std::vector<FollowUp> followUps) = 0;
+    // Those still "pending", oldest warning first.
+    virtual std::vector<FollowUp> PendingFollowUps() = 0;
 
     // --- events ---
     virtual void AddEvents(std::vector<Event> events) = 0;

@@ -81,6 +81,58 @@ TEST_F(StoreTest, WhatWasCommittedSurvivesAReopenAndARunningJobEndsUnfinished) {
     EXPECT_EQ(store->EventsOf(7, 10).size(), 1u);
 }
 
+TEST_F(StoreTest, RecordsAreFoundByTimeKindRegionLatestOutcomeAndTextAndFollowUpsSurvive) {
+    {
+        auto store = OpenStore(path_);
+        Terminal county = Named(1, "县城");
+        county.regionCode = "420102001";
+        Terminal village = Named(2, "村口");
+        village.regionCode = "420103";
+        store->SaveTerminals({county, village});
+        auto add = [&](int kind, const char* content, std::int64_t queued) {
+            Warning w;
+            w.kind = kind;
+            w.content = content;
+            w.queued = queued;
+            w.state = "finished";
+            return store->AddWarning(w);
+        };
+        const std::int64_t rain = add(20, "暴雨红色预警", 1000);
+        const std::int64_t song = add(18, "3", 2000);
+        const std::int64_t wind = add(20, "大风蓝色预警", 3000);
+        // Terminal 2 missed the rain warning first, then got it.
+        store->AddOutcomes({{rain, 2, 1, "离线", 1000, ""},
+                            {rain, 2, 2, "成功", 1500, ""},
+                            {song, 1, 1, "超时", 2000, ""},
+                            {wind, 2, 1, "离线", 3000, ""}});
+        store->SaveFollowUps({{wind, 2, 9000, "pending", 1}, {rain, 2, 9000, "done", 2}});
+        ASSERT_TRUE(store->Flush());
+        auto ids = [&](auto narrow) {
+            WarningQuery q;
+            narrow(q);
+            std::vector<std::int64_t> found;
+            for (const Warning& w : store->FindWarnings(q)) found.push_back(w.id);
+            return found;
+        };
+        EXPECT_EQ(ids([](WarningQuery&) {}), (std::vector<std::int64_t>{wind, song, rain}));
+        EXPECT_EQ(ids([](WarningQuery& q) { q.from = 1500, q.to = 3000; }),
+                  std::vector<std::int64_t>{song});
+        EXPECT_EQ(ids([](WarningQuery& q) { q.kind = 20; }),
+                  (std::vector<std::int64_t>{wind, rain}));
+        EXPECT_EQ(ids([](WarningQuery& q) { q.regionCode = "420102"; }),
+                  std::vector<std::int64_t>{song});
+        // Only the latest attempt counts: the rain warning reached terminal 2.
+        EXPECT_EQ(ids([](WarningQuery& q) { q.word = "离线"; }), std::vector<std::int64_t>{wind});
+        EXPECT_EQ(ids([](WarningQuery& q) { q.text = "红色"; }), std::vector<std::int64_t>{rain});
+        EXPECT_EQ(ids([](WarningQuery& q) { q.count = 1; }), std::vector<std::int64_t>{wind});
+        ASSERT_TRUE(store->FindWarning(song));
+        EXPECT_EQ(store->FindWarning(song)->content, "3");
+        EXPECT_FALSE(store->FindWarning(99));
+    }
+    auto store = OpenStore(path_);
+    EXPECT_EQ(store->PendingFollowUps(), (std::vector<FollowUp>{{3, 2, 9000, "pending", 1}}));
+}
+
 TEST_F(StoreTest, ADamagedHeldOrUnwritableFileLeavesTheStoreInMemory) {
     {
         std::ofstream junk(path_, std::ios::binary);
