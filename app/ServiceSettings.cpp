@@ -10,6 +10,9 @@ constexpr char kRegistryValueName[] = "Pelmora";
 // The port's key in the program's own file.
 constexpr char kPortKey[] = "service/port";
 constexpr char kWindowGroup[] = "window/";
+constexpr char kValidityKey[] = "record/validityMinutes";
+constexpr char kOfflineAlertKey[] = "record/offlineAlertMinutes";
+constexpr int kWeekMinutes = 7 * 24 * 60;
 
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65535;
@@ -75,6 +78,33 @@ void ServiceSettings::Load() {
     }
     pollSeconds = kDefaultPollSeconds;
     offlineSeconds = kDefaultOfflineSeconds;
+    QSettings& own = window_ ? *window_ : *store_;
+    const auto minutes = [&](const char* key, int lowest, int fallback) {
+        if (!own.contains(key)) return fallback;
+        const QString stored = own.value(key).toString();
+        bool ok = false;
+        const int value = stored.trimmed().toInt(&ok);
+        if (ok && value >= lowest && value <= kWeekMinutes) return value;
+        if (!loadNotice.isEmpty()) loadNotice += QStringLiteral(";");
+        loadNotice += QStringLiteral("设置中保存的“%1”值“%2”无效(应为%3到%4分钟),改用默认值%5")
+                          .arg(QString::fromLatin1(key))
+                          .arg(stored.left(40))
+                          .arg(lowest)
+                          .arg(kWeekMinutes)
+                          .arg(fallback);
+        return fallback;
+    };
+    validityMinutes = minutes(kValidityKey, 0, kDefaultValidityMinutes);
+    offlineAlertMinutes = minutes(kOfflineAlertKey, 1, kDefaultOfflineAlertMinutes);
+}
+
+void ServiceSettings::StoreRecordSettings(int validity, int offlineAlert) {
+    validityMinutes = validity;
+    offlineAlertMinutes = offlineAlert;
+    QSettings& own = window_ ? *window_ : *store_;
+    own.setValue(kValidityKey, validity);
+    own.setValue(kOfflineAlertKey, offlineAlert);
+    own.sync();
 }
 
 void ServiceSettings::StorePort(int value) {

@@ -15,6 +15,11 @@ namespace pelmora {
 inline constexpr int kDefaultPort = 5001;
 inline constexpr int kDefaultPollSeconds = 5;
 inline constexpr int kDefaultOfflineSeconds = 120;
+// Kept between runs: how long a warning is followed up to terminals that
+// missed it (0: not at all), and after how long offline a terminal is
+// counted as long offline.
+inline constexpr int kDefaultValidityMinutes = 120;
+inline constexpr int kDefaultOfflineAlertMinutes = 30;
 
 class ServiceSettings final {
   public:
@@ -34,9 +39,12 @@ class ServiceSettings final {
 
     // Reads the port; a missing value, one that is not a number and one
     // outside 1 to 65535 are written as the default, the last two with a
-    // notice for the log.
+    // notice for the log. The record's two times are read too; one that is
+    // not a whole number from 0 to a week (validity) or 1 to a week gives
+    // the default, with a notice.
     void Load();
     void StorePort(int port);
+    void StoreRecordSettings(int validity, int offlineAlert);
 
     // The window's remembered state by name; empty when never stored.
     QByteArray WindowState(const QString& name) const;
@@ -49,6 +57,8 @@ class ServiceSettings final {
     int port = kDefaultPort;
     int pollSeconds = kDefaultPollSeconds;
     int offlineSeconds = kDefaultOfflineSeconds;
+    int validityMinutes = kDefaultValidityMinutes;
+    int offlineAlertMinutes = kDefaultOfflineAlertMinutes;
     // What Load refused, for the log; empty when the stored port was used.
     QString loadNotice;
 
