@@ -18,6 +18,8 @@
 #include "CommandTexts.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
+#include "FollowUpActions.h"
+#include "FollowUps.h"
 #include "GroupJobPanel.h"
 #include "GroupLauncher.h"
 #include "LeftView.h"
@@ -77,7 +79,10 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     // them in memory, which the log says once the panes are there.
     store_ = options_.databasePath.empty() ? store::MemoryStore()
                                            : store::OpenStore(options_.databasePath);
-    recorder_ = std::make_unique<dispatch::WarningRecorder>(*store_, dispatch::DesktopUser());
+    followUps_ = std::make_unique<dispatch::FollowUps>(*store_, options_.now);
+    followUps_->Load();
+    recorder_ = std::make_unique<dispatch::WarningRecorder>(*store_, dispatch::DesktopUser(),
+                                                            options_.now, followUps_.get());
     keeper_ = std::make_unique<dispatch::RegistryKeeper>(*store_);
     log_ = std::make_unique<LogRelay>([this](const QStringList& lines) {
         if (leftView_ != nullptr) leftView_->AppendLogLines(lines);
@@ -86,19 +91,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
-    if (const QString problem = QString::fromStdString(store_->Problem()); !problem.isEmpty()) {
-        // Once, in the log and in a message after the window is shown.
-        const QString text =
-            store_->Persistent()
-                ? QStringLiteral("注意!预警记录数据库已损坏,已另存并新建: %1").arg(problem)
-                : QStringLiteral(
-                      "注意!预警记录数据库无法使用(%1),本次运行的终端登记和预警记录"
-                      "只保存在内存中")
-                      .arg(problem);
-        LogLine(text);
-        QTimer::singleShot(0, this,
-                           [this, text] { options_.inform(text, QStringLiteral("提示")); });
-    }
+    ReportStoreProblem();
     ServicePump::Options pump;
     pump.now = options_.now;
     pump.descriptorUse = options_.descriptorUse;
@@ -106,7 +99,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     pump.backlogInterval = options_.backlogInterval;
     pump.drainBudget = options_.drainBudget;
     pump.seen = [this](const std::vector<ModemInfo>& online, std::int64_t now) {
-        keeper_->Seen(online, now);
+        followUpActions_->Registered(keeper_->Seen(online, now));
     };
     pump_ = std::make_unique<ServicePump>(std::move(pump), settings_, *deviceView_,
                                           commandView_->Engine(),

@@ -28,6 +28,7 @@ namespace store {
 class Store;
 }
 namespace dispatch {
+class FollowUps;
 class RegistryKeeper;
 class WarningRecorder;
 }  // namespace dispatch
@@ -37,6 +38,7 @@ class CGroupJobPanel;
 class CLeftView;
 class CPelmoraView;
 class LogRelay;
+class FollowUpActions;
 class RegistryActions;
 class ServicePump;
 class ServiceSettings;
@@ -134,6 +136,8 @@ class CMainFrame final : public QMainWindow {
     static constexpr char kApplicationTitle[] = "Pelmora";
 
     void BuildMenu();
+    // Tells the operator, once, when the database could not be used.
+    void ReportStoreProblem();
     void BuildToolBar();
     void BuildStatusBar();
     void BuildPanes();
@@ -145,9 +149,11 @@ class CMainFrame final : public QMainWindow {
     Options options_;
     ServiceSettings& settings_;
     std::unique_ptr<store::Store> store_;
+    std::unique_ptr<dispatch::FollowUps> followUps_;
     std::unique_ptr<dispatch::WarningRecorder> recorder_;
     std::unique_ptr<dispatch::RegistryKeeper> keeper_;
     std::unique_ptr<RegistryActions> registry_;
+    std::unique_ptr<FollowUpActions> followUpActions_;
     std::unique_ptr<LogRelay> log_;
     std::unique_ptr<ServicePump> pump_;
     bool running_ = false;

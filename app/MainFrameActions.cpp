@@ -2,6 +2,7 @@
 // bar and the status bar, and the states they show.
 #include "MainFrame.h"
 
+#include "FollowUpActions.h"
 #include "RegistryActions.h"
 
 #include <QAction>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -17,6 +19,7 @@
 #include "JobStatus.h"
 #include "PelmoraView.h"
 #include "ServiceSettings.h"
+#include "Store.h"
 
 namespace pelmora {
 
@@ -88,6 +91,30 @@ void CMainFrame::BuildMenu() {
     QMenu* system = menuBar()->addMenu(QStringLiteral("系统设置(&S)"));
     add(system, kServiceSettings, QStringLiteral("服务设置"), &CMainFrame::OpenSettings)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    // Follow-up delivery, beside the specified entries.
+    followUpActions_ = std::make_unique<FollowUpActions>(
+        *followUps_, *keeper_, *recorder_, commandView_->Engine(), settings_,
+        [this](const QString& line) { LogLine(line); }, this);
+    connect(system->addAction(QStringLiteral("预警记录设置...")), &QAction::triggered,
+            followUpActions_.get(), &FollowUpActions::EditSettings);
+    connect(devices->addAction(QStringLiteral("待补发预警...")), &QAction::triggered,
+            followUpActions_.get(), &FollowUpActions::ShowPending);
+}
+
+void CMainFrame::ReportStoreProblem() {
+    if (const QString problem = QString::fromStdString(store_->Problem()); !problem.isEmpty()) {
+        // Once, in the log and in a message after the window is shown.
+        const QString text =
+            store_->Persistent()
+                ? QStringLiteral("注意!预警记录数据库已损坏,已另存并新建: %1").arg(problem)
+                : QStringLiteral(
+                      "注意!预警记录数据库无法使用(%1),本次运行的终端登记和预警记录"
+                      "只保存在内存中")
+                      .arg(problem);
+        LogLine(text);
+        QTimer::singleShot(0, this,
+                           [this, text] { options_.inform(text, QStringLiteral("提示")); });
+    }
 }
 
 void CMainFrame::BuildToolBar() {

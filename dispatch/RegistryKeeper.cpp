@@ -25,7 +25,9 @@ RegistryKeeper::RegistryKeeper(store::Store& store) : store_(store) {
     for (store::Terminal& t : store.Terminals()) terminals_.emplace(t.deviceId, std::move(t));
 }
 
-void RegistryKeeper::Seen(const std::vector<ModemInfo>& online, std::int64_t now) {
+std::vector<std::uint32_t> RegistryKeeper::Seen(const std::vector<ModemInfo>& online,
+                                                std::int64_t now) {
+    std::vector<std::uint32_t> registered;
     std::vector<store::Terminal> changed;
     std::vector<store::Event> events;
     std::unordered_map<std::uint32_t, std::uint32_t> current;
@@ -41,6 +43,7 @@ void RegistryKeeper::Seen(const std::vector<ModemInfo>& online, std::int64_t now
         if (t.firstSeen == 0) t.firstSeen = now;
         t.lastSeen = now;
         changed.push_back(t);
+        registered.push_back(info.deviceId);
         events.push_back({now, info.deviceId, "online", t.address});
     }
     for (const auto& [id, login] : online_) {
@@ -53,6 +56,7 @@ void RegistryKeeper::Seen(const std::vector<ModemInfo>& online, std::int64_t now
     online_ = std::move(current);
     if (!changed.empty()) store_.SaveTerminals(std::move(changed));
     store_.AddEvents(std::move(events));
+    return registered;
 }
 
 void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t now) {

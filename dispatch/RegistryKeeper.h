@@ -19,8 +19,9 @@ class RegistryKeeper {
   public:
     explicit RegistryKeeper(store::Store& store);
 
-    // The terminals registered now; `now` in seconds since 1970.
-    void Seen(const std::vector<ModemInfo>& online, std::int64_t now);
+    // The terminals registered now; `now` in seconds since 1970. Returns
+    // those that registered since the last call (a new connection).
+    std::vector<std::uint32_t> Seen(const std::vector<ModemInfo>& online, std::int64_t now);
     void Power(std::uint32_t deviceId, bool battery, std::int64_t now);
     // The service stopped: every terminal is offline from now.
     void AllGone(std::int64_t now);

@@ -1,8 +1,10 @@
 // Keeps the warning record: every job the engine runs becomes a record in
 // the store, with each terminal's outcome word, time and detail, and the
-// operator who sent it.
+// operator who sent it. A follow-up adds its attempt to the record it
+// follows up rather than starting one.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -14,19 +16,41 @@
 
 namespace pelmora::dispatch {
 
+class FollowUps;
+
 class WarningRecorder final : public IJobRecorder {
   public:
     using Clock = std::function<std::int64_t()>;  // seconds since 1970
-    WarningRecorder(store::Store& store, std::string operatorName, Clock clock = {});
+    // `followUps` (may be null) is told of every outcome of the kinds it
+    // follows up.
+    WarningRecorder(store::Store& store, std::string operatorName, Clock clock = {},
+                    FollowUps* followUps = nullptr);
+
+    // The validity given to jobs that do not carry their own, in seconds;
+    // 0: none. Any thread.
+    void SetDefaultValidity(std::int64_t seconds) { defaultValidity_ = seconds; }
 
     std::int64_t Started(const RecordedJob& job) override;
     void Outcomes(std::int64_t id, std::vector<RecordedOutcome> outcomes) override;
     void Ended(std::int64_t id, bool finished) override;
 
   private:
+    struct Running {
+        std::int64_t warningId = 0;
+        int attempt = 1;
+        CommandKind kind = CommandKind::ReadSettings;
+        std::string text;  // GBK
+        std::int64_t expires = 0;
+    };
+
     store::Store& store_;
     const std::string operator_;
     Clock clock_;
+    FollowUps* followUps_;
+    std::atomic<std::int64_t> defaultValidity_{0};
+    std::mutex lock_;
+    std::int64_t nextKey_ = 1;                           // guarded by lock_
+    std::unordered_map<std::int64_t, Running> running_;  // guarded by lock_
 };
 
 // The login name of the desktop user.

@@ -13,9 +13,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "FollowUps.h"
 #include "RegistryCsv.h"
 #include "RegistryKeeper.h"
 #include "Store.h"
+#include "WarningRecorder.h"
 
 namespace pelmora::store {
 namespace {
@@ -274,6 +276,70 @@ TEST(RegistryKeeper, FollowsTheLinkAndWritesOnlyWhatChanged) {
     EXPECT_EQ(history[1].kind, "offline");
     EXPECT_EQ(history[2], (Event{1010, 0x0001e240, "power", "备电"}));
     EXPECT_EQ(history[3].time, 1000);
+}
+
+TEST_F(StoreTest, MissedTerminalsGetAWarningAgainWhenTheyRegisterUntilItExpiresEvenAfterARestart) {
+    std::int64_t now = 1000;
+    const auto clock = [&] { return now; };
+    const auto online = [](std::uint32_t) { return true; };
+    std::int64_t warning = 0;
+    {
+        auto store = OpenStore(path_);
+        dispatch::FollowUps followUps(*store, clock);
+        dispatch::WarningRecorder recorder(*store, "值班员", clock, &followUps);
+        recorder.SetDefaultValidity(3600);
+        // A read-back is never followed up; a play-content job is.
+        const std::int64_t read = recorder.Started({CommandKind::ReadSettings, false, "", 1, {}});
+        recorder.Outcomes(read, {{9, GroupOutcome::Offline, now, ""}});
+        const std::int64_t job =
+            recorder.Started({CommandKind::SendPlayContent, true, "rain", 4, {}});
+        recorder.Outcomes(job, {{1, GroupOutcome::Offline, now, ""},
+                                {2, GroupOutcome::TimedOut, now, ""},
+                                {3, GroupOutcome::Succeeded, now, ""},
+                                {4, GroupOutcome::Cancelled, now, ""}});
+        recorder.Ended(job, true);
+        ASSERT_TRUE(store->Flush());
+        warning = store->LatestWarnings(1).at(0).id;
+        EXPECT_EQ(store->FindWarning(warning)->expires, 1000 + 3600);
+        EXPECT_FALSE(followUps.Next(online)) << "nobody registered yet";
+        // Terminal 1 comes back: the follow-up is attempt 2 of the same record.
+        followUps.Registered({1, 3, 9});
+        auto next = followUps.Next(online);
+        ASSERT_TRUE(next);
+        EXPECT_EQ(next->warningId, warning);
+        EXPECT_EQ(next->text, "rain");
+        EXPECT_EQ(next->attempt, 2);
+        EXPECT_EQ(next->deviceIds, std::vector<std::uint32_t>{1});
+        followUps.Taken(*next);
+        EXPECT_FALSE(followUps.Next(online)) << "taken, not due again until it registers";
+        RecordedJob again{CommandKind::SendPlayContent, true, "rain", 1, {warning, 2, -1}};
+        const std::int64_t second = recorder.Started(again);
+        recorder.Outcomes(second, {{1, GroupOutcome::Succeeded, now + 5, ""}});
+        recorder.Ended(second, true);
+        // A late failure of the first attempt never makes it owed again.
+        followUps.Settled(warning, CommandKind::SendPlayContent, "rain", 4600, 1, 1,
+                          GroupOutcome::TimedOut);
+        ASSERT_TRUE(store->Flush());
+        EXPECT_EQ(store->LatestWarnings(5).size(), 2u) << "the follow-up added no record";
+        const auto outcomes = store->OutcomesOf(warning);
+        EXPECT_EQ(outcomes.size(), 5u);
+        EXPECT_EQ(outcomes.at(1), (Outcome{warning, 1, 2, "成功", 1005, ""}));
+    }
+    // After a restart terminal 2 is still owed it, and it can be cancelled.
+    auto store = OpenStore(path_);
+    dispatch::FollowUps followUps(*store, clock);
+    followUps.Load();
+    EXPECT_EQ(followUps.Pending(), (std::vector<FollowUp>{{warning, 2, 4600, "pending", 1}}));
+    followUps.Registered({2});
+    auto next = followUps.Next(online);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->text, "rain") << "the content comes back from the record";
+    EXPECT_FALSE(followUps.Next([](std::uint32_t) { return false; })) << "gone again";
+    now = 4600;
+    EXPECT_FALSE(followUps.Next(online)) << "expired";
+    EXPECT_TRUE(followUps.Pending().empty());
+    ASSERT_TRUE(store->Flush());
+    EXPECT_TRUE(store->PendingFollowUps().empty());
 }
 
 TEST(RegistryCsv, BadRowsAreNamedByLineAndGoodOnesRoundTripThroughASpreadsheet) {
