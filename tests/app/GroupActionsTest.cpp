@@ -169,3 +169,60 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
 
 }  // namespace
 }  // namespace pelmora
+
+namespace pelmora {
+namespace {
+
+TEST_F(GroupActionsTest, ATerminalThatMissedAWarningGetsItWhenItRegistersEvenAfterARestart) {
+    const QString database = dir_.filePath("pelmora.db");
+    MakeFrame(database);
+    ConnectGroup(2);
+    CGPRSDataDlg& page = frame_->CommandView()->DataSendPage();
+    page.findChild<QPlainTextEdit*>("1010")->setPlainText(QStringLiteral("暴雨预警"));
+    page.GroupSendButton()->click();
+    ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    WaitIdle();
+    const std::uint32_t missed = kFirst + 2;
+    ASSERT_TRUE(frame_->Store().Flush());
+    const std::int64_t warning = frame_->Store().LatestWarnings(1).at(0).id;
+
+    // The program ends and starts again; the terminal that was away registers.
+    sim_.reset();
+    frame_->StopService();
+    MakeFrame(database);
+    frame_->StartService();
+    dovrik::sim::TerminalSimulator::Options options;
+    options.port = static_cast<std::uint16_t>(settings_->port);
+    sim_ = std::make_unique<dovrik::sim::TerminalSimulator>(options);
+    dovrik::sim::TerminalSpec setup;
+    setup.deviceId = missed;
+    sim_->Add(setup);
+    sim_->MakeStateful(0, {});
+    ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
+    frame_->Refresh();
+    ASSERT_TRUE(Pump([&] { return sim_->Messages(0).size() == 1; }));
+    WaitIdle();
+    EXPECT_TRUE(Log().contains(QStringLiteral("补发预警记录%1(第2次发送)").arg(warning)));
+    ASSERT_TRUE(frame_->Store().Flush());
+    const auto records = frame_->Store().LatestWarnings(5);
+    ASSERT_EQ(records.size(), 1u) << "the follow-up is part of the first record";
+    std::vector<std::pair<int, std::string>> attempts;
+    for (const auto& outcome : frame_->Store().OutcomesOf(warning))
+        if (outcome.deviceId == missed) attempts.emplace_back(outcome.attempt, outcome.word);
+    EXPECT_EQ(attempts, (std::vector<std::pair<int, std::string>>{{1, "离线"}, {2, "成功"}}));
+    EXPECT_TRUE(frame_->Store().PendingFollowUps().empty());
+
+    // Registering again sends nothing more: it answered with success.
+    sim_->Close(0);
+    ASSERT_TRUE(Pump([] { return DSGetModemCount() == 0; }));
+    frame_->Refresh();
+    sim_->Add(setup);
+    sim_->MakeStateful(1, {});
+    ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
+    frame_->Refresh();
+    WaitIdle();
+    EXPECT_TRUE(sim_->Messages(1).empty());
+}
+
+}  // namespace
+}  // namespace pelmora

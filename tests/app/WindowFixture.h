@@ -44,12 +44,19 @@ class WindowTest : public ::testing::Test {
     static constexpr std::uint32_t kTerminal = 0x0001E240;
 
     void SetUp() override {
-        using namespace std::chrono_literals;
         qputenv("PELMORA_LOG_DIR", dir_.filePath("logs").toUtf8());
         settings_ = std::make_unique<ServiceSettings>(dir_.filePath("settings.ini"));
         settings_->Load();
         settings_->port = testsupport::FreePort();
+        MakeFrame();
+    }
+    // The window anew, on the database file when one is given (in memory
+    // otherwise), as a restart of the program would make it.
+    void MakeFrame(const QString& databasePath = {}) {
+        using namespace std::chrono_literals;
+        frame_.reset();
         CMainFrame::Options options;
+        options.databasePath = databasePath.toStdString();
         options.settings = settings_.get();
         options.stopPause = 0ms;
         options.drainInterval = 10ms;
