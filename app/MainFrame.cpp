@@ -84,6 +84,9 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     recorder_ = std::make_unique<dispatch::WarningRecorder>(*store_, dispatch::DesktopUser(),
                                                             options_.now, followUps_.get());
     keeper_ = std::make_unique<dispatch::RegistryKeeper>(*store_);
+    recorder_->SetFirmwareListener([this](std::uint32_t id, std::string versions) {
+        QMetaObject::invokeMethod(this, [this, id, versions] { keeper_->Firmware(id, versions); });
+    });
     log_ = std::make_unique<LogRelay>([this](const QStringList& lines) {
         if (leftView_ != nullptr) leftView_->AppendLogLines(lines);
     });

@@ -70,6 +70,14 @@ void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t no
     store_.AddEvents({{now, deviceId, "power", battery ? "备电" : "主电"}});
 }
 
+void RegistryKeeper::Firmware(std::uint32_t deviceId, const std::string& versions) {
+    store::Terminal& t = terminals_[deviceId];
+    t.deviceId = deviceId;
+    if (t.firmware == versions) return;
+    t.firmware = versions;
+    store_.SaveTerminals({t});
+}
+
 void RegistryKeeper::Replace(std::vector<store::Terminal> terminals) {
     for (const store::Terminal& t : terminals) terminals_[t.deviceId] = t;
     if (!terminals.empty()) store_.SaveTerminals(std::move(terminals));

@@ -23,6 +23,8 @@ class RegistryKeeper {
     // those that registered since the last call (a new connection).
     std::vector<std::uint32_t> Seen(const std::vector<ModemInfo>& online, std::int64_t now);
     void Power(std::uint32_t deviceId, bool battery, std::int64_t now);
+    // The versions a query found (UTF-8); written when they changed.
+    void Firmware(std::uint32_t deviceId, const std::string& versions);
     // The service stopped: every terminal is offline from now.
     void AllGone(std::int64_t now);
 

@@ -63,6 +63,13 @@ void WarningRecorder::Outcomes(std::int64_t key, std::vector<RecordedOutcome> ou
     for (const RecordedOutcome& o : outcomes) {
         rows.push_back({running.warningId, o.deviceId, running.attempt, OutcomeWord(o.outcome),
                         o.time, GbkToUtf8Lossy(o.detail)});
+        if (firmwareFound_ && running.kind == CommandKind::ReadVersion &&
+            o.outcome == GroupOutcome::Succeeded && !o.detail.empty()) {
+            // ", 软件版本 …, 引导版本 …" without its leading separator.
+            std::string versions = rows.back().detail;
+            versions.erase(0, versions.find_first_not_of(", "));
+            firmwareFound_(o.deviceId, std::move(versions));
+        }
         if (followUps_ != nullptr)
             followUps_->Settled(running.warningId, running.kind, running.text, running.expires,
                                 o.deviceId, running.attempt, o.outcome);

@@ -29,6 +29,10 @@ class WarningRecorder final : public IJobRecorder {
     // The validity given to jobs that do not carry their own, in seconds;
     // 0: none. Any thread.
     void SetDefaultValidity(std::int64_t seconds) { defaultValidity_ = seconds; }
+    // Told, on the worker thread, of the versions a query found (UTF-8).
+    // Set before jobs run.
+    using FirmwareFound = std::function<void(std::uint32_t deviceId, std::string versions)>;
+    void SetFirmwareListener(FirmwareFound listener) { firmwareFound_ = std::move(listener); }
 
     std::int64_t Started(const RecordedJob& job) override;
     void Outcomes(std::int64_t id, std::vector<RecordedOutcome> outcomes) override;
@@ -47,6 +51,7 @@ class WarningRecorder final : public IJobRecorder {
     const std::string operator_;
     Clock clock_;
     FollowUps* followUps_;
+    FirmwareFound firmwareFound_;
     std::atomic<std::int64_t> defaultValidity_{0};
     std::mutex lock_;
     std::int64_t nextKey_ = 1;                           // guarded by lock_

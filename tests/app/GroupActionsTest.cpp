@@ -130,6 +130,10 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
     ASSERT_TRUE(Pump([&] { return PanelDone(); }));
     EXPECT_EQ(Panel().Model().Cell(0, GroupJobModel::kSoftware), "V1.2.0");
     EXPECT_EQ(Panel().Model().Cell(1, GroupJobModel::kBoot), "BOOT-1.0");
+    ASSERT_TRUE(Pump([&] {
+        const auto t = frame_->Store().FindTerminal(kFirst + 1);
+        return t && t->firmware == "软件版本 V1.2.0, 引导版本 BOOT-1.0";
+    })) << "the registry keeps the versions found";
 
     // Terminals that never answer a stop: cancelled before their time limit,
     // their frames out and unanswered.
