@@ -37,6 +37,7 @@ class CDeviceView;
 class CGroupJobPanel;
 class CLeftView;
 class CPelmoraView;
+class HistoryView;
 class LogRelay;
 class FollowUpActions;
 class RegistryActions;
@@ -103,6 +104,8 @@ class CMainFrame final : public QMainWindow {
     void FindDevice();
     store::Store& Store() { return *store_; }
     RegistryActions& Registry() { return *registry_; }
+    // The warning record's window ("预警记录"), made when first asked for.
+    HistoryView& History();
     // The device list's row menu: read back, query versions, disconnect.
     void ReadBackRow(const QString& idText);
     void QueryVersionsRow(const QString& idText);
@@ -154,6 +157,7 @@ class CMainFrame final : public QMainWindow {
     std::unique_ptr<dispatch::RegistryKeeper> keeper_;
     std::unique_ptr<RegistryActions> registry_;
     std::unique_ptr<FollowUpActions> followUpActions_;
+    HistoryView* history_ = nullptr;  // a child window
     std::unique_ptr<LogRelay> log_;
     std::unique_ptr<ServicePump> pump_;
     bool running_ = false;

@@ -3,6 +3,7 @@
 #include "MainFrame.h"
 
 #include "FollowUpActions.h"
+#include "HistoryView.h"
 #include "RegistryActions.h"
 
 #include <QAction>
@@ -57,7 +58,7 @@ void CMainFrame::BuildMenu() {
     QAction* panel = groupDock_->toggleViewAction();
     panel->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     devices->addAction(panel);
-    // The registry's CSV, beside the specified entries.
+    // The registry's CSV and the warning record, after the menu's own entries.
     registry_ = std::make_unique<RegistryActions>(
         *keeper_, [this](const QString& line) { LogLine(line); }, options_.confirm, options_.inform,
         this);
@@ -66,6 +67,10 @@ void CMainFrame::BuildMenu() {
             registry_.get(), &RegistryActions::Import);
     connect(devices->addAction(QStringLiteral("导出终端登记...")), &QAction::triggered,
             registry_.get(), &RegistryActions::Export);
+    QAction* history = devices->addAction(QStringLiteral("预警记录..."));
+    history->setObjectName(QStringLiteral("historyAction"));
+    history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(history, &QAction::triggered, this, [this] { History().Open(); });
 
     // The pages without a send: "远程配置" on the left also commits the
     // configuration, which restarts the terminal.
@@ -115,6 +120,18 @@ void CMainFrame::ReportStoreProblem() {
         QTimer::singleShot(0, this,
                            [this, text] { options_.inform(text, QStringLiteral("提示")); });
     }
+}
+
+HistoryView& CMainFrame::History() {
+    if (history_ == nullptr) {
+        HistoryView::Hooks hooks;
+        hooks.inform = options_.inform;
+        hooks.log = [this](const QString& line) { LogLine(line); };
+        hooks.serviceRunning = [this] { return running_; };
+        hooks.launcher = &commandView_->Launcher();
+        history_ = new HistoryView(*store_, std::move(hooks), this);
+    }
+    return *history_;
 }
 
 void CMainFrame::BuildToolBar() {

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include <unordered_set>
+
 #include "CommandEngine.h"
 #include "CommandTexts.h"
 #include "GbkCodec.h"
@@ -32,10 +34,12 @@ QString QuotedContent(const std::string& gbk) {
     return quoted;
 }
 
-QString Question(CommandKind kind, const std::string& content, const TickedTerminals& ticked) {
+QString Question(CommandKind kind, const std::string& content, const TickedTerminals& ticked,
+                 const QString& whose) {
     const std::size_t total = ticked.online.size() + ticked.offline.size();
     const QString action = QString::fromStdString(GbkToUtf8Lossy(GroupKindName(kind)));
-    QString question = QStringLiteral("确认对已选择的 %1 台设备执行“%2”吗?").arg(total).arg(action);
+    QString question =
+        QStringLiteral("确认对%1 %2 台设备执行“%3”吗?").arg(whose, QString::number(total), action);
     if (kind == CommandKind::SendPlayContent)
         question += QStringLiteral("\n播放内容: “%1”").arg(QuotedContent(content));
     if (!ticked.offline.empty()) {
@@ -69,7 +73,26 @@ GroupLauncher::GroupLauncher(CommandEngine& engine, const IDeviceList& devices)
     : engine_(engine), devices_(devices) {}
 
 bool GroupLauncher::Launch(CommandKind kind, std::string jobText) {
-    TickedTerminals ticked = CollectTicked(devices_, shown_);
+    return Submit(kind, std::move(jobText), CollectTicked(devices_, shown_),
+                  QStringLiteral("已选择的"));
+}
+
+bool GroupLauncher::LaunchTo(CommandKind kind, std::string jobText,
+                             const std::vector<std::uint32_t>& terminals, const QString& whose) {
+    std::unordered_set<std::uint32_t> online;
+    for (int row = 0; row < devices_.RowCount(); ++row) {
+        std::uint32_t id = 0;
+        if (devices_.OnlineText(row) == text::kOnline && ParseDeviceId(devices_.IdText(row), id))
+            online.insert(id);
+    }
+    TickedTerminals split;
+    for (const std::uint32_t id : terminals)
+        (online.count(id) != 0 ? split.online : split.offline).push_back(id);
+    return Submit(kind, std::move(jobText), std::move(split), whose);
+}
+
+bool GroupLauncher::Submit(CommandKind kind, std::string jobText, TickedTerminals ticked,
+                           const QString& whose) {
     const std::size_t total = ticked.online.size() + ticked.offline.size();
     if (total == 0) {
         engine_.Log(text::kNoDeviceChosen);
@@ -79,7 +102,7 @@ bool GroupLauncher::Launch(CommandKind kind, std::string jobText) {
         engine_.Log(text::kBusy);
         return false;
     }
-    const QString question = Question(kind, jobText, ticked);
+    const QString question = Question(kind, jobText, ticked, whose);
     // Enter alone must not send to every ticked terminal: No is the default.
     const bool yes = confirm_ ? confirm_(question, QStringLiteral("群发确认"))
                               : QMessageBox::question(nullptr, QStringLiteral("群发确认"), question,

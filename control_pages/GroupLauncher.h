@@ -1,7 +1,8 @@
 // Starts a group job from a page: all ticked terminals of the device list,
 // the offline ones listed as offline and skipped, after the operator has
 // confirmed the action, its content, the number of terminals and how many of
-// them the list's filter hides.
+// them the list's filter hides. A job again to given terminals (those a
+// record did not reach) takes the same way.
 #pragma once
 
 #include <QString>
@@ -47,8 +48,16 @@ class GroupLauncher final {
     // Asks, then queues the group job; false when nothing was queued (the
     // reason is logged, or the operator said No).
     bool Launch(CommandKind kind, std::string text = {});
+    // The same for these terminals, online as the device list shows them (a
+    // terminal it does not list is offline); `whose` tells the question
+    // which terminals they are ("记录 12 中未成功的").
+    bool LaunchTo(CommandKind kind, std::string text, const std::vector<std::uint32_t>& terminals,
+                  const QString& whose);
 
   private:
+    bool Submit(CommandKind kind, std::string text, TickedTerminals terminals,
+                const QString& whose);
+
     CommandEngine& engine_;
     const IDeviceList& devices_;
     Confirm confirm_;

@@ -55,6 +55,8 @@ run "Engine memory" "an idle fleet of 10,000 terminals for 10 minutes, and 50,00
     "$bin/bench_engine_memory"
 run "Warning record" "a 10,000-terminal job's outcomes committed <= 0.5 s after its end; <= 100 bytes per outcome; latest 100 records <= 100 ms, one record <= 200 ms" \
     "$bin/bench_store"
+run "Warning record window" "the latest 100 records listed <= 100 ms; one record of 10,000 terminals shown <= 200 ms" \
+    "$bin/bench_history"
 run "Group jobs" "play content < 1024 bytes to 1,000 terminals < 3 s, to 10,000 < 15 s with < 1 KiB per terminal; 3,000 bytes to 1,000 < 5 s" \
     "$bin/bench_group"
 run "Group job from the window" "10,000 terminals: the window thread never stalls over 50 ms" \

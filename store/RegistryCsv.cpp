@@ -1,11 +1,12 @@
 #include "RegistryCsv.h"
 
+#include "CsvCells.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -167,47 +168,10 @@ bool ParseDeviceId(const std::string& text, std::uint32_t& id) {
     return true;
 }
 
-std::string Cell(std::string text) {
-    const bool formula =
-        !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
-    if (formula) text.insert(text.begin(), '\'');
-    const bool quote = text.find_first_of(",\"\r\n") != std::string::npos;
-    if (!quote) return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
-}
-
-// A spreadsheet keeps ="…" as text: device IDs like 0001e240 would be read
-// as numbers otherwise.
-std::string TextCell(const std::string& text) {
-    if (text.empty()) return text;
-    return "=\"" + text + "\"";
-}
-
 std::string Number(const std::optional<double>& value) {
     if (!value) return {};
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.6f", *value);
-    return buffer;
-}
-
-std::string Time(std::int64_t seconds) {
-    if (seconds == 0) return {};
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm local{};
-    localtime_r(&t, &local);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-    return buffer;
-}
-
-std::string DeviceIdText(std::uint32_t id) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%08x", id);
     return buffer;
 }
 
@@ -305,7 +269,7 @@ CsvImport ParseRegistryCsv(std::string_view text) {
         if (problem.empty()) {
             const auto [it, fresh] = seen.emplace(t.deviceId, row.line);
             if (!fresh)
-                problem = "设备ID " + DeviceIdText(t.deviceId) + " 与第" +
+                problem = "设备ID " + csv::DeviceId(t.deviceId) + " 与第" +
                           std::to_string(it->second) + "行重复";
         }
         if (!problem.empty()) {
@@ -340,7 +304,8 @@ std::vector<Terminal> MergeImport(const std::vector<Terminal>& registry, const C
 }
 
 std::string RegistryCsv(const std::vector<Terminal>& terminals) {
-    std::string out = "\xEF\xBB\xBF";
+    using csv::Cell, csv::TextCell, csv::LocalTime;
+    std::string out = csv::kByteOrderMark;
     out +=
         "设备ID,名称,区划代码,区划名称,纬度,经度,标签,备注,SIM卡号,最后地址,首次上线,最后上线,"
         "供电,固件版本\r\n";
@@ -348,25 +313,11 @@ std::string RegistryCsv(const std::vector<Terminal>& terminals) {
         const char* power = t.power == kPowerMains     ? "主电"
                             : t.power == kPowerBattery ? "备电"
                                                        : "";
-        const std::string cells[] = {TextCell(DeviceIdText(t.deviceId)),
-                                     Cell(t.name),
-                                     TextCell(t.regionCode),
-                                     Cell(t.regionName),
-                                     Number(t.latitude),
-                                     Number(t.longitude),
-                                     Cell(t.tags),
-                                     Cell(t.note),
-                                     TextCell(t.sim),
-                                     Cell(t.address),
-                                     Time(t.firstSeen),
-                                     Time(t.lastSeen),
-                                     power,
-                                     Cell(t.firmware)};
-        for (std::size_t i = 0; i < std::size(cells); ++i) {
-            if (i > 0) out += ',';
-            out += cells[i];
-        }
-        out += "\r\n";
+        csv::AppendRow(out,
+                       {TextCell(csv::DeviceId(t.deviceId)), Cell(t.name), TextCell(t.regionCode),
+                        Cell(t.regionName), Number(t.latitude), Number(t.longitude), Cell(t.tags),
+                        Cell(t.note), TextCell(t.sim), Cell(t.address), LocalTime(t.firstSeen),
+                        LocalTime(t.lastSeen), power, Cell(t.firmware)});
     }
     return out;
 }
