@@ -78,9 +78,12 @@ void FollowUpActions::ShowPending() {
     dialog.resize(620, 420);
     auto* layout = new QVBoxLayout(&dialog);
     auto* table = new QTableWidget(&dialog);
-    table->setColumnCount(4);
+    table->setColumnCount(5);
     table->setHorizontalHeaderLabels({QStringLiteral("预警记录"), QStringLiteral("设备ID"),
-                                      QStringLiteral("已发送次数"), QStringLiteral("有效期至")});
+                                      QStringLiteral("名称"), QStringLiteral("已发送次数"),
+                                      QStringLiteral("有效期至")});
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(22);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->horizontalHeader()->setStretchLastSection(true);
@@ -96,8 +99,13 @@ void FollowUpActions::ShowPending() {
             device->setData(Qt::UserRole, static_cast<qulonglong>(f.deviceId));
             table->setItem(row, 0, warning);
             table->setItem(row, 1, device);
-            table->setItem(row, 2, new QTableWidgetItem(QString::number(f.attempts)));
-            table->setItem(row, 3,
+            const auto known = keeper_.Terminals().find(f.deviceId);
+            table->setItem(row, 2,
+                           new QTableWidgetItem(known == keeper_.Terminals().end()
+                                                    ? QString()
+                                                    : QString::fromStdString(known->second.name)));
+            table->setItem(row, 3, new QTableWidgetItem(QString::number(f.attempts)));
+            table->setItem(row, 4,
                            new QTableWidgetItem(QDateTime::fromSecsSinceEpoch(f.expires).toString(
                                "yyyy-MM-dd HH:mm:ss")));
         }

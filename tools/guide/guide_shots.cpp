@@ -17,6 +17,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QDockWidget>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -45,6 +47,7 @@
 #include "Dovrik.h"
 #include "GprsDataDlg.h"
 #include "GroupJobPanel.h"
+#include "HistoryView.h"
 #include "LeftView.h"
 #include "ListCtrlEx.h"
 #include "LogRelay.h"
@@ -53,6 +56,7 @@
 #include "NumberListPage.h"
 #include "PelmoraView.h"
 #include "QtChinese.h"
+#include "RegistryActions.h"
 #include "ReportCtrl.h"
 #include "ServiceSettings.h"
 #include "SystemControlDlg.h"
@@ -347,6 +351,52 @@ class GuideShots {
         Save("07-group-done.png", frame_->GroupDock()->grab());
     }
 
+    // 10: the registry imported, the device list with it, the record and
+    // the follow-ups owed to the terminal that left.
+    void RegistryAndRecord() {
+        const QString csv = work_.filePath("terminals.csv");
+        QFile file(csv);
+        if (!file.open(QIODevice::WriteOnly)) throw StepFailed("cannot write " + csv.toStdString());
+        file.write(QStringLiteral("\uFEFF设备ID,名称,区划代码,区划名称,纬度,经度,标签,备注\r\n"
+                                  "20260001,东门广场,520102001,南明区花果园街道,26.57,106.71,"
+                                  "城区;广场,\r\n"
+                                  "20260002,河滨小学,520102002,南明区河滨街道,26.56,106.72,"
+                                  "学校,\r\n"
+                                  "20260003,水库大坝,520113101,白云区沙文镇,26.70,106.66,"
+                                  "水库;重点,\r\n"
+                                  "20260005,新村村委,520113102,白云区牛场乡,26.72,106.60,"
+                                  "农村,新装\r\n"
+                                  "20269001,渡口,520113103,白云区都拉乡,26.74,106.62,"
+                                  "渡口,待安装\r\n")
+                       .toUtf8());
+        file.close();
+        frame_->Registry().SetAskFiles([csv] { return csv; }, [] { return QString(); });
+        frame_->Registry().Import();
+        told_.clear();
+        frame_->Refresh();
+        Settle(300ms);
+        Save("10-device-registry.png", Devices().grab());
+        pelmora::HistoryView& history = frame_->History();
+        history.Open();
+        history.resize(1100, 640);
+        Settle(300ms);
+        Save("10-history.png", history.grab());
+        history.ListTable()->selectRow(0);
+        history.OpenSelected();
+        Settle(300ms);
+        Save("10-record.png", history.grab());
+        history.close();
+        ShotOfModalDialog("10-follow-ups.png",
+                          [&] { MenuAction(QStringLiteral("待补发预警..."))->trigger(); });
+    }
+    QAction* MenuAction(const QString& text) {
+        for (QAction* menu : frame_->menuBar()->actions())
+            if (menu->menu() != nullptr)
+                for (QAction* action : menu->menu()->actions())
+                    if (action->text() == text) return action;
+        throw StepFailed("no menu command " + text.toStdString());
+    }
+
     // 9: the log pane with the terminals' status messages.
     void LogPane() {
         sim_->SendStatus(0, dovrik::sim::PowerSource::Mains);
@@ -553,6 +603,7 @@ int main(int argc, char** argv) {
         shots.RunningJobAndCancel();
         shots.GroupWarning();
         shots.LogPane();
+        shots.RegistryAndRecord();
         shots.ThrowIfFailed();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "guide-shots: %s\n", error.what());
