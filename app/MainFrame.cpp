@@ -311,43 +311,6 @@ void CMainFrame::CancelJobs() {
     UpdateStatus();
 }
 
-void CMainFrame::FindDevice() {
-    QLineEdit* box = deviceView_->FilterBox();
-    box->setFocus(Qt::ShortcutFocusReason);
-    box->selectAll();
-}
-
-void CMainFrame::ReadBackRow(const QString& idText) {
-    const int row = deviceView_->FindRow(idText);
-    if (row < 0) return;
-    commandView_->ShowPage(CPelmoraView::Page::Configuration);
-    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
-                                             CommandKind::ReadSettings);
-    UpdateStatus();
-}
-
-void CMainFrame::QueryVersionsRow(const QString& idText) {
-    const int row = deviceView_->FindRow(idText);
-    if (row < 0) return;
-    // The versions are shown on the MP3 page, the control panel's first.
-    commandView_->ShowPage(CPelmoraView::Page::Control);
-    commandView_->ControlPages().Tabs().ShowPage(0);
-    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
-                                             CommandKind::ReadVersion);
-    UpdateStatus();
-}
-
-void CMainFrame::DisconnectRow(const QString& idText) {
-    std::uint32_t id = 0;
-    if (!running_ || !ParseDeviceId(idText.toStdString(), id)) return;
-    if (!options_.confirm(QStringLiteral("确认断开设备%1的连接吗?").arg(idText),
-                          QStringLiteral("提示")))
-        return;
-    DSCloseConnectionByDeviceID(id);
-    LogLine(QStringLiteral("已断开设备%1的连接").arg(idText));
-    Refresh();
-}
-
 void CMainFrame::BuildGroupPanel() {
     groupPanel_ = new CGroupJobPanel;
     groupDock_ = new QDockWidget(QStringLiteral("群发任务"), this);

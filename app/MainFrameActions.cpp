@@ -1,5 +1,6 @@
 // The main window's commands as the operator reaches them: the menu, the tool
-// bar and the status bar, and the states they show.
+// bar and the status bar, and the states they show; the device list's row
+// commands.
 #include "MainFrame.h"
 
 #include "RegistryActions.h"
@@ -7,6 +8,7 @@
 #include <QAction>
 #include <QDockWidget>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
@@ -14,9 +16,12 @@
 
 #include "CommandEngine.h"
 #include "DeviceView.h"
+#include "Dovrik.h"
 #include "JobStatus.h"
 #include "PelmoraView.h"
 #include "ServiceSettings.h"
+#include "SystemControlDlg.h"
+#include "TabSheet.h"
 
 namespace pelmora {
 
@@ -158,6 +163,43 @@ void CMainFrame::UpdateStatus() {
     if (jobPane_->text() != job) jobPane_->setText(job);
     actions_.at(kCancelJobs)->setEnabled((running && !running->cancelling) || waiting > 0);
     commandView_->ShowJobState(running, waiting, now);
+}
+
+void CMainFrame::FindDevice() {
+    QLineEdit* box = deviceView_->FilterBox();
+    box->setFocus(Qt::ShortcutFocusReason);
+    box->selectAll();
+}
+
+void CMainFrame::ReadBackRow(const QString& idText) {
+    const int row = deviceView_->FindRow(idText);
+    if (row < 0) return;
+    commandView_->ShowPage(CPelmoraView::Page::Configuration);
+    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
+                                             CommandKind::ReadSettings);
+    UpdateStatus();
+}
+
+void CMainFrame::QueryVersionsRow(const QString& idText) {
+    const int row = deviceView_->FindRow(idText);
+    if (row < 0) return;
+    // The versions are shown on the MP3 page, the control panel's first.
+    commandView_->ShowPage(CPelmoraView::Page::Control);
+    commandView_->ControlPages().Tabs().ShowPage(0);
+    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
+                                             CommandKind::ReadVersion);
+    UpdateStatus();
+}
+
+void CMainFrame::DisconnectRow(const QString& idText) {
+    std::uint32_t id = 0;
+    if (!running_ || !ParseDeviceId(idText.toStdString(), id)) return;
+    if (!options_.confirm(QStringLiteral("确认断开设备%1的连接吗?").arg(idText),
+                          QStringLiteral("提示")))
+        return;
+    DSCloseConnectionByDeviceID(id);
+    LogLine(QStringLiteral("已断开设备%1的连接").arg(idText));
+    Refresh();
 }
 
 QAction* CMainFrame::Action(Command command) const {
