@@ -414,8 +414,7 @@ void CReportCtrl::SetGridLines(bool on) {
     viewport()->update();
 }
 
-int CReportCtrl::InsertRow(int index, const QStringList& texts) {
-    if (index < 0) return -1;
+CReportCtrl::Row* CReportCtrl::MakeRow(const QStringList& texts) const {
     const int columns = columnCount();
     QStringList rowTexts;
     rowTexts.reserve(columns);
@@ -427,9 +426,27 @@ int CReportCtrl::InsertRow(int index, const QStringList& texts) {
     row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
     for (int column = 0; column < columns; ++column) row->setText(column, rowTexts.at(column));
     if (checkBoxes_) row->setCheckState(0, Qt::Unchecked);
+    return row;
+}
+
+int CReportCtrl::InsertRow(int index, const QStringList& texts) {
+    if (index < 0) return -1;
     const int at = std::min(index, topLevelItemCount());
-    insertTopLevelItem(at, row);
+    insertTopLevelItem(at, MakeRow(texts));
     return at;
+}
+
+int CReportCtrl::AppendRows(const QList<QStringList>& rows, const QList<QVariant>& itemData) {
+    const int first = topLevelItemCount();
+    QList<QTreeWidgetItem*> items;
+    items.reserve(rows.size());
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        Row* row = MakeRow(rows.at(i));
+        if (i < itemData.size()) row->SetItemData(itemData.at(i));
+        items.append(row);
+    }
+    addTopLevelItems(items);
+    return first;
 }
 
 bool CReportCtrl::UpdateRowData(int row) {

@@ -63,6 +63,10 @@ class CReportCtrl final : public QTreeWidget {
     // text per column, missing ones empty, surplus ones dropped. Returns the
     // row's index, or -1 for a negative index.
     int InsertRow(int index, const QStringList& texts);
+    // Appends the rows in one insertion, each with its texts as InsertRow
+    // takes them and its item data; returns the first new row's index.
+    // Thousands of rows at once cost the tree one notice instead of one each.
+    int AppendRows(const QList<QStringList>& rows, const QList<QVariant>& itemData = {});
     // Re-reads the row's cell texts into its row data.
     bool UpdateRowData(int row);
     bool DeleteRow(int row);
@@ -105,6 +109,8 @@ class CReportCtrl final : public QTreeWidget {
   private:
     class Row;
 
+    // A row with one text per column, not yet in the tree.
+    Row* MakeRow(const QStringList& texts) const;
     // Null when out of range, or when the row was added through the base
     // class and so has no row data.
     Row* RowAt(int row) const;
