@@ -86,6 +86,11 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
+    // The registry's terminals are listed too, online or not; the rows are
+    // made once the window shows, so that a large registry does not hold it.
+    deviceView_->SetRegistry(
+        {keeper_.get(), options_.now, [this] { return settings_.offlineAlertMinutes; }});
+    QTimer::singleShot(0, deviceView_, &CDeviceView::ShowRegistry);
     if (const QString problem = QString::fromStdString(store_->Problem()); !problem.isEmpty()) {
         // Once, in the log and in a message after the window is shown.
         const QString text =
@@ -249,7 +254,9 @@ void CMainFrame::StopService() {
     keeper_->AllGone(options_.now());
     LogLine(QStringLiteral("停止数据中心服务成功!"));
     running_ = false;
+    // The run's rows go; the registered terminals stay, offline.
     deviceView_->RemoveAllRows();
+    deviceView_->ShowRegistry();
     UpdateCommandStates();
     UpdateStatus();
     if (options_.stopPause.count() > 0)

@@ -62,7 +62,13 @@ void CMainFrame::BuildMenu() {
     // The registry's CSV, beside the specified entries.
     registry_ = std::make_unique<RegistryActions>(
         *keeper_, [this](const QString& line) { LogLine(line); }, options_.confirm, options_.inform,
-        this);
+        this, options_.now,
+        [this] {
+            deviceView_->ShowRegistry();
+            UpdateStatus();
+        });
+    connect(deviceView_, &CDeviceView::TerminalPageRequested, registry_.get(),
+            &RegistryActions::ShowTerminalPage);
     devices->addSeparator();
     connect(devices->addAction(QStringLiteral("导入终端登记...")), &QAction::triggered,
             registry_.get(), &RegistryActions::Import);
@@ -138,9 +144,12 @@ void CMainFrame::BuildStatusBar() {
     cancel->setDefaultAction(actions_.at(kCancelJobs));
     cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
     statusPane1_ = new QLabel(QString::fromLatin1(kApplicationTitle));
+    alertPane_ = new QLabel;
+    alertPane_->setObjectName("offlineAlertPane");
     statusBar()->addWidget(statusPane0_);
     statusBar()->addWidget(jobPane_, 1);
     statusBar()->addWidget(cancel);
+    statusBar()->addPermanentWidget(alertPane_);
     statusBar()->addPermanentWidget(statusPane1_);
 }
 
@@ -158,8 +167,11 @@ void CMainFrame::UpdateStatus() {
     const std::size_t waiting = engine.WaitingCount();
     const auto now = std::chrono::steady_clock::now();
     const QString job = JobPaneText(running, waiting, now);
+    const QString alert = LongOfflineText(counts, settings_.offlineAlertMinutes) +
+                          QStringLiteral(" | 从未上线: %1").arg(counts.neverOnline);
     // Written only when changed: a label relays the status bar out.
     if (statusPane0_->text() != service) statusPane0_->setText(service);
+    if (alertPane_->text() != alert) alertPane_->setText(alert);
     if (jobPane_->text() != job) jobPane_->setText(job);
     actions_.at(kCancelJobs)->setEnabled((running && !running->cancelling) || waiting > 0);
     commandView_->ShowJobState(running, waiting, now);
