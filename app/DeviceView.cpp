@@ -133,11 +133,33 @@ QString LocalTimeText(std::uint32_t seconds) {
     const std::time_t t = seconds;
     std::tm local{};
     ToLocalTime(t, local);
-    return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    const int year = local.tm_year + 1900;
+    const int fields[] = {local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                          local.tm_sec};
+    if (year < 1000 || year > 9999 ||
+        std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0 || f > 99; })) {
+        return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", year, fields[0], fields[1],
+                                 fields[2], fields[3], fields[4]);
+    }
+    // Written by hand: a registry of 100,000 terminals is listed with one
+    // time each, and the format parse took most of the row's text.
+    QString text(19, Qt::Uninitialized);
+    QChar* out = text.data();
+    const auto put = [&out](int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) out[i] = QLatin1Char('0' + value % 10);
+        out += digits;
+    };
+    const char separators[] = "-- ::";
+    put(year, 4);
+    for (int i = 0; i < 5; ++i) {
+        *out++ = QLatin1Char(separators[i]);
+        put(fields[i], 2);
+    }
+    return text;
 }
 
-CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
+CDeviceView::CDeviceView(QWidget* parent)
+    : QWidget(parent), staged_(std::make_unique<CReportRowBatch>()) {
     title_ = MakeTitleBanner(QStringLiteral("终端设备列表"), this);
     title_->setGeometry(0, 0, kListWidth, kTitleBannerHeight);
     bar_ = MakeBar();
@@ -177,6 +199,8 @@ CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
     connect(&registryTimer_, &QTimer::timeout, this, &CDeviceView::ShowRegistry);
     ShowCounts();
 }
+
+CDeviceView::~CDeviceView() = default;
 
 QWidget* CDeviceView::MakeBar() {
     auto* bar = new QWidget(this);
@@ -423,6 +447,9 @@ void CDeviceView::RemoveAllRows() {
     written_.clear();
     checked_.clear();
     removed_.clear();
+    pending_.clear();
+    pendingAt_ = 0;
+    staged_->Clear();
     synced_ = false;
     hidden_ = 0;
     online_ = 0;
@@ -456,46 +483,79 @@ void CDeviceView::ShowRegistry() {
 
 void CDeviceView::SyncRegistry() {
     const dispatch::RegistryKeeper& keeper = *registry_.keeper;
-    if (synced_ && syncedRevision_ == keeper.Revision()) return;
-    const std::int64_t now = registry_.now();
-    std::vector<const store::Terminal*> missing;
-    for (const auto& [id, t] : keeper.Terminals()) {
-        const int row = FindRow(IdTextOf(id));
-        if (row < 0) {
-            if (!removed_.contains(id)) missing.push_back(&t);
-            continue;
+    if (!synced_ || syncedRevision_ != keeper.Revision()) {
+        // Rows made before the change may be out of date: made again.
+        pending_.clear();
+        pendingAt_ = 0;
+        staged_->Clear();
+        for (const auto& [id, t] : keeper.Terminals()) {
+            const int row = FindRow(IdTextOf(id));
+            if (row < 0) {
+                if (!removed_.contains(id)) pending_.push_back(id);
+                continue;
+            }
+            const bool name = SetIfChanged(row, kName, Utf8(t.name));
+            const bool region = SetIfChanged(row, kRegion, Utf8(RegionShown(t)));
+            const bool tags = SetIfChanged(row, kTags, Utf8(t.tags));
+            if (name || region || tags) ApplyFilter(row);
         }
-        const bool name = SetIfChanged(row, kName, Utf8(t.name));
-        const bool region = SetIfChanged(row, kRegion, Utf8(RegionShown(t)));
-        const bool tags = SetIfChanged(row, kTags, Utf8(t.tags));
-        if (name || region || tags) ApplyFilter(row);
+        // New rows come in the order of their IDs.
+        std::sort(pending_.begin(), pending_.end());
+        FillBoxes();
+        syncedRevision_ = keeper.Revision();
+        synced_ = true;
     }
-    // New rows in the order of their IDs, added at once.
-    std::sort(missing.begin(), missing.end(),
-              [](const store::Terminal* a, const store::Terminal* b) {
-                  return a->deviceId < b->deviceId;
-              });
-    QList<QStringList> rows;
-    QList<QVariant> ids;
-    rows.reserve(static_cast<qsizetype>(missing.size()));
-    ids.reserve(static_cast<qsizetype>(missing.size()));
-    for (const store::Terminal* t : missing) {
-        rows.append(
-            {IdTextOf(t->deviceId), QString(),
-             t->lastSeen == 0 ? QString() : LocalTimeText(static_cast<std::uint32_t>(t->lastSeen)),
-             Utf8(t->sim), Utf8(t->address), OfflineText(t->deviceId, now), UnknownPowerWord(),
-             Utf8(t->name), Utf8(RegionShown(*t)), Utf8(t->tags)});
-        ids.append(t->deviceId);
+    AddPendingRows();
+}
+
+void CDeviceView::AddPendingRows() {
+    if (pendingAt_ >= pending_.size()) return;
+    const auto& terminals = registry_.keeper->Terminals();
+    const std::int64_t now = registry_.now();
+    for (int made = 0; pendingAt_ < pending_.size() && made < kRowsPerPass; ++pendingAt_) {
+        const std::uint32_t id = pending_[pendingAt_];
+        const auto it = terminals.find(id);
+        if (it == terminals.end()) continue;
+        const store::Terminal& t = it->second;
+        list_->AddToBatch(
+            *staged_,
+            {IdTextOf(id), QString(),
+             t.lastSeen == 0 ? QString() : LocalTimeText(static_cast<std::uint32_t>(t.lastSeen)),
+             Utf8(t.sim), Utf8(t.address), OfflineText(id, now), UnknownPowerWord(), Utf8(t.name),
+             Utf8(RegionShown(t)), Utf8(t.tags)},
+            id);
+        ++made;
     }
-    const int first = list_->AppendRows(rows, ids);
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        index_.insert(rows.at(i).at(kId), first + static_cast<int>(i));
+    if (pendingAt_ < pending_.size()) {
+        // The rest at the next passes of the event loop: the window paints
+        // and answers in between.
+        if (!addScheduled_) {
+            addScheduled_ = true;
+            QTimer::singleShot(0, this, [this] {
+                addScheduled_ = false;
+                if (!registry_.keeper) return;
+                changingRows_ = true;
+                AddPendingRows();
+                changingRows_ = false;
+                ShowCounts();
+            });
+        }
+        return;
+    }
+    // All made: they join the list at once, but for terminals that came
+    // online or were removed meanwhile.
+    const int first = list_->AppendBatch(*staged_, [this](const QVariant& data) {
+        const std::uint32_t id = data.toUInt();
+        return !removed_.contains(id) && FindRow(IdTextOf(id)) < 0;
+    });
+    index_.reserve(list_->RowCount());
+    for (int row = first; row < list_->RowCount(); ++row) index_.insert(list_->Text(row, kId), row);
     if (!regionFilter_.empty() || !tagFilter_.empty() || !filterText_.isEmpty()) {
         for (int row = first; row < list_->RowCount(); ++row) ApplyFilter(row);
     }
-    FillBoxes();
-    syncedRevision_ = keeper.Revision();
-    synced_ = true;
+    pending_.clear();
+    pending_.shrink_to_fit();
+    pendingAt_ = 0;
 }
 
 void CDeviceView::FillBoxes() {

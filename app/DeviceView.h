@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,7 @@ namespace store {
 struct Terminal;
 }
 class CReportCtrl;
+class CReportRowBatch;
 
 class CDeviceView final : public QWidget, public IDeviceList {
     Q_OBJECT
@@ -78,8 +80,13 @@ class CDeviceView final : public QWidget, public IDeviceList {
     };
     // How often the offline times are written again without a refresh.
     static constexpr int kRegistryPassMs = 60 * 1000;
+    // Rows of registered terminals made in one pass of the event loop: the
+    // rows of a large registry are made over several, so that the window
+    // paints and answers meanwhile, and join the list at once.
+    static constexpr int kRowsPerPass = 2000;
 
     explicit CDeviceView(QWidget* parent = nullptr);
+    ~CDeviceView() override;
 
     // Shows the registry from now on, and again every kRegistryPassMs.
     void SetRegistry(Registry registry);
@@ -158,8 +165,12 @@ class CDeviceView final : public QWidget, public IDeviceList {
     const store::Terminal* Entry(int row) const;
     // What "是否在线" says of a terminal that is not online.
     const QString& OfflineText(std::uint32_t deviceId, std::int64_t now);
-    // The registry's rows, operator columns and boxes, when it changed.
+    // The registry's operator columns and boxes when it changed, and rows
+    // for its terminals that have none.
     void SyncRegistry();
+    // Makes kRowsPerPass of the missing rows, and the rest at the next
+    // passes; once all are made, they join the list.
+    void AddPendingRows();
     void FillBoxes();
     void CountRegistry(std::int64_t now);
     int AlertMinutes() const;
@@ -197,6 +208,12 @@ class CDeviceView final : public QWidget, public IDeviceList {
     bool synced_ = false;
     // Registered terminals whose rows the operator removed.
     QSet<std::uint32_t> removed_;
+    // Registered terminals still to be listed, in ID order: rows for those
+    // before pendingAt_ are made and wait in staged_.
+    std::vector<std::uint32_t> pending_;
+    std::size_t pendingAt_ = 0;
+    std::unique_ptr<CReportRowBatch> staged_;
+    bool addScheduled_ = false;
     // "离线 N 分钟" and the like, made once each.
     QHash<std::int64_t, QString> offlineTexts_;
     QTimer registryTimer_;

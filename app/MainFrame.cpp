@@ -86,11 +86,11 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
-    // The registry's terminals are listed too, online or not; the rows are
-    // made once the window shows, so that a large registry does not hold it.
+    // The registry's terminals are listed too, online or not; a large
+    // registry goes on filling the list once the window shows.
     deviceView_->SetRegistry(
         {keeper_.get(), options_.now, [this] { return settings_.offlineAlertMinutes; }});
-    QTimer::singleShot(0, deviceView_, &CDeviceView::ShowRegistry);
+    deviceView_->ShowRegistry();
     if (const QString problem = QString::fromStdString(store_->Problem()); !problem.isEmpty()) {
         // Once, in the log and in a message after the window is shown.
         const QString text =

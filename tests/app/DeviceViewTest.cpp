@@ -277,6 +277,26 @@ TEST_F(RegistryViewTest, LongOfflineCountFollowsTheClockAndTheTerminalsComingOnl
     EXPECT_TRUE(view_.CountsLabel()->text().endsWith(QStringLiteral(" | 离线超过5分钟: 2")));
 }
 
+TEST_F(RegistryViewTest, ALargeRegistryJoinsTheListAtOnceWithOneRowPerTerminal) {
+    std::vector<store::Terminal> fleet;
+    const int count = CDeviceView::kRowsPerPass + 500;
+    for (int i = 0; i < count; ++i)
+        fleet.push_back(Registered(0x1000 + static_cast<std::uint32_t>(i), kNow - 3600));
+    Load(std::move(fleet));
+    EXPECT_EQ(view_.RowCount(), 0);  // made, not yet listed
+
+    // One of them comes online before the rest are made: its own row only.
+    const ModemInfo online = Terminal(0x1000 + count - 1, "13900000001", 1);
+    keeper_.Seen({online}, now_);
+    view_.Refresh({online});
+    EXPECT_EQ(view_.RowCount(), count);
+    EXPECT_EQ(view_.RowCounts().online, 1);
+    const int row = view_.FindRow(QString::asprintf("%08x", online.deviceId));
+    EXPECT_EQ(view_.Cell(row, CDeviceView::kOnline), QStringLiteral("在线"));
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("00001000")), CDeviceView::kOnline),
+              QStringLiteral("离线 1 小时"));
+}
+
 TEST_F(RegistryViewTest, TerminalPageSavesTheOperatorsFieldsAndRefusesBadCoordinates) {
     Load({Registered(0xc1, kNow - 3600, "3301", "东区")});
     store_->AddEvents({{kNow - 7200, 0xc1, "online", "10.0.0.1"},
