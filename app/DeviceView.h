@@ -83,7 +83,7 @@ class CDeviceView final : public QWidget, public IDeviceList {
     // Rows of registered terminals made in one pass of the event loop: the
     // rows of a large registry are made over several, so that the window
     // paints and answers meanwhile, and join the list at once.
-    static constexpr int kRowsPerPass = 2000;
+    static constexpr int kRowsPerPass = 1000;
 
     explicit CDeviceView(QWidget* parent = nullptr);
     ~CDeviceView() override;
@@ -91,9 +91,10 @@ class CDeviceView final : public QWidget, public IDeviceList {
     // Shows the registry from now on, and again every kRegistryPassMs.
     void SetRegistry(Registry registry);
     // One pass over the registry: rows for registered terminals without one
-    // (but not those the operator removed, until they are online again),
-    // the name, region and tag columns and boxes when the registry changed,
-    // the offline times and the counts.
+    // (but not those the operator removed, until they are online again; for
+    // a large registry they join the list a few passes of the event loop
+    // later), the name, region and tag columns and boxes when the registry
+    // changed, the offline times and the counts.
     void ShowRegistry();
 
     // One refresh: every listed terminal is marked offline unless it is in

@@ -1,5 +1,6 @@
 // Choosing a group in the device list: the filter, the tick buttons and the
-// counts, and what a refresh keeps of them.
+// counts, and what a refresh keeps of them; the registry's rows, with their
+// region and tag boxes and the long-offline count, and a terminal's page.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
