@@ -2,28 +2,33 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QHBoxLayout>
-#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <string_view>
 
 #include "CommandEngine.h"
 #include "CommandTexts.h"
 #include "GbkCodec.h"
-#include "platform/LocalTime.h"
+#include "RegistryKeeper.h"
 #include "ReportCtrl.h"
+#include "ServiceSettings.h"
+#include "Store.h"
 #include "TitleBanner.h"
+#include "platform/LocalTime.h"
 
 namespace pelmora {
 
 namespace {
-
-enum Column { kId, kLogin, kUpdate, kSim, kAddress, kOnline, kPower };
 
 const QString& OnlineWord() {
     static const QString word = QStringLiteral("在线");
@@ -35,6 +40,14 @@ const QString& BatteryWord() {
 }
 const QString& OfflineWord() {
     static const QString word = QStringLiteral("离线");
+    return word;
+}
+const QString& NeverOnlineWord() {
+    static const QString word = QStringLiteral("从未上线");
+    return word;
+}
+const QString& UnknownPowerWord() {
+    static const QString word = QStringLiteral("未知");
     return word;
 }
 
@@ -59,17 +72,94 @@ QString SimText(const ModemInfo& info) {
                                static_cast<int>(strnlen(info.simNumber, sizeof info.simNumber)));
 }
 
+// A region is known by its code, or by its name when it has none.
+const std::string& RegionKey(const store::Terminal& t) {
+    return t.regionCode.empty() ? t.regionName : t.regionCode;
+}
+
+// What the region column shows: the name, or the code when there is none.
+const std::string& RegionShown(const store::Terminal& t) {
+    return t.regionName.empty() ? t.regionCode : t.regionName;
+}
+
+std::string_view Trimmed(std::string_view text) {
+    const auto space = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && space(text.front())) text.remove_prefix(1);
+    while (!text.empty() && space(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Calls `each` with every tag of the ';'-separated list, trimmed, skipping
+// empty ones; stops when it returns true, and says whether it did.
+template <typename Each>
+bool ForEachTag(std::string_view tags, Each each) {
+    while (!tags.empty()) {
+        const std::size_t end = std::min(tags.find(';'), tags.size());
+        const std::string_view tag = Trimmed(tags.substr(0, end));
+        if (!tag.empty() && each(tag)) return true;
+        tags.remove_prefix(std::min(end + 1, tags.size()));
+    }
+    return false;
+}
+
+bool HasTag(const store::Terminal& t, const std::string& wanted) {
+    return ForEachTag(t.tags, [&wanted](std::string_view tag) { return tag == wanted; });
+}
+
+QString Utf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Box entries in the system's GBK order, as the list sorts.
+QByteArray GbkOrder(const QString& text) {
+    const auto gbk = Utf8ToGbk(text.toStdString());
+    return gbk ? QByteArray::fromStdString(*gbk) : text.toUtf8();
+}
+
 }  // namespace
+
+QString OfflineTimeText(std::int64_t seconds) {
+    if (seconds < 60) return OfflineWord();
+    if (seconds < 3600) return QStringLiteral("离线 %1 分钟").arg(seconds / 60);
+    if (seconds < 86400) return QStringLiteral("离线 %1 小时").arg(seconds / 3600);
+    return QStringLiteral("离线 %1 天").arg(seconds / 86400);
+}
+
+QString LongOfflineText(const CDeviceView::Counts& counts, int alertMinutes) {
+    return QStringLiteral("离线超过%1分钟: %2").arg(alertMinutes).arg(counts.longOffline);
+}
 
 QString LocalTimeText(std::uint32_t seconds) {
     const std::time_t t = seconds;
     std::tm local{};
     ToLocalTime(t, local);
-    return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    const int year = local.tm_year + 1900;
+    const int fields[] = {local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                          local.tm_sec};
+    if (year < 1000 || year > 9999 ||
+        std::any_of(std::begin(fields), std::end(fields), [](int f) { return f < 0 || f > 99; })) {
+        return QString::asprintf("%d-%02d-%02d %02d:%02d:%02d", year, fields[0], fields[1],
+                                 fields[2], fields[3], fields[4]);
+    }
+    // Written by hand: a registry of 100,000 terminals is listed with one
+    // time each, and the format parse took most of the row's text.
+    QString text(19, Qt::Uninitialized);
+    QChar* out = text.data();
+    const auto put = [&out](int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) out[i] = QLatin1Char('0' + value % 10);
+        out += digits;
+    };
+    const char separators[] = "-- ::";
+    put(year, 4);
+    for (int i = 0; i < 5; ++i) {
+        *out++ = QLatin1Char(separators[i]);
+        put(fields[i], 2);
+    }
+    return text;
 }
 
-CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
+CDeviceView::CDeviceView(QWidget* parent)
+    : QWidget(parent), staged_(std::make_unique<CReportRowBatch>()) {
     title_ = MakeTitleBanner(QStringLiteral("终端设备列表"), this);
     title_->setGeometry(0, 0, kListWidth, kTitleBannerHeight);
     bar_ = MakeBar();
@@ -79,13 +169,12 @@ CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
         {QStringLiteral("设备ID"), 100},       {QStringLiteral("登陆时间"), 140},
         {QStringLiteral("最后更新时间"), 140}, {QStringLiteral("SIM 号码"), 140},
         {QStringLiteral("动态IP地址"), 160},   {QStringLiteral("是否在线"), 80},
-        {QStringLiteral("供电模式"), 80}};
+        {QStringLiteral("供电模式"), 80},      {QStringLiteral("名称"), 110},
+        {QStringLiteral("区划"), 90},          {QStringLiteral("标签"), 110}};
     for (const auto& [title, width] : columns) list_->AddColumn(title, width);
-    // Byte-wise comparisons follow the system's GBK order.
-    list_->SetByteForm([](const QString& text) {
-        const auto gbk = Utf8ToGbk(text.toStdString());
-        return gbk ? QByteArray::fromStdString(*gbk) : text.toUtf8();
-    });
+    // Byte-wise comparisons follow the system's GBK order; sorting by the
+    // region column groups the rows by region.
+    list_->SetByteForm(GbkOrder);
     list_->SetCheckBoxes(true);
     list_->SetGridLines(true);
     list_->setGeometry(0, kListTop, kListWidth, std::max(0, height() - kListTop));
@@ -93,8 +182,7 @@ CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         const QModelIndex index = list_->indexAt(at);
         if (!index.isValid() || index.parent().isValid()) return;
-        if (QMenu* menu = RowMenu(index.row()))
-            menu->popup(list_->viewport()->mapToGlobal(at));
+        if (QMenu* menu = RowMenu(index.row())) menu->popup(list_->viewport()->mapToGlobal(at));
     });
     // A tick clicked by the operator, or set by anyone through the list,
     // changes the counts. The check box lives in column 0, whose text never
@@ -108,8 +196,11 @@ CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
         }
         if (!changingRows_) ShowCounts();
     });
+    connect(&registryTimer_, &QTimer::timeout, this, &CDeviceView::ShowRegistry);
     ShowCounts();
 }
+
+CDeviceView::~CDeviceView() = default;
 
 QWidget* CDeviceView::MakeBar() {
     auto* bar = new QWidget(this);
@@ -118,11 +209,31 @@ QWidget* CDeviceView::MakeBar() {
     layout->setSpacing(6);
     filter_ = new QLineEdit(bar);
     filter_->setObjectName("deviceFilter");
-    filter_->setPlaceholderText(QStringLiteral("筛选: 设备ID / SIM号码 / 地址"));
+    filter_->setPlaceholderText(QStringLiteral("筛选: ID/SIM/地址/名称/区划/标签"));
+    filter_->setToolTip(filter_->placeholderText());
     filter_->setClearButtonEnabled(true);
-    filter_->setFixedWidth(260);
+    filter_->setFixedWidth(200);
     connect(filter_, &QLineEdit::textChanged, this, &CDeviceView::SetFilterText);
     layout->addWidget(filter_);
+    // The boxes list what the registry holds; their entries' data is the
+    // region or tag itself, empty for every one.
+    const auto addBox = [&](const char* name, const QString& every, const QString& tip,
+                            void (CDeviceView::*choose)(const QString&)) {
+        auto* box = new QComboBox(bar);
+        box->setObjectName(name);
+        box->setToolTip(tip);
+        box->setFixedWidth(100);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->addItem(every, QString());
+        connect(box, &QComboBox::currentIndexChanged, this,
+                [this, box, choose] { (this->*choose)(box->currentData().toString()); });
+        layout->addWidget(box);
+        return box;
+    };
+    regionBox_ = addBox("regionFilter", QStringLiteral("全部区划"), QStringLiteral("按区划筛选"),
+                        &CDeviceView::SetRegionFilter);
+    tagBox_ = addBox("tagFilter", QStringLiteral("全部标签"), QStringLiteral("按标签筛选"),
+                     &CDeviceView::SetTagFilter);
     const auto addButton = [&](const char* name, const QString& text, void (CDeviceView::*act)()) {
         auto* button = new QPushButton(text, bar);
         button->setObjectName(name);
@@ -141,8 +252,12 @@ QWidget* CDeviceView::MakeBar() {
 
 void CDeviceView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // The list keeps its width however wide the window grows.
-    list_->setGeometry(0, kListTop, kListWidth, std::max(0, event->size().height() - kListTop));
+    // The list keeps its width however wide the window grows; in a narrower
+    // pane it narrows with it and scrolls sideways.
+    const int width = std::min(kListWidth, event->size().width());
+    title_->setGeometry(0, 0, width, kTitleBannerHeight);
+    bar_->setGeometry(0, kTitleHeight, width, kBarHeight);
+    list_->setGeometry(0, kListTop, width, std::max(0, event->size().height() - kListTop));
 }
 
 int CDeviceView::FindRow(const QString& idText) const {
@@ -173,7 +288,9 @@ bool CDeviceView::SetIfChanged(int row, int column, const QString& text) {
 
 void CDeviceView::MarkAllOffline() {
     changingRows_ = true;
-    for (int row = 0; row < list_->RowCount(); ++row) SetIfChanged(row, kOnline, OfflineWord());
+    const std::int64_t now = registry_.keeper ? registry_.now() : 0;
+    for (int row = 0; row < list_->RowCount(); ++row)
+        SetIfChanged(row, kOnline, OfflineText(DeviceIdOf(row), now));
     online_ = 0;
     changingRows_ = false;
     ShowCounts();
@@ -181,16 +298,63 @@ void CDeviceView::MarkAllOffline() {
 
 int CDeviceView::AppendRow(const ModemInfo& info) {
     const QString id = IdTextOf(info.deviceId);
-    const int added =
-        list_->InsertRow(list_->RowCount(),
-                         {id, LocalTimeText(info.loginTime), LocalTimeText(info.lastUpdateTime),
-                          SimText(info), AddressText(info), OnlineWord(), QStringLiteral("未知")});
+    QStringList texts = {id,
+                         LocalTimeText(info.loginTime),
+                         LocalTimeText(info.lastUpdateTime),
+                         SimText(info),
+                         AddressText(info),
+                         OnlineWord(),
+                         UnknownPowerWord()};
+    // A terminal new to the registry gets its operator columns at the
+    // registry's pass; one the registry knows has them at once.
+    if (registry_.keeper) {
+        const auto& terminals = registry_.keeper->Terminals();
+        if (const auto it = terminals.find(info.deviceId); it != terminals.end())
+            texts << Utf8(it->second.name) << Utf8(RegionShown(it->second))
+                  << Utf8(it->second.tags);
+    }
+    const int added = list_->InsertRow(list_->RowCount(), texts);
     if (added >= 0) {
+        list_->SetItemData(added, info.deviceId);
         index_.insert(id, added);
         written_.insert(info.deviceId, info);
+        removed_.remove(info.deviceId);
         ++online_;
     }
     return added;
+}
+
+std::uint32_t CDeviceView::DeviceIdOf(int row) const {
+    const QVariant data = list_->ItemData(row);
+    if (data.isValid()) return data.toUInt();
+    std::uint32_t id = 0;
+    ParseDeviceId(list_->Text(row, kId).toStdString(), id);
+    return id;
+}
+
+const store::Terminal* CDeviceView::Entry(int row) const {
+    if (!registry_.keeper) return nullptr;
+    const auto& terminals = registry_.keeper->Terminals();
+    const auto it = terminals.find(DeviceIdOf(row));
+    return it == terminals.end() ? nullptr : &it->second;
+}
+
+const QString& CDeviceView::OfflineText(std::uint32_t deviceId, std::int64_t now) {
+    if (!registry_.keeper) return OfflineWord();
+    const auto& terminals = registry_.keeper->Terminals();
+    const auto it = terminals.find(deviceId);
+    if (it == terminals.end()) return OfflineWord();
+    if (it->second.lastSeen == 0) return NeverOnlineWord();
+    // Under a minute (or a clock set back) it is just offline.
+    const std::int64_t seconds = now - it->second.lastSeen;
+    if (seconds < 60) return OfflineWord();
+    // One text per minute, hour or day count, made once: rows share it.
+    const std::int64_t key = seconds < 3600    ? seconds / 60
+                             : seconds < 86400 ? 100 + seconds / 3600
+                                               : 1000 + seconds / 86400;
+    auto text = offlineTexts_.find(key);
+    if (text == offlineTexts_.end()) text = offlineTexts_.insert(key, OfflineTimeText(seconds));
+    return *text;
 }
 
 bool CDeviceView::UpdateRow(int row, const ModemInfo& info) {
@@ -246,10 +410,12 @@ void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
             seen.insert(row, &info);
         }
     }
+    const std::int64_t now = registry_.keeper ? registry_.now() : 0;
     for (int row = 0; row < list_->RowCount(); ++row) {
         const auto it = seen.constFind(row);
         if (it == seen.constEnd()) {
-            if (SetIfChanged(row, kOnline, OfflineWord())) --online_;
+            if (IsOnline(row)) --online_;
+            SetIfChanged(row, kOnline, OfflineText(DeviceIdOf(row), now));
         } else if (UpdateRow(row, *it.value())) {
             ApplyFilter(row);
         }
@@ -267,6 +433,10 @@ void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
         }
     }
     for (int row = firstNew; row < list_->RowCount(); ++row) ApplyFilter(row);
+    if (registry_.keeper) {
+        SyncRegistry();
+        CountRegistry(now);
+    }
     changingRows_ = false;
     ShowCounts();
 }
@@ -276,10 +446,181 @@ void CDeviceView::RemoveAllRows() {
     index_.clear();
     written_.clear();
     checked_.clear();
+    removed_.clear();
+    pending_.clear();
+    pendingAt_ = 0;
+    staged_->Clear();
+    synced_ = false;
     hidden_ = 0;
     online_ = 0;
     battery_ = 0;
     ShowCounts();
+}
+
+void CDeviceView::SetRegistry(Registry registry) {
+    registry_ = std::move(registry);
+    synced_ = false;
+    if (registry_.keeper) {
+        registryTimer_.start(kRegistryPassMs);
+    } else {
+        registryTimer_.stop();
+    }
+}
+
+void CDeviceView::ShowRegistry() {
+    if (!registry_.keeper) return;
+    changingRows_ = true;
+    if (hidden_ > 0) list_->DeferLayout();  // as in Refresh
+    SyncRegistry();
+    const std::int64_t now = registry_.now();
+    for (int row = 0; row < list_->RowCount(); ++row) {
+        if (!IsOnline(row)) SetIfChanged(row, kOnline, OfflineText(DeviceIdOf(row), now));
+    }
+    CountRegistry(now);
+    changingRows_ = false;
+    ShowCounts();
+}
+
+void CDeviceView::SyncRegistry() {
+    const dispatch::RegistryKeeper& keeper = *registry_.keeper;
+    if (!synced_ || syncedRevision_ != keeper.Revision()) {
+        // Rows made before the change may be out of date: made again.
+        pending_.clear();
+        pendingAt_ = 0;
+        staged_->Clear();
+        for (const auto& [id, t] : keeper.Terminals()) {
+            const int row = FindRow(IdTextOf(id));
+            if (row < 0) {
+                if (!removed_.contains(id)) pending_.push_back(id);
+                continue;
+            }
+            const bool name = SetIfChanged(row, kName, Utf8(t.name));
+            const bool region = SetIfChanged(row, kRegion, Utf8(RegionShown(t)));
+            const bool tags = SetIfChanged(row, kTags, Utf8(t.tags));
+            if (name || region || tags) ApplyFilter(row);
+        }
+        // New rows come in the order of their IDs.
+        std::sort(pending_.begin(), pending_.end());
+        FillBoxes();
+        syncedRevision_ = keeper.Revision();
+        synced_ = true;
+    }
+    AddPendingRows();
+}
+
+void CDeviceView::AddPendingRows() {
+    if (pendingAt_ >= pending_.size()) return;
+    const auto& terminals = registry_.keeper->Terminals();
+    const std::int64_t now = registry_.now();
+    for (int made = 0; pendingAt_ < pending_.size() && made < kRowsPerPass; ++pendingAt_) {
+        const std::uint32_t id = pending_[pendingAt_];
+        const auto it = terminals.find(id);
+        if (it == terminals.end()) continue;
+        const store::Terminal& t = it->second;
+        list_->AddToBatch(
+            *staged_,
+            {IdTextOf(id), QString(),
+             t.lastSeen == 0 ? QString() : LocalTimeText(static_cast<std::uint32_t>(t.lastSeen)),
+             Utf8(t.sim), Utf8(t.address), OfflineText(id, now), UnknownPowerWord(), Utf8(t.name),
+             Utf8(RegionShown(t)), Utf8(t.tags)},
+            id);
+        ++made;
+    }
+    if (pendingAt_ < pending_.size()) {
+        // The rest at the next passes of the event loop: the window paints
+        // and answers in between.
+        if (!addScheduled_) {
+            addScheduled_ = true;
+            QTimer::singleShot(0, this, [this] {
+                addScheduled_ = false;
+                if (!registry_.keeper) return;
+                changingRows_ = true;
+                AddPendingRows();
+                changingRows_ = false;
+                ShowCounts();
+            });
+        }
+        return;
+    }
+    // All made: they join the list at once, but for terminals that came
+    // online or were removed meanwhile.
+    const int first = list_->AppendBatch(*staged_, [this](const QVariant& data) {
+        const std::uint32_t id = data.toUInt();
+        return !removed_.contains(id) && FindRow(IdTextOf(id)) < 0;
+    });
+    index_.reserve(list_->RowCount());
+    for (int row = first; row < list_->RowCount(); ++row) index_.insert(list_->Text(row, kId), row);
+    if (!regionFilter_.empty() || !tagFilter_.empty() || !filterText_.isEmpty()) {
+        for (int row = first; row < list_->RowCount(); ++row) ApplyFilter(row);
+    }
+    pending_.clear();
+    pending_.shrink_to_fit();
+    pendingAt_ = 0;
+}
+
+void CDeviceView::FillBoxes() {
+    struct Shown {
+        QString text;
+        bool named = false;
+    };
+    std::map<std::string, Shown> regions;  // by key
+    std::map<std::string, int> tags;
+    for (const auto& [id, t] : registry_.keeper->Terminals()) {
+        // A code is shown with a name when any of its terminals has one.
+        const std::string& key = RegionKey(t);
+        const bool both = !t.regionName.empty() && !t.regionCode.empty();
+        const auto [entry, added] = regions.try_emplace(key);
+        if (!key.empty() && (added || (both && !entry->second.named))) {
+            entry->second = {
+                both ? QStringLiteral("%1 (%2)").arg(Utf8(t.regionName), Utf8(t.regionCode))
+                     : Utf8(key),
+                both};
+        }
+        ForEachTag(t.tags, [&tags](std::string_view tag) {
+            tags.emplace(std::string(tag), 0);
+            return false;
+        });
+    }
+    const auto fill = [](QComboBox* box, std::vector<std::pair<QString, QString>> entries,
+                         const std::string& chosen) {
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return GbkOrder(a.first) < GbkOrder(b.first);
+        });
+        const QSignalBlocker quiet(box);
+        while (box->count() > 1) box->removeItem(1);
+        for (const auto& [text, key] : entries) box->addItem(text, key);
+        const int at = box->findData(Utf8(chosen));
+        box->setCurrentIndex(std::max(at, 0));
+        return at >= 0;
+    };
+    std::vector<std::pair<QString, QString>> regionEntries;
+    for (const auto& [key, shown] : regions) {
+        if (!key.empty()) regionEntries.emplace_back(shown.text, Utf8(key));
+    }
+    std::vector<std::pair<QString, QString>> tagEntries;
+    for (const auto& [tag, unused] : tags) tagEntries.emplace_back(Utf8(tag), Utf8(tag));
+    // A chosen region or tag the registry no longer holds chooses every one.
+    bool refilter = false;
+    if (!fill(regionBox_, std::move(regionEntries), regionFilter_) && !regionFilter_.empty()) {
+        regionFilter_.clear();
+        refilter = true;
+    }
+    if (!fill(tagBox_, std::move(tagEntries), tagFilter_) && !tagFilter_.empty()) {
+        tagFilter_.clear();
+        refilter = true;
+    }
+    if (refilter) ApplyFilterToAll();
+}
+
+int CDeviceView::AlertMinutes() const {
+    return registry_.alertMinutes ? registry_.alertMinutes() : kDefaultOfflineAlertMinutes;
+}
+
+void CDeviceView::CountRegistry(std::int64_t now) {
+    const dispatch::OfflineCounts counts =
+        registry_.keeper->CountOffline(now, static_cast<std::int64_t>(AlertMinutes()) * 60);
+    longOffline_ = counts.longOffline;
+    neverOnline_ = counts.neverOnline;
 }
 
 bool CDeviceView::RemoveOfflineRow(int row) {
@@ -287,6 +628,7 @@ bool CDeviceView::RemoveOfflineRow(int row) {
     const QString id = list_->Text(row, kId);
     std::uint32_t deviceId = 0;
     if (ParseDeviceId(id.toStdString(), deviceId)) written_.remove(deviceId);
+    if (const store::Terminal* t = Entry(row)) removed_.insert(t->deviceId);
     checked_.remove(list_->topLevelItem(row));
     if (!IsShown(row)) --hidden_;
     if (list_->Text(row, kPower) == BatteryWord()) --battery_;
@@ -313,14 +655,19 @@ QMenu* CDeviceView::RowMenu(int row) {
     };
     add("copyDeviceId", QStringLiteral("复制设备ID"),
         [id] { QApplication::clipboard()->setText(id); });
+    add("terminalPageRow", QStringLiteral("终端详情..."),
+        [this, id] { emit TerminalPageRequested(id); });
     menu->addSeparator();
     const bool online = IsOnline(row);
-    add("readBackRow", QStringLiteral("参数回读"), [this, id] { emit ReadBackRequested(id); })
-        ->setEnabled(online);
-    add("queryVersionsRow", QStringLiteral("版本查询"), [this, id] { emit VersionsRequested(id); })
-        ->setEnabled(online);
-    add("disconnectRow", QStringLiteral("断开连接"), [this, id] { emit DisconnectRequested(id); })
-        ->setEnabled(online);
+    add("readBackRow", QStringLiteral("参数回读"), [this, id] {
+        emit ReadBackRequested(id);
+    })->setEnabled(online);
+    add("queryVersionsRow", QStringLiteral("版本查询"), [this, id] {
+        emit VersionsRequested(id);
+    })->setEnabled(online);
+    add("disconnectRow", QStringLiteral("断开连接"), [this, id] {
+        emit DisconnectRequested(id);
+    })->setEnabled(online);
     menu->addSeparator();
     // Found again by its ID: the list may have changed while the menu was open.
     add("removeOfflineRow", QStringLiteral("删除离线设备"), [this, id] {
@@ -330,11 +677,20 @@ QMenu* CDeviceView::RowMenu(int row) {
 }
 
 bool CDeviceView::Matches(int row) const {
+    if (filterText_.isEmpty() && regionFilter_.empty() && tagFilter_.empty()) return true;
+    const store::Terminal* t = Entry(row);
+    if (!regionFilter_.empty() && (t == nullptr || RegionKey(*t) != regionFilter_)) return false;
+    if (!tagFilter_.empty() && (t == nullptr || !HasTag(*t, tagFilter_))) return false;
     if (filterText_.isEmpty()) return true;
-    for (const int column : {kId, kSim, kAddress}) {
+    for (const int column : {kId, kSim, kAddress, kName, kRegion, kTags}) {
         if (list_->Text(row, column).contains(filterText_, Qt::CaseInsensitive)) return true;
     }
-    return false;
+    // The region column shows the name when there is one; its code matches too.
+    return t != nullptr && Utf8(t->regionCode).contains(filterText_, Qt::CaseInsensitive);
+}
+
+void CDeviceView::ApplyFilterToAll() {
+    for (int row = 0; row < list_->RowCount(); ++row) ApplyFilter(row);
 }
 
 void CDeviceView::ApplyFilter(int row) {
@@ -359,7 +715,31 @@ void CDeviceView::SetFilterText(const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed == filterText_) return;
     filterText_ = trimmed;
-    for (int row = 0; row < list_->RowCount(); ++row) ApplyFilter(row);
+    ApplyFilterToAll();
+    ShowCounts();
+}
+
+void CDeviceView::SetRegionFilter(const QString& region) {
+    if (const int at = regionBox_->findData(region); at >= 0 && at != regionBox_->currentIndex()) {
+        const QSignalBlocker quiet(regionBox_);
+        regionBox_->setCurrentIndex(at);
+    }
+    const std::string chosen = region.toStdString();
+    if (chosen == regionFilter_) return;
+    regionFilter_ = chosen;
+    ApplyFilterToAll();
+    ShowCounts();
+}
+
+void CDeviceView::SetTagFilter(const QString& tag) {
+    if (const int at = tagBox_->findData(tag); at >= 0 && at != tagBox_->currentIndex()) {
+        const QSignalBlocker quiet(tagBox_);
+        tagBox_->setCurrentIndex(at);
+    }
+    const std::string chosen = tag.toStdString();
+    if (chosen == tagFilter_) return;
+    tagFilter_ = chosen;
+    ApplyFilterToAll();
     ShowCounts();
 }
 
@@ -388,16 +768,24 @@ void CDeviceView::UncheckAll() {
 
 CDeviceView::Counts CDeviceView::RowCounts() const {
     const int total = list_->RowCount();
-    return {static_cast<int>(checked_.size()), total - hidden_, online_, total, battery_};
+    return {static_cast<int>(checked_.size()),
+            total - hidden_,
+            online_,
+            total,
+            battery_,
+            longOffline_,
+            neverOnline_};
 }
 
 void CDeviceView::ShowCounts() {
     const Counts counts = RowCounts();
-    countsLabel_->setText(QStringLiteral("已选 %1 | 显示 %2 | 在线 %3 / 共 %4")
-                              .arg(counts.checked)
-                              .arg(counts.shown)
-                              .arg(counts.online)
-                              .arg(counts.total));
+    QString text = QStringLiteral("已选 %1 | 显示 %2 | 在线 %3 / 共 %4")
+                       .arg(counts.checked)
+                       .arg(counts.shown)
+                       .arg(counts.online)
+                       .arg(counts.total);
+    if (registry_.keeper) text += QStringLiteral(" | ") + LongOfflineText(counts, AlertMinutes());
+    if (countsLabel_->text() != text) countsLabel_->setText(text);
 }
 
 std::vector<std::pair<std::string, bool>> CDeviceView::CheckedTerminals() const {

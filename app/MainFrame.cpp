@@ -94,6 +94,11 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     setWindowTitle(Title());
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
+    // The registry's terminals are listed too, online or not; a large
+    // registry goes on filling the list once the window shows.
+    deviceView_->SetRegistry(
+        {keeper_.get(), options_.now, [this] { return settings_.offlineAlertMinutes; }});
+    deviceView_->ShowRegistry();
     ReportStoreProblem();
     ServicePump::Options pump;
     pump.now = options_.now;
@@ -245,7 +250,9 @@ void CMainFrame::StopService() {
     keeper_->AllGone(options_.now());
     LogLine(QStringLiteral("停止数据中心服务成功!"));
     running_ = false;
+    // The run's rows go; the registered terminals stay, offline.
     deviceView_->RemoveAllRows();
+    deviceView_->ShowRegistry();
     UpdateCommandStates();
     UpdateStatus();
     if (options_.stopPause.count() > 0)
@@ -305,43 +312,6 @@ void CMainFrame::GroupRestart() {
 void CMainFrame::CancelJobs() {
     commandView_->Engine().CancelJobs();
     UpdateStatus();
-}
-
-void CMainFrame::FindDevice() {
-    QLineEdit* box = deviceView_->FilterBox();
-    box->setFocus(Qt::ShortcutFocusReason);
-    box->selectAll();
-}
-
-void CMainFrame::ReadBackRow(const QString& idText) {
-    const int row = deviceView_->FindRow(idText);
-    if (row < 0) return;
-    commandView_->ShowPage(CPelmoraView::Page::Configuration);
-    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
-                                             CommandKind::ReadSettings);
-    UpdateStatus();
-}
-
-void CMainFrame::QueryVersionsRow(const QString& idText) {
-    const int row = deviceView_->FindRow(idText);
-    if (row < 0) return;
-    // The versions are shown on the MP3 page, the control panel's first.
-    commandView_->ShowPage(CPelmoraView::Page::Control);
-    commandView_->ControlPages().Tabs().ShowPage(0);
-    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
-                                             CommandKind::ReadVersion);
-    UpdateStatus();
-}
-
-void CMainFrame::DisconnectRow(const QString& idText) {
-    std::uint32_t id = 0;
-    if (!running_ || !ParseDeviceId(idText.toStdString(), id)) return;
-    if (!options_.confirm(QStringLiteral("确认断开设备%1的连接吗?").arg(idText),
-                          QStringLiteral("提示")))
-        return;
-    DSCloseConnectionByDeviceID(id);
-    LogLine(QStringLiteral("已断开设备%1的连接").arg(idText));
-    Refresh();
 }
 
 void CMainFrame::BuildGroupPanel() {

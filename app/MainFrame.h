@@ -111,10 +111,13 @@ class CMainFrame final : public QMainWindow {
     void QueryVersionsRow(const QString& idText);
     void DisconnectRow(const QString& idText);
 
-    // The status bar: service and port, terminal counts, the running job.
+    // The status bar: service and port, terminal counts, the running job,
+    // the long-offline counts.
     void UpdateStatus();
     QLabel* ServicePane() const { return statusPane0_; }
     QLabel* JobPane() const { return jobPane_; }
+    // The registry's terminals offline longer than the long-offline time.
+    QLabel* OfflineAlertPane() const { return alertPane_; }
     QTimer& StatusTimer() { return statusTimer_; }
     // Stores the window's geometry, splitters and column widths (also done
     // when the window goes); they are restored when it is built.
@@ -172,6 +175,7 @@ class CMainFrame final : public QMainWindow {
     QLabel* statusPane0_ = nullptr;
     QLabel* statusPane1_ = nullptr;
     QLabel* jobPane_ = nullptr;
+    QLabel* alertPane_ = nullptr;
     std::map<int, QAction*> actions_;
 };
 

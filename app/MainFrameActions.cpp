@@ -1,5 +1,6 @@
 // The main window's commands as the operator reaches them: the menu, the tool
-// bar and the status bar, and the states they show.
+// bar and the status bar, and the states they show; the device list's row
+// commands.
 #include "MainFrame.h"
 
 #include "FollowUpActions.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QDockWidget>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -17,10 +19,13 @@
 
 #include "CommandEngine.h"
 #include "DeviceView.h"
+#include "Dovrik.h"
 #include "JobStatus.h"
 #include "PelmoraView.h"
 #include "ServiceSettings.h"
 #include "Store.h"
+#include "SystemControlDlg.h"
+#include "TabSheet.h"
 
 namespace pelmora {
 
@@ -61,7 +66,13 @@ void CMainFrame::BuildMenu() {
     // The registry's CSV and the warning record, after the menu's own entries.
     registry_ = std::make_unique<RegistryActions>(
         *keeper_, [this](const QString& line) { LogLine(line); }, options_.confirm, options_.inform,
-        this);
+        this, options_.now,
+        [this] {
+            deviceView_->ShowRegistry();
+            UpdateStatus();
+        });
+    connect(deviceView_, &CDeviceView::TerminalPageRequested, registry_.get(),
+            &RegistryActions::ShowTerminalPage);
     devices->addSeparator();
     connect(devices->addAction(QStringLiteral("导入终端登记...")), &QAction::triggered,
             registry_.get(), &RegistryActions::Import);
@@ -177,9 +188,12 @@ void CMainFrame::BuildStatusBar() {
     cancel->setDefaultAction(actions_.at(kCancelJobs));
     cancel->setToolButtonStyle(Qt::ToolButtonTextOnly);
     statusPane1_ = new QLabel(QString::fromLatin1(kApplicationTitle));
+    alertPane_ = new QLabel;
+    alertPane_->setObjectName("offlineAlertPane");
     statusBar()->addWidget(statusPane0_);
     statusBar()->addWidget(jobPane_, 1);
     statusBar()->addWidget(cancel);
+    statusBar()->addPermanentWidget(alertPane_);
     statusBar()->addPermanentWidget(statusPane1_);
 }
 
@@ -197,11 +211,51 @@ void CMainFrame::UpdateStatus() {
     const std::size_t waiting = engine.WaitingCount();
     const auto now = std::chrono::steady_clock::now();
     const QString job = JobPaneText(running, waiting, now);
+    const QString alert = LongOfflineText(counts, settings_.offlineAlertMinutes) +
+                          QStringLiteral(" | 从未上线: %1").arg(counts.neverOnline);
     // Written only when changed: a label relays the status bar out.
     if (statusPane0_->text() != service) statusPane0_->setText(service);
+    if (alertPane_->text() != alert) alertPane_->setText(alert);
     if (jobPane_->text() != job) jobPane_->setText(job);
     actions_.at(kCancelJobs)->setEnabled((running && !running->cancelling) || waiting > 0);
     commandView_->ShowJobState(running, waiting, now);
+}
+
+void CMainFrame::FindDevice() {
+    QLineEdit* box = deviceView_->FilterBox();
+    box->setFocus(Qt::ShortcutFocusReason);
+    box->selectAll();
+}
+
+void CMainFrame::ReadBackRow(const QString& idText) {
+    const int row = deviceView_->FindRow(idText);
+    if (row < 0) return;
+    commandView_->ShowPage(CPelmoraView::Page::Configuration);
+    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
+                                             CommandKind::ReadSettings);
+    UpdateStatus();
+}
+
+void CMainFrame::QueryVersionsRow(const QString& idText) {
+    const int row = deviceView_->FindRow(idText);
+    if (row < 0) return;
+    // The versions are shown on the MP3 page, the control panel's first.
+    commandView_->ShowPage(CPelmoraView::Page::Control);
+    commandView_->ControlPages().Tabs().ShowPage(0);
+    commandView_->Engine().SubmitPageCommand(SingleRowList(*deviceView_, row),
+                                             CommandKind::ReadVersion);
+    UpdateStatus();
+}
+
+void CMainFrame::DisconnectRow(const QString& idText) {
+    std::uint32_t id = 0;
+    if (!running_ || !ParseDeviceId(idText.toStdString(), id)) return;
+    if (!options_.confirm(QStringLiteral("确认断开设备%1的连接吗?").arg(idText),
+                          QStringLiteral("提示")))
+        return;
+    DSCloseConnectionByDeviceID(id);
+    LogLine(QStringLiteral("已断开设备%1的连接").arg(idText));
+    Refresh();
 }
 
 QAction* CMainFrame::Action(Command command) const {

@@ -4,8 +4,12 @@
 #include <QFileDialog>
 #include <QWidget>
 
+#include <ctime>
+
+#include "CommandEngine.h"
 #include "RegistryCsv.h"
 #include "RegistryKeeper.h"
+#include "TerminalPage.h"
 
 namespace pelmora {
 
@@ -17,12 +21,16 @@ constexpr std::size_t kListedProblems = 20;
 }  // namespace
 
 RegistryActions::RegistryActions(dispatch::RegistryKeeper& keeper, Log log, Confirm confirm,
-                                 Inform inform, QWidget* dialogParent)
+                                 Inform inform, QWidget* dialogParent, Now now, Changed changed)
     : keeper_(keeper),
       log_(std::move(log)),
       confirm_(std::move(confirm)),
       inform_(std::move(inform)),
-      parent_(dialogParent) {
+      parent_(dialogParent),
+      now_(std::move(now)),
+      changed_(std::move(changed)) {
+    if (!now_) now_ = [] { return static_cast<std::int64_t>(std::time(nullptr)); };
+    if (!changed_) changed_ = [] {};
     askOpen_ = [this] {
         return QFileDialog::getOpenFileName(parent_, QStringLiteral("导入终端登记"), QString(),
                                             QStringLiteral("CSV (*.csv)"));
@@ -76,6 +84,20 @@ void RegistryActions::Import() {
     }
     keeper_.Replace(store::MergeImport(keeper_.All(), parsed));
     log_(QStringLiteral("导入终端登记: 已导入%1台终端 (%2)").arg(parsed.rows.size()).arg(path));
+    changed_();
+}
+
+void RegistryActions::ShowTerminalPage(const QString& idText) {
+    std::uint32_t id = 0;
+    if (!ParseDeviceId(idText.toStdString(), id)) return;
+    // Window-modal without blocking; it goes when closed.
+    auto* page = new CTerminalPage(keeper_, id, now_(), inform_, parent_);
+    page->setAttribute(Qt::WA_DeleteOnClose);
+    connect(page, &CTerminalPage::Saved, this, [this, idText] {
+        log_(QStringLiteral("终端%1的运维信息已保存").arg(idText));
+        changed_();
+    });
+    page->open();
 }
 
 void RegistryActions::Export() {

@@ -59,8 +59,9 @@ void ServicePump::Refresh() {
             online.push_back(info);
         }
     }
-    devices_.Refresh(online);
+    // The registry first: the list's offline times read its last-seen times.
     if (options_.seen) options_.seen(online, now);
+    devices_.Refresh(online);
     // Status messages that came before their rows.
     engine_.ApplyPendingPower(devices_);
     CheckDescriptors();

@@ -29,7 +29,8 @@ class ServicePump final {
         // Seconds since 1970, for the silence test.
         std::function<std::int64_t()> now;
         std::function<std::optional<DescriptorUse>()> descriptorUse;
-        // Told of the terminals registered at each refresh.
+        // Told of the terminals registered at each refresh, before the device
+        // list is.
         std::function<void(const std::vector<ModemInfo>&, std::int64_t now)> seen;
         std::chrono::milliseconds drainInterval{300};
         std::chrono::milliseconds backlogInterval{5};  // while messages keep waiting

@@ -36,8 +36,7 @@ std::vector<std::uint32_t> RegistryKeeper::Seen(const std::vector<ModemInfo>& on
         current.emplace(info.deviceId, info.loginTime);
         const auto was = online_.find(info.deviceId);
         if (was != online_.end() && was->second == info.loginTime) continue;  // nothing new
-        store::Terminal& t = terminals_[info.deviceId];
-        t.deviceId = info.deviceId;
+        store::Terminal& t = Entry(info.deviceId);
         t.sim = SimText(info.simNumber);
         t.address = AddressText(info.ipAddress);
         if (t.firstSeen == 0) t.firstSeen = now;
@@ -60,8 +59,7 @@ std::vector<std::uint32_t> RegistryKeeper::Seen(const std::vector<ModemInfo>& on
 }
 
 void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t now) {
-    store::Terminal& t = terminals_[deviceId];
-    t.deviceId = deviceId;
+    store::Terminal& t = Entry(deviceId);
     const int power = battery ? store::kPowerBattery : store::kPowerMains;
     if (t.power == power) return;
     t.power = power;
@@ -71,15 +69,24 @@ void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t no
 }
 
 void RegistryKeeper::Firmware(std::uint32_t deviceId, const std::string& versions) {
-    store::Terminal& t = terminals_[deviceId];
-    t.deviceId = deviceId;
+    store::Terminal& t = Entry(deviceId);
     if (t.firmware == versions) return;
     t.firmware = versions;
     store_.SaveTerminals({t});
 }
 
+store::Terminal& RegistryKeeper::Entry(std::uint32_t deviceId) {
+    const auto [it, added] = terminals_.try_emplace(deviceId);
+    if (added) {
+        it->second.deviceId = deviceId;
+        ++revision_;
+    }
+    return it->second;
+}
+
 void RegistryKeeper::Replace(std::vector<store::Terminal> terminals) {
     for (const store::Terminal& t : terminals) terminals_[t.deviceId] = t;
+    ++revision_;
     if (!terminals.empty()) store_.SaveTerminals(std::move(terminals));
 }
 
@@ -95,6 +102,45 @@ std::vector<store::Terminal> RegistryKeeper::All() const {
 
 void RegistryKeeper::AllGone(std::int64_t now) {
     Seen({}, now);
+}
+
+std::string RegistryKeeper::SetOperatorFields(std::uint32_t deviceId, OperatorFields fields) {
+    const auto it = terminals_.find(deviceId);
+    if (it == terminals_.end()) return "终端未登记";
+    // A NaN fails both comparisons, so it is refused too.
+    if (fields.latitude && !(*fields.latitude >= -90 && *fields.latitude <= 90))
+        return "纬度必须在 -90 到 90 之间";
+    if (fields.longitude && !(*fields.longitude >= -180 && *fields.longitude <= 180))
+        return "经度必须在 -180 到 180 之间";
+    store::Terminal& t = it->second;
+    t.name = std::move(fields.name);
+    t.regionCode = std::move(fields.regionCode);
+    t.regionName = std::move(fields.regionName);
+    t.latitude = fields.latitude;
+    t.longitude = fields.longitude;
+    t.tags = std::move(fields.tags);
+    t.note = std::move(fields.note);
+    ++revision_;
+    store_.SaveTerminals({t});
+    return {};
+}
+
+OfflineCounts RegistryKeeper::CountOffline(std::int64_t now, std::int64_t longSeconds) const {
+    OfflineCounts counts;
+    for (const auto& [id, t] : terminals_) {
+        if (online_.count(id) != 0) continue;
+        if (t.lastSeen == 0) {
+            ++counts.neverOnline;
+            continue;
+        }
+        ++counts.offline;
+        if (now - t.lastSeen > longSeconds) ++counts.longOffline;
+    }
+    return counts;
+}
+
+std::vector<store::Event> RegistryKeeper::History(std::uint32_t deviceId, std::size_t count) const {
+    return store_.EventsOf(deviceId, count);
 }
 
 }  // namespace pelmora::dispatch

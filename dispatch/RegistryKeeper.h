@@ -6,7 +6,10 @@
 // Window thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -14,6 +17,24 @@
 #include "Store.h"
 
 namespace pelmora::dispatch {
+
+// What the operator says of a terminal (UTF-8), as the terminal's page edits it.
+struct OperatorFields {
+    std::string name;
+    std::string regionCode;
+    std::string regionName;
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+    std::string tags;  // separated by ';'
+    std::string note;
+};
+
+// The registry's terminals that are not registered now.
+struct OfflineCounts {
+    int offline = 0;      // seen online once, not now
+    int longOffline = 0;  // of those, last seen longer ago than the long-offline time
+    int neverOnline = 0;  // never seen online (imported, say); not in the two above
+};
 
 class RegistryKeeper {
   public:
@@ -37,12 +58,27 @@ class RegistryKeeper {
     }
     // Whether the terminal is registered now.
     bool Online(std::uint32_t deviceId) const { return online_.count(deviceId) != 0; }
+    // Changes whenever a terminal is added or what the operator says of one
+    // changes; not when only the link's fields change.
+    std::uint64_t Revision() const { return revision_; }
+
+    // Puts the operator's fields of one known terminal and writes it. Empty
+    // when done; otherwise why not (an unknown terminal, a latitude outside
+    // -90 to 90, a longitude outside -180 to 180), and nothing changes.
+    std::string SetOperatorFields(std::uint32_t deviceId, OperatorFields fields);
+    OfflineCounts CountOffline(std::int64_t now, std::int64_t longSeconds) const;
+    // The terminal's latest events, newest first.
+    std::vector<store::Event> History(std::uint32_t deviceId, std::size_t count) const;
 
   private:
+    // The terminal, added (and the revision moved on) when it is new.
+    store::Terminal& Entry(std::uint32_t deviceId);
+
     store::Store& store_;
     std::unordered_map<std::uint32_t, store::Terminal> terminals_;
     // Registered now, with the login time of the connection.
     std::unordered_map<std::uint32_t, std::uint32_t> online_;
+    std::uint64_t revision_ = 0;
 };
 
 }  // namespace pelmora::dispatch

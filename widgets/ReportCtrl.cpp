@@ -414,22 +414,46 @@ void CReportCtrl::SetGridLines(bool on) {
     viewport()->update();
 }
 
+CReportCtrl::Row* CReportCtrl::MakeRow(QStringList texts) const {
+    const int columns = columnCount();
+    texts.resize(columns);  // missing texts empty, surplus ones dropped
+    // Filled before it joins the tree, so that no change is announced.
+    auto* row = new Row(std::move(texts));
+    row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    for (int column = 0; column < columns; ++column) row->setText(column, row->Texts().at(column));
+    if (checkBoxes_) row->setCheckState(0, Qt::Unchecked);
+    return row;
+}
+
 int CReportCtrl::InsertRow(int index, const QStringList& texts) {
     if (index < 0) return -1;
-    const int columns = columnCount();
-    QStringList rowTexts;
-    rowTexts.reserve(columns);
-    for (int column = 0; column < columns; ++column) {
-        rowTexts.append(column < texts.size() ? texts.at(column) : QString());
-    }
-    // Filled before it joins the tree, so that no change is announced.
-    auto* row = new Row(rowTexts);
-    row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    for (int column = 0; column < columns; ++column) row->setText(column, rowTexts.at(column));
-    if (checkBoxes_) row->setCheckState(0, Qt::Unchecked);
     const int at = std::min(index, topLevelItemCount());
-    insertTopLevelItem(at, row);
+    insertTopLevelItem(at, MakeRow(texts));
     return at;
+}
+
+void CReportCtrl::AddToBatch(CReportRowBatch& batch, QStringList texts,
+                             const QVariant& itemData) const {
+    Row* row = MakeRow(std::move(texts));
+    row->SetItemData(itemData);
+    batch.rows_.append(row);
+}
+
+int CReportCtrl::AppendBatch(CReportRowBatch& batch,
+                             const std::function<bool(const QVariant&)>& keep) {
+    const int first = topLevelItemCount();
+    QList<QTreeWidgetItem*> rows = std::move(batch.rows_);
+    batch.rows_.clear();
+    if (keep) {
+        const auto dropped = std::remove_if(rows.begin(), rows.end(), [&keep](QTreeWidgetItem* r) {
+            if (keep(static_cast<Row*>(r)->ItemData())) return false;
+            delete r;
+            return true;
+        });
+        rows.erase(dropped, rows.end());
+    }
+    addTopLevelItems(rows);
+    return first;
 }
 
 bool CReportCtrl::UpdateRowData(int row) {

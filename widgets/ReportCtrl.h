@@ -40,6 +40,27 @@ class CReportHeaderCtrl final : public QHeaderView {
     bool sortAscending_ = true;
 };
 
+// Rows of a report list made ahead of being appended: making many can be
+// spread over several passes of the event loop, while the tree lays its rows
+// out once, when they all join it. Rows never appended go with the batch.
+class CReportRowBatch final {
+  public:
+    CReportRowBatch() = default;
+    CReportRowBatch(const CReportRowBatch&) = delete;
+    CReportRowBatch& operator=(const CReportRowBatch&) = delete;
+    ~CReportRowBatch() { Clear(); }
+
+    qsizetype Size() const { return rows_.size(); }
+    void Clear() {
+        qDeleteAll(rows_);
+        rows_.clear();
+    }
+
+  private:
+    friend class CReportCtrl;
+    QList<QTreeWidgetItem*> rows_;
+};
+
 class CReportCtrl final : public QTreeWidget {
     Q_OBJECT
   public:
@@ -63,6 +84,13 @@ class CReportCtrl final : public QTreeWidget {
     // text per column, missing ones empty, surplus ones dropped. Returns the
     // row's index, or -1 for a negative index.
     int InsertRow(int index, const QStringList& texts);
+    // Adds a row to the batch, with its texts as InsertRow takes them and
+    // its item data.
+    void AddToBatch(CReportRowBatch& batch, QStringList texts, const QVariant& itemData) const;
+    // Appends the batch's rows that `keep` accepts by their item data (the
+    // others are deleted) in one insertion, and empties the batch. Returns
+    // the first new row's index.
+    int AppendBatch(CReportRowBatch& batch, const std::function<bool(const QVariant&)>& keep = {});
     // Re-reads the row's cell texts into its row data.
     bool UpdateRowData(int row);
     bool DeleteRow(int row);
@@ -105,6 +133,8 @@ class CReportCtrl final : public QTreeWidget {
   private:
     class Row;
 
+    // A row with one text per column, not yet in the tree.
+    Row* MakeRow(QStringList texts) const;
     // Null when out of range, or when the row was added through the base
     // class and so has no row data.
     Row* RowAt(int row) const;

@@ -1,10 +1,13 @@
 // Choosing a group in the device list: the filter, the tick buttons and the
-// counts, and what a refresh keeps of them.
+// counts, and what a refresh keeps of them; the registry's rows, with their
+// region and tag boxes and the long-offline count, and a terminal's page.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 #include <algorithm>
 #include <cstring>
@@ -12,13 +15,17 @@
 #include <string>
 
 #include "DeviceView.h"
+#include "RegistryKeeper.h"
 #include "ReportCtrl.h"
+#include "Store.h"
+#include "TerminalPage.h"
 
 namespace pelmora {
 
 void PrintTo(const CDeviceView::Counts& counts, std::ostream* out) {
     *out << "checked " << counts.checked << ", shown " << counts.shown << ", online "
-         << counts.online << ", total " << counts.total << ", battery " << counts.battery;
+         << counts.online << ", total " << counts.total << ", battery " << counts.battery
+         << ", long offline " << counts.longOffline << ", never online " << counts.neverOnline;
 }
 
 namespace {
@@ -163,6 +170,172 @@ TEST_F(DeviceViewTest, BatteryCountAndRemovingOneOfflineRowKeepTheCountsRight) {
     view_.Refresh({Terminal(0xc3, "13900000003", 3), Terminal(0xb2, "13800000002", 2)});
     EXPECT_EQ(Shown(), "000000a1 000000c3 000000b2");
     EXPECT_EQ(view_.RowCounts(), (CDeviceView::Counts{0, 3, 2, 3, 0}));
+}
+
+// The list with a registry in memory behind it, on the test's clock.
+class RegistryViewTest : public DeviceViewTest {
+  protected:
+    static constexpr std::int64_t kNow = 1'800'000'000;
+
+    static store::Terminal Registered(std::uint32_t id, std::int64_t lastSeen,
+                                      const char* regionCode = "", const char* regionName = "",
+                                      const char* tags = "") {
+        store::Terminal t;
+        t.deviceId = id;
+        t.firstSeen = t.lastSeen = lastSeen;
+        t.regionCode = regionCode;
+        t.regionName = regionName;
+        t.tags = tags;
+        return t;
+    }
+    void Load(std::vector<store::Terminal> terminals) {
+        keeper_.Replace(std::move(terminals));
+        view_.SetRegistry({&keeper_, [this] { return now_; }, [this] { return minutes_; }});
+        view_.ShowRegistry();
+    }
+    QStringList Entries(QComboBox* box) const {
+        QStringList entries;
+        for (int i = 0; i < box->count(); ++i) entries << box->itemText(i);
+        return entries;
+    }
+    void Choose(QComboBox* box, const QString& data) { box->setCurrentIndex(box->findData(data)); }
+
+    std::unique_ptr<store::Store> store_ = store::MemoryStore();
+    dispatch::RegistryKeeper keeper_{*store_};
+    std::int64_t now_ = kNow;
+    int minutes_ = 30;
+};
+
+TEST_F(RegistryViewTest, RegionAndTagBoxesFilterAndFollowTheRegistry) {
+    Load({Registered(0xa1, kNow, "3301", "东区", "学校;山区"),
+          Registered(0xa2, kNow, "3302", "", " 山区 "), Registered(0xa3, kNow),
+          Registered(0xa4, kNow, "", "西区", "学校")});
+    EXPECT_EQ(Entries(view_.RegionBox()), QStringList({"全部区划", "3302", "东区 (3301)", "西区"}));
+    EXPECT_EQ(Entries(view_.TagBox()), QStringList({"全部标签", "山区", "学校"}));
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("000000a1")), CDeviceView::kRegion), "东区");
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("000000a2")), CDeviceView::kRegion), "3302");
+
+    Choose(view_.RegionBox(), "3301");
+    EXPECT_EQ(Shown(), "000000a1");
+    Choose(view_.TagBox(), QStringLiteral("山区"));  // both at once
+    EXPECT_EQ(Shown(), "000000a1");
+    Choose(view_.RegionBox(), "");
+    EXPECT_EQ(Shown(), "000000a1 000000a2");
+    view_.SetTagFilter("");
+    EXPECT_EQ(view_.TagBox()->currentIndex(), 0);
+    // The text matches names, region names and codes, and tags too.
+    view_.SetFilterText("3301");
+    EXPECT_EQ(Shown(), "000000a1");
+    view_.SetFilterText(QStringLiteral("西"));
+    EXPECT_EQ(Shown(), "000000a4");
+    view_.SetFilterText(QStringLiteral("学校"));
+    EXPECT_EQ(Shown(), "000000a1 000000a4");
+    view_.SetFilterText("");
+
+    // The registry changes: the boxes follow, and a chosen region that is
+    // gone chooses every region again.
+    view_.SetRegionFilter("3302");
+    EXPECT_EQ(Shown(), "000000a2");
+    dispatch::OperatorFields moved;
+    moved.regionCode = "3301";
+    moved.tags = QStringLiteral("水库").toStdString();
+    ASSERT_EQ(keeper_.SetOperatorFields(0xa2, moved), "");
+    view_.ShowRegistry();
+    EXPECT_EQ(Entries(view_.RegionBox()), QStringList({"全部区划", "东区 (3301)", "西区"}));
+    EXPECT_EQ(Entries(view_.TagBox()), QStringList({"全部标签", "山区", "水库", "学校"}));
+    EXPECT_EQ(view_.RegionBox()->currentIndex(), 0);
+    EXPECT_EQ(view_.RowCounts().shown, 4);
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("000000a2")), CDeviceView::kTags),
+              QStringLiteral("水库"));
+}
+
+TEST_F(RegistryViewTest, LongOfflineCountFollowsTheClockAndTheTerminalsComingOnline) {
+    Load({Registered(0xb1, kNow - 31 * 60), Registered(0xb2, kNow - 29 * 60),
+          Registered(0xb3, kNow - 10 * 60), Registered(0xb4, 0)});
+    EXPECT_EQ(view_.RowCounts().longOffline, 1);
+    EXPECT_EQ(view_.RowCounts().neverOnline, 1);
+    EXPECT_TRUE(view_.CountsLabel()->text().endsWith(QStringLiteral(" | 离线超过30分钟: 1")))
+        << view_.CountsLabel()->text().toStdString();
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("000000b2")), CDeviceView::kOnline),
+              QStringLiteral("离线 29 分钟"));
+
+    // Two minutes on, at the pass without a refresh; 0xb1 then comes online.
+    now_ += 120;
+    view_.ShowRegistry();
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("000000b2")), CDeviceView::kOnline),
+              QStringLiteral("离线 31 分钟"));
+    EXPECT_EQ(view_.RowCounts().longOffline, 2);
+    const ModemInfo b1 = Terminal(0xb1, "13900000001", 1);
+    keeper_.Seen({b1}, now_);
+    view_.Refresh({b1});
+    EXPECT_EQ(view_.RowCounts().longOffline, 1);
+    EXPECT_EQ(view_.RowCounts().online, 1);
+    EXPECT_EQ(view_.RowCount(), 4);
+    // A shorter long-offline time counts more.
+    minutes_ = 5;
+    view_.ShowRegistry();
+    EXPECT_EQ(view_.RowCounts().longOffline, 2);
+    EXPECT_TRUE(view_.CountsLabel()->text().endsWith(QStringLiteral(" | 离线超过5分钟: 2")));
+}
+
+TEST_F(RegistryViewTest, ALargeRegistryJoinsTheListAtOnceWithOneRowPerTerminal) {
+    std::vector<store::Terminal> fleet;
+    const int count = CDeviceView::kRowsPerPass + 500;
+    for (int i = 0; i < count; ++i)
+        fleet.push_back(Registered(0x1000 + static_cast<std::uint32_t>(i), kNow - 3600));
+    Load(std::move(fleet));
+    EXPECT_EQ(view_.RowCount(), 0);  // made, not yet listed
+
+    // One of them comes online before the rest are made: its own row only.
+    const ModemInfo online = Terminal(0x1000 + count - 1, "13900000001", 1);
+    keeper_.Seen({online}, now_);
+    view_.Refresh({online});
+    EXPECT_EQ(view_.RowCount(), count);
+    EXPECT_EQ(view_.RowCounts().online, 1);
+    const int row = view_.FindRow(QString::asprintf("%08x", online.deviceId));
+    EXPECT_EQ(view_.Cell(row, CDeviceView::kOnline), QStringLiteral("在线"));
+    EXPECT_EQ(view_.Cell(view_.FindRow(std::string("00001000")), CDeviceView::kOnline),
+              QStringLiteral("离线 1 小时"));
+}
+
+TEST_F(RegistryViewTest, TerminalPageSavesTheOperatorsFieldsAndRefusesBadCoordinates) {
+    Load({Registered(0xc1, kNow - 3600, "3301", "东区")});
+    store_->AddEvents({{kNow - 7200, 0xc1, "online", "10.0.0.1"},
+                       {kNow - 3600, 0xc1, "offline", ""},
+                       {kNow - 3000, 0xc1, "power", "备电"}});
+    ASSERT_TRUE(store_->Flush());
+    QStringList told;
+    CTerminalPage page(keeper_, 0xc1, kNow,
+                       [&](const QString& text, const QString&) { told << text; });
+    ASSERT_EQ(page.History()->rowCount(), 3);
+    EXPECT_EQ(page.History()->item(0, 1)->text(), QStringLiteral("电源"));
+    EXPECT_EQ(page.History()->item(2, 1)->text(), QStringLiteral("上线"));
+    EXPECT_EQ(page.History()->item(2, 2)->text(), "10.0.0.1");
+    EXPECT_EQ(page.Field("regionName")->text(), QStringLiteral("东区"));
+
+    page.Field("name")->setText(QStringLiteral(" 东村广播 "));
+    page.Field("latitude")->setText("91");
+    EXPECT_FALSE(page.Save());
+    page.Field("latitude")->setText("north");
+    EXPECT_FALSE(page.Save());
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_TRUE(told[0].contains(QStringLiteral("纬度必须在 -90 到 90 之间")));
+    EXPECT_TRUE(told[1].contains(QStringLiteral("纬度不是数字")));
+    EXPECT_EQ(keeper_.Terminals().at(0xc1).name, "");
+
+    page.Field("latitude")->setText("30.25");
+    page.Field("longitude")->setText("-120.5");
+    page.Field("tags")->setText(QStringLiteral("学校;山区"));
+    EXPECT_TRUE(page.Save());
+    ASSERT_TRUE(store_->Flush());
+    const std::optional<store::Terminal> saved = store_->FindTerminal(0xc1);
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->name, QStringLiteral("东村广播").toStdString());
+    EXPECT_EQ(saved->latitude, 30.25);
+    EXPECT_EQ(saved->longitude, -120.5);
+    EXPECT_EQ(saved->regionCode, "3301");
+    view_.ShowRegistry();
+    EXPECT_EQ(view_.Cell(0, CDeviceView::kName), QStringLiteral("东村广播"));
 }
 
 }  // namespace

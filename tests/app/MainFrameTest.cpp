@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -26,6 +28,7 @@
 
 #include "BaseConfig.h"
 #include "CmdDataObj.h"
+#include "CommandTexts.h"
 #include "DeviceConfigDlg.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
@@ -40,6 +43,7 @@
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
 #include "Store.h"
+#include "TerminalPage.h"
 #include "TerminalSimulator.h"
 
 namespace pelmora {
@@ -253,8 +257,73 @@ TEST_F(MainFrameTest, RefreshListsTerminalsAndDropsSilentOnes) {
     EXPECT_EQ(CellOf(0x100, 5), QStringLiteral("离线"));
     EXPECT_TRUE(Eventually([&] { return sim_->State(0) == dovrik::sim::TerminalState::Closed; }));
 
+    // The run's rows go with the stop; the registry keeps the three
+    // terminals it saw, so they stay listed, offline since they left.
     frame_->StopService();
-    EXPECT_EQ(view.RowCount(), 0);
+    EXPECT_EQ(view.RowCount(), 3);
+    EXPECT_EQ(view.RowCounts().online, 0);
+    EXPECT_EQ(CellOf(0x101, 5), QStringLiteral("离线 2 分钟"));
+}
+
+TEST_F(MainFrameTest, RegisteredTerminalsAreListedOfflineUntilTheyComeOnline) {
+    const std::string path = dir_.filePath("pelmora.db").toStdString();
+    const std::int64_t now = std::time(nullptr);
+    now_ = now;
+    {
+        auto db = store::OpenStore(path);
+        store::Terminal hours;  // the simulated terminal, three hours gone
+        hours.deviceId = 0x100;
+        hours.firstSeen = now - 5 * 86400;
+        hours.lastSeen = now - 3 * 3600 - 30;
+        hours.name = "东村";
+        store::Terminal minutes;
+        minutes.deviceId = 0x200;
+        minutes.firstSeen = minutes.lastSeen = now - 45 * 60;
+        store::Terminal days;
+        days.deviceId = 0x300;
+        days.firstSeen = days.lastSeen = now - 3 * 86400 - 60;
+        store::Terminal never;  // imported, never online
+        never.deviceId = 0x7;
+        db->SaveTerminals({hours, minutes, days, never});
+        ASSERT_TRUE(db->Flush());
+    }
+    frame_.reset();
+    options_.databasePath = path;
+    frame_ = std::make_unique<CMainFrame>(options_);
+    CDeviceView& view = *frame_->DeviceView();
+    ASSERT_TRUE(Eventually([&] { return view.RowCount() == 4; }));
+    EXPECT_EQ(CellOf(0x100, CDeviceView::kOnline), QStringLiteral("离线 3 小时"));
+    EXPECT_EQ(CellOf(0x100, CDeviceView::kName), QStringLiteral("东村"));
+    EXPECT_EQ(CellOf(0x200, CDeviceView::kOnline), QStringLiteral("离线 45 分钟"));
+    EXPECT_EQ(CellOf(0x300, CDeviceView::kOnline), QStringLiteral("离线 3 天"));
+    EXPECT_EQ(CellOf(0x7, CDeviceView::kOnline), QStringLiteral("从未上线"));
+    frame_->UpdateStatus();
+    EXPECT_EQ(frame_->OfflineAlertPane()->text(),
+              QStringLiteral("离线超过30分钟: 3 | 从未上线: 1"));
+    // The engine takes them as offline: nothing is sent.
+    const int never = view.FindRow(std::string("00000007"));
+    frame_->CommandView()->Engine().SubmitPageCommand(SingleRowList(view, never),
+                                                      CommandKind::ReadVersion);
+    EXPECT_TRUE(Log().contains(QStringLiteral("注意!设备00000007离线,将不进行发送!")));
+    // The row menu opens the terminal's page.
+    QMenu* menu = view.RowMenu(never);
+    menu->findChild<QAction*>("terminalPageRow")->trigger();
+    menu->deleteLater();
+    ASSERT_TRUE(Eventually([&] { return frame_->findChild<CTerminalPage*>() != nullptr; }));
+    frame_->findChild<CTerminalPage*>()->close();
+
+    // 0x100 comes online: its own row, online for the engine.
+    StartWithTerminals(1);
+    EXPECT_EQ(view.RowCount(), 4);
+    EXPECT_EQ(CellOf(0x100, CDeviceView::kOnline), QStringLiteral("在线"));
+    EXPECT_EQ(view.OnlineText(view.FindRow(std::string("00000100"))), text::kOnline);
+    EXPECT_EQ(CellOf(0x100, CDeviceView::kName), QStringLiteral("东村"));
+    EXPECT_EQ(view.RowCounts().online, 1);
+
+    frame_->StopService();
+    EXPECT_EQ(view.RowCount(), 4);
+    EXPECT_EQ(CellOf(0x100, CDeviceView::kOnline), QStringLiteral("离线"));
+    EXPECT_EQ(CellOf(0x7, CDeviceView::kOnline), QStringLiteral("从未上线"));
 }
 
 TEST_F(MainFrameTest, ADatabaseHeldByAnotherProgramIsSaidOnceAndTheRecordGoesOn) {

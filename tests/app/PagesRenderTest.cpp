@@ -11,16 +11,19 @@
 
 #include "AddPhoneDlg.h"
 #include "DeviceConfigDlg.h"
-#include "LoopbackPort.h"
 #include "GroupJob.h"
 #include "GroupJobPanel.h"
+#include "LoopbackPort.h"
 #include "MainFrame.h"
 #include "PelmoraView.h"
 #include "PswDlg.h"
+#include "RegistryKeeper.h"
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
+#include "Store.h"
 #include "SystemControlDlg.h"
 #include "TabSheet.h"
+#include "TerminalPage.h"
 
 namespace pelmora {
 namespace {
@@ -97,6 +100,29 @@ TEST_F(PagesRender, EveryPageAndDialog) {
     Shoot(password, "dialog-password");
     CAddPhoneDlg numbers(view.Engine());
     Shoot(numbers, "dialog-number-entry");
+
+    auto db = store::MemoryStore();
+    dispatch::RegistryKeeper keeper(*db);
+    store::Terminal terminal;
+    terminal.deviceId = 0x0001E240;
+    terminal.sim = "13800000000";
+    terminal.firstSeen = 1'700'000'000;
+    terminal.lastSeen = 1'700'086'400;
+    terminal.power = store::kPowerBattery;
+    terminal.powerChanged = 1'700'003'600;
+    terminal.name = "东村广播站";
+    terminal.regionCode = "330100";
+    terminal.regionName = "东区";
+    terminal.latitude = 30.25;
+    terminal.longitude = 120.5;
+    terminal.tags = "学校;山区";
+    keeper.Replace({terminal});
+    db->AddEvents({{1'700'086'400, 0x0001E240, "offline", ""},
+                   {1'700'003'600, 0x0001E240, "power", "备电"},
+                   {1'700'000'000, 0x0001E240, "online", "10.20.0.7"}});
+    db->Flush();
+    CTerminalPage page(keeper, 0x0001E240, 1'700'100'000, {});
+    Shoot(page, "dialog-terminal-page");
 }
 
 }  // namespace
