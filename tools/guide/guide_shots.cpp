@@ -374,8 +374,11 @@ class GuideShots {
         frame_->Registry().Import();
         told_.clear();
         frame_->Refresh();
+        // The terminals of one district: online, offline and never seen.
+        Devices().FilterBox()->setText(QStringLiteral("白云区"));
         Settle(300ms);
         Save("10-device-registry.png", Devices().grab());
+        Devices().FilterBox()->clear();
         pelmora::HistoryView& history = frame_->History();
         history.Open();
         history.resize(1100, 640);
