@@ -48,15 +48,14 @@ const char* const kMigrations[] = {
     " NULL);"
     "CREATE INDEX event_device_time ON event(device_id, time);"
     "CREATE INDEX event_time ON event(time);",
-    // 3: follow-up delivery, and finding records by time and terminal.
+    // 3: follow-up delivery, and finding records by time.
     "ALTER TABLE warning ADD COLUMN expires INTEGER NOT NULL DEFAULT 0;"
     "CREATE TABLE followup("
     " warning_id INTEGER NOT NULL, device_id INTEGER NOT NULL, expires INTEGER NOT NULL,"
     " state TEXT NOT NULL, attempts INTEGER NOT NULL, PRIMARY KEY(warning_id, device_id)) WITHOUT "
     "ROWID;"
     "CREATE INDEX followup_state ON followup(state);"
-    "CREATE INDEX warning_queued ON warning(queued);"
-    "CREATE INDEX outcome_device ON outcome(device_id, warning_id);",
+    "CREATE INDEX warning_queued ON warning(queued);",
 };
 
 Terminal ReadTerminal(const Statement& row) {
