@@ -6,6 +6,8 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -16,6 +18,7 @@
 #include "CommandEngine.h"
 #include "CommandTexts.h"
 #include "FollowUps.h"
+#include "GbkCodec.h"
 #include "GroupJob.h"
 #include "RegistryKeeper.h"
 #include "ServiceSettings.h"
@@ -140,7 +143,7 @@ void FollowUpActions::ShowPending() {
 
 void FollowUpActions::EditSettings() {
     QDialog dialog(parent_);
-    dialog.setWindowTitle(QStringLiteral("预警记录设置"));
+    dialog.setWindowTitle(QStringLiteral("预警设置"));
     auto* form = new QFormLayout(&dialog);
     auto* validity = new QSpinBox(&dialog);
     validity->setRange(0, 7 * 24 * 60);
@@ -151,18 +154,39 @@ void FollowUpActions::EditSettings() {
     offline->setRange(1, 7 * 24 * 60);
     offline->setSuffix(QStringLiteral(" 分钟"));
     offline->setValue(settings_.offlineAlertMinutes);
+    auto* above = new QSpinBox(&dialog);
+    above->setRange(1, 1000000);
+    above->setSuffix(QStringLiteral(" 台"));
+    above->setValue(settings_.massConfirmAbove);
+    auto* prefix = new QLineEdit(settings_.drillPrefix, &dialog);
+    prefix->setMaxLength(20);
     form->addRow(QStringLiteral("预警默认有效期(补发期限):"), validity);
     form->addRow(QStringLiteral("离线超过多久计入离线统计:"), offline);
+    form->addRow(QStringLiteral("群发超过多少台须输入台数确认:"), above);
+    form->addRow(QStringLiteral("演练模式下播放内容前加:"), prefix);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        // Never empty: people near a terminal must hear that it is a drill.
+        if (prefix->text().trimmed().isEmpty() || !Utf8ToGbk(prefix->text().toStdString())) {
+            QMessageBox::information(&dialog, QStringLiteral("提示"),
+                                     QStringLiteral("演练文字不能为空,也不能含有无法发送的字符"));
+            return;
+        }
+        dialog.accept();
+    });
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     form->addRow(buttons);
     if (dialog.exec() != QDialog::Accepted) return;
     settings_.StoreRecordSettings(validity->value(), offline->value());
+    settings_.StoreSafetySettings(above->value(), prefix->text());
     recorder_.SetDefaultValidity(static_cast<std::int64_t>(settings_.validityMinutes) * 60);
-    log_(QStringLiteral("预警默认有效期设为%1分钟,离线统计时间设为%2分钟")
+    log_(QStringLiteral("预警设置: 默认有效期%1分钟,离线统计%2分钟,超过%3台须输入台数确认,"
+                        "演练文字“%4”")
              .arg(settings_.validityMinutes)
-             .arg(settings_.offlineAlertMinutes));
+             .arg(settings_.offlineAlertMinutes)
+             .arg(settings_.massConfirmAbove)
+             .arg(settings_.drillPrefix));
+    emit SettingsChanged();
 }
 
 }  // namespace pelmora

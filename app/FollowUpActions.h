@@ -2,7 +2,8 @@
 // to the follow-ups, and each second, when the engine is idle, the next due
 // follow-up goes out as a job of its own, logged. The operator sees the
 // pending ones ("待补发预警") and may cancel them, and sets the default
-// validity and the long-offline time ("预警记录设置").
+// validity, the long-offline time, the number of terminals above which a
+// mass action asks for that number typed, and the drill text ("预警设置").
 #pragma once
 
 #include <QObject>
@@ -41,6 +42,10 @@ class FollowUpActions final : public QObject {
 
     void ShowPending();
     void EditSettings();
+
+  signals:
+    // The operator changed the settings ("预警设置").
+    void SettingsChanged();
 
   private:
     dispatch::FollowUps& followUps_;

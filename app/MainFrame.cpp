@@ -16,6 +16,7 @@
 
 #include "CommandJob.h"
 #include "CommandTexts.h"
+#include "CountConfirmDialog.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
 #include "FollowUpActions.h"
@@ -65,6 +66,12 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     if (!options_.inform) {
         options_.inform = [this](const QString& text, const QString& caption) {
             QMessageBox::information(this, caption, text);
+        };
+    }
+    if (!options_.confirmCount) {
+        options_.confirmCount = [this](const QString& text, const QString& caption,
+                                       std::size_t count) {
+            return CountConfirmDialog::Ask(this, text, caption, count);
         };
     }
     if (!options_.confirm) {
@@ -329,6 +336,9 @@ void CMainFrame::BuildGroupPanel() {
     connect(groupPanel_, &CGroupJobPanel::LogLine, this, &CMainFrame::LogLine);
     GroupLauncher& launcher = commandView_->Launcher();
     launcher.SetConfirm(options_.confirm);
+    launcher.SetConfirmCount(options_.confirmCount, [this] {
+        return static_cast<std::size_t>(settings_.massConfirmAbove);
+    });
     launcher.SetRowShown([this](int row) { return deviceView_->IsShown(row); });
     launcher.SetStarted([this](const std::shared_ptr<GroupJob>& job) {
         groupPanel_->Show(job);

@@ -39,6 +39,7 @@ class CLeftView;
 class CPelmoraView;
 class HistoryView;
 class LogRelay;
+class DrillMode;
 class FollowUpActions;
 class RegistryActions;
 class ServicePump;
@@ -79,6 +80,10 @@ class CMainFrame final : public QMainWindow {
         // sent or cut off).
         std::function<void(const QString& text, const QString& caption)> inform;
         std::function<bool(const QString& text, const QString& caption)> confirm;
+        // A warning, restart or upgrade to many terminals: true when the
+        // operator typed their number (CountConfirmDialog by default).
+        std::function<bool(const QString& text, const QString& caption, std::size_t count)>
+            confirmCount;
         // The database of the registry and the record; empty: in memory.
         std::string databasePath;
     };
@@ -133,6 +138,7 @@ class CMainFrame final : public QMainWindow {
     CDeviceView* DeviceView() const { return deviceView_; }
     CPelmoraView* CommandView() const { return commandView_; }
     CGroupJobPanel* GroupPanel() const { return groupPanel_; }
+    DrillMode& Drill() { return *drill_; }
     QDockWidget* GroupDock() const { return groupDock_; }
     QTimer& RefreshTimer();
     QTimer& DrainTimer();
@@ -160,6 +166,7 @@ class CMainFrame final : public QMainWindow {
     std::unique_ptr<dispatch::RegistryKeeper> keeper_;
     std::unique_ptr<RegistryActions> registry_;
     std::unique_ptr<FollowUpActions> followUpActions_;
+    DrillMode* drill_ = nullptr;      // a child of the window
     HistoryView* history_ = nullptr;  // a child window
     std::unique_ptr<LogRelay> log_;
     std::unique_ptr<ServicePump> pump_;

@@ -3,6 +3,7 @@
 // commands.
 #include "MainFrame.h"
 
+#include "DrillMode.h"
 #include "FollowUpActions.h"
 #include "HistoryView.h"
 #include "RegistryActions.h"
@@ -111,8 +112,16 @@ void CMainFrame::BuildMenu() {
     followUpActions_ = std::make_unique<FollowUpActions>(
         *followUps_, *keeper_, *recorder_, commandView_->Engine(), settings_,
         [this](const QString& line) { LogLine(line); }, this);
-    connect(system->addAction(QStringLiteral("预警记录设置...")), &QAction::triggered,
+    connect(system->addAction(QStringLiteral("预警设置...")), &QAction::triggered,
             followUpActions_.get(), &FollowUpActions::EditSettings);
+    // Drill mode, with its banner above the panes.
+    drill_ = new DrillMode(
+        *this, commandView_->Engine(), settings_, [this](const QString& line) { LogLine(line); },
+        options_.inform);
+    system->addSeparator();
+    system->addAction(drill_->Action());
+    connect(followUpActions_.get(), &FollowUpActions::SettingsChanged, drill_,
+            &DrillMode::ApplyPrefix);
     connect(devices->addAction(QStringLiteral("待补发预警...")), &QAction::triggered,
             followUpActions_.get(), &FollowUpActions::ShowPending);
 }
@@ -176,6 +185,9 @@ void CMainFrame::BuildToolBar() {
         bar->addAction(button);
         action->setIcon(QIcon(slot.icon));
     }
+    bar->addSeparator();
+    bar->addAction(drill_->Action());
+    drill_->AddBanner();
 }
 
 void CMainFrame::BuildStatusBar() {

@@ -13,6 +13,9 @@ constexpr char kWindowGroup[] = "window/";
 constexpr char kValidityKey[] = "record/validityMinutes";
 constexpr char kOfflineAlertKey[] = "record/offlineAlertMinutes";
 constexpr int kWeekMinutes = 7 * 24 * 60;
+constexpr char kMassConfirmKey[] = "safety/typedCountAbove";
+constexpr char kDrillPrefixKey[] = "drill/prefix";
+constexpr int kLongestDrillPrefix = 20;
 
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65535;
@@ -96,6 +99,28 @@ void ServiceSettings::Load() {
     };
     validityMinutes = minutes(kValidityKey, 0, kDefaultValidityMinutes);
     offlineAlertMinutes = minutes(kOfflineAlertKey, 1, kDefaultOfflineAlertMinutes);
+    massConfirmAbove = kDefaultMassConfirmAbove;
+    if (own.contains(kMassConfirmKey)) {
+        bool ok = false;
+        const int value = own.value(kMassConfirmKey).toString().trimmed().toInt(&ok);
+        if (ok && value >= 1 && value <= 1000000) massConfirmAbove = value;
+    }
+    drillPrefix = QString::fromUtf8(kDefaultDrillPrefix);
+    if (own.contains(kDrillPrefixKey)) {
+        const QString stored = own.value(kDrillPrefixKey).toString();
+        // Never empty: people near a terminal must hear that it is a drill.
+        if (!stored.trimmed().isEmpty() && stored.size() <= kLongestDrillPrefix)
+            drillPrefix = stored;
+    }
+}
+
+void ServiceSettings::StoreSafetySettings(int above, const QString& prefix) {
+    massConfirmAbove = above;
+    drillPrefix = prefix;
+    QSettings& own = window_ ? *window_ : *store_;
+    own.setValue(kMassConfirmKey, above);
+    own.setValue(kDrillPrefixKey, prefix);
+    own.sync();
 }
 
 void ServiceSettings::StoreRecordSettings(int validity, int offlineAlert) {

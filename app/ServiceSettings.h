@@ -20,6 +20,10 @@ inline constexpr int kDefaultOfflineSeconds = 120;
 // counted as long offline.
 inline constexpr int kDefaultValidityMinutes = 120;
 inline constexpr int kDefaultOfflineAlertMinutes = 30;
+// Kept between runs: above how many terminals a warning, restart or upgrade
+// asks for the number typed, and what drill mode puts before play content.
+inline constexpr int kDefaultMassConfirmAbove = 20;
+inline const char* const kDefaultDrillPrefix = "【演练】";
 
 class ServiceSettings final {
   public:
@@ -45,6 +49,7 @@ class ServiceSettings final {
     void Load();
     void StorePort(int port);
     void StoreRecordSettings(int validity, int offlineAlert);
+    void StoreSafetySettings(int massConfirmAbove, const QString& drillPrefix);
 
     // The window's remembered state by name; empty when never stored.
     QByteArray WindowState(const QString& name) const;
@@ -59,6 +64,8 @@ class ServiceSettings final {
     int offlineSeconds = kDefaultOfflineSeconds;
     int validityMinutes = kDefaultValidityMinutes;
     int offlineAlertMinutes = kDefaultOfflineAlertMinutes;
+    int massConfirmAbove = kDefaultMassConfirmAbove;
+    QString drillPrefix = QString::fromUtf8(kDefaultDrillPrefix);
     // What Load refused, for the log; empty when the stored port was used.
     QString loadNotice;
 

@@ -94,6 +94,7 @@ int main(int argc, char** argv) {
     setup.options.databasePath = setup.dir.filePath("pelmora.db").toStdString();
     pelmora::ServiceSettings& settings = setup.settings;
     setup.options.confirm = [](const QString&, const QString&) { return true; };
+    setup.options.confirmCount = [](const QString&, const QString&, std::size_t) { return true; };
     pelmora::CMainFrame frame(setup.options);
     frame.show();
     frame.StartService();

@@ -69,6 +69,11 @@ TickedTerminals CollectTicked(const IDeviceList& devices,
     return ticked;
 }
 
+bool GroupLauncher::IsMassAction(CommandKind kind) {
+    return kind == CommandKind::SendPlayContent || kind == CommandKind::PlayMp3 ||
+           kind == CommandKind::RestartDevice || kind == CommandKind::SendUpgradeParams;
+}
+
 GroupLauncher::GroupLauncher(CommandEngine& engine, const IDeviceList& devices)
     : engine_(engine), devices_(devices) {}
 
@@ -102,12 +107,17 @@ bool GroupLauncher::Submit(CommandKind kind, std::string jobText, TickedTerminal
         engine_.Log(text::kBusy);
         return false;
     }
+    jobText = engine_.DrillContent(kind, std::move(jobText));
     const QString question = Question(kind, jobText, ticked, whose);
-    // Enter alone must not send to every ticked terminal: No is the default.
-    const bool yes = confirm_ ? confirm_(question, QStringLiteral("群发确认"))
-                              : QMessageBox::question(nullptr, QStringLiteral("群发确认"), question,
-                                                      QMessageBox::Yes | QMessageBox::No,
-                                                      QMessageBox::No) == QMessageBox::Yes;
+    // Enter alone must not send to every ticked terminal: No is the default,
+    // and many terminals need their number typed.
+    const bool many = confirmCount_ && countAbove_ && IsMassAction(kind) && total > countAbove_();
+    const bool yes = many ? confirmCount_(question, QStringLiteral("群发确认"), total)
+                     : confirm_
+                         ? confirm_(question, QStringLiteral("群发确认"))
+                         : QMessageBox::question(nullptr, QStringLiteral("群发确认"), question,
+                                                 QMessageBox::Yes | QMessageBox::No,
+                                                 QMessageBox::No) == QMessageBox::Yes;
     if (!yes) return false;
     auto job = std::make_shared<GroupJob>(kind, std::move(jobText), std::move(ticked.online),
                                           std::move(ticked.offline));

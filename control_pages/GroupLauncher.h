@@ -38,12 +38,24 @@ class GroupLauncher final {
     using Started = std::function<void(const std::shared_ptr<GroupJob>& job)>;
     // Whether a row of the device list is shown (not hidden by its filter).
     using RowShown = std::function<bool(int row)>;
+    // The question for many terminals: true only when the operator typed
+    // `count`, the number of terminals; the safe answer is the default.
+    using ConfirmCount =
+        std::function<bool(const QString& text, const QString& caption, std::size_t count)>;
 
     GroupLauncher(CommandEngine& engine, const IDeviceList& devices);
 
     void SetConfirm(Confirm confirm) { confirm_ = std::move(confirm); }
     void SetStarted(Started started) { started_ = std::move(started); }
     void SetRowShown(RowShown shown) { shown_ = std::move(shown); }
+    // Warnings, restarts and upgrades to more than `above()` terminals ask
+    // for the number typed rather than a Yes.
+    void SetConfirmCount(ConfirmCount confirm, std::function<std::size_t()> above) {
+        confirmCount_ = std::move(confirm);
+        countAbove_ = std::move(above);
+    }
+    // Whether this kind asks for the number typed when it goes to many.
+    static bool IsMassAction(CommandKind kind);
 
     // Asks, then queues the group job; false when nothing was queued (the
     // reason is logged, or the operator said No).
@@ -61,6 +73,8 @@ class GroupLauncher final {
     CommandEngine& engine_;
     const IDeviceList& devices_;
     Confirm confirm_;
+    ConfirmCount confirmCount_;
+    std::function<std::size_t()> countAbove_;
     Started started_;
     RowShown shown_;
 };

@@ -34,6 +34,7 @@ std::int64_t WarningRecorder::Started(const RecordedJob& job) {
         warning.queued = clock_();
         warning.started = warning.queued;
         warning.state = "running";
+        warning.drill = job.note.drill;
         const std::int64_t validity =
             job.note.validity >= 0 ? job.note.validity : defaultValidity_.load();
         if (FollowUps::Follows(job.kind) && validity > 0)

@@ -119,6 +119,8 @@ CommandEngine::Submitted CommandEngine::SubmitIfIdle(std::unique_ptr<CommandJob>
             std::lock_guard groupGuard(groupLock_);
             currentGroup_ = job->group;
         }
+        job->drill = drill_.load();
+        if (job->group) job->group->MarkDrill(job->drill);
         queue_.push_back(std::move(job));
         busy_ = true;
         // Before the worker can take the job: its lines come after this one.
@@ -128,6 +130,21 @@ CommandEngine::Submitted CommandEngine::SubmitIfIdle(std::unique_ptr<CommandJob>
     return Submitted::Queued;
 }
 
+bool CommandEngine::SetDrill(bool on, std::string prefix) {
+    std::lock_guard guard(queueLock_);
+    if (busy_ || !queue_.empty()) return false;
+    drill_ = on;
+    drillPrefix_ = std::move(prefix);
+    return true;
+}
+
+std::string CommandEngine::DrillContent(CommandKind kind, std::string text) const {
+    if (kind != CommandKind::SendPlayContent || !drill_.load()) return text;
+    // A drill's content sent again keeps one prefix.
+    if (text.compare(0, drillPrefix_.size(), drillPrefix_) == 0) return text;
+    return drillPrefix_ + text;
+}
+
 bool CommandEngine::SubmitPageCommand(const IDeviceList& devices, CommandKind kind,
                                       std::string jobText) {
     std::uint32_t id = 0;
@@ -135,7 +152,7 @@ bool CommandEngine::SubmitPageCommand(const IDeviceList& devices, CommandKind ki
     auto job = std::make_unique<CommandJob>();
     job->kind = static_cast<std::int32_t>(kind);
     job->deviceId = id;
-    job->text = std::move(jobText);
+    job->text = DrillContent(kind, std::move(jobText));
     const JobTexts* texts = TextsFor(kind);
     return SubmitLogged(std::move(job), texts ? texts->queued : "", texts ? texts->notQueued : "");
 }
@@ -468,6 +485,7 @@ void CommandEngine::RunJob(const CommandJob& job) {
     auto single = std::make_shared<GroupJob>(static_cast<CommandKind>(kind), job.text,
                                              std::vector<std::uint32_t>{job.deviceId},
                                              std::vector<std::uint32_t>{});
+    single->MarkDrill(job.drill);
     JobRunner(*this, std::move(single), false).Run();
 }
 

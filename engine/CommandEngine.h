@@ -117,6 +117,13 @@ class CommandEngine {
     std::shared_ptr<GroupJob> CurrentGroupJob();
     // A job is queued or running.
     bool Busy() const { return busy_.load(); }
+    // Drill mode: every job queued while it is on is recorded as a drill,
+    // and play content goes with `prefix` (GBK) in front. Changed only
+    // while idle; false (nothing changed) while busy.
+    bool SetDrill(bool on, std::string prefix);
+    bool Drill() const { return drill_.load(); }
+    // The play content a page prepared, with the drill prefix in drill mode.
+    std::string DrillContent(CommandKind kind, std::string text) const;
     // The running job; empty while the worker waits for one.
     std::optional<RunningJob> Running();
     // Jobs queued and not yet started.
@@ -203,6 +210,8 @@ class CommandEngine {
     IUpgradeForm* upgradeForm_ = nullptr;
     IJobRecorder* recorder_ = nullptr;
     std::function<void(std::uint32_t, bool)> statusListener_;
+    std::atomic<bool> drill_{false};
+    std::string drillPrefix_;  // window thread
 
     std::mutex settingsLock_;
     AlarmSettings settings_;  // guarded by settingsLock_

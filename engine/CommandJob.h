@@ -33,7 +33,8 @@ enum class CommandKind : std::int32_t {
 struct CommandJob {
     std::int32_t kind = 0;  // a CommandKind; other values are dropped unrun
     std::uint32_t deviceId = 0;
-    std::string text;  // GBK: the command line or payload the page prepared
+    std::string text;    // GBK: the command line or payload the page prepared
+    bool drill = false;  // queued in drill mode: recorded as a drill
     // Set for a group job, which carries its own kind, text and terminals;
     // the fields above are then not used.
     std::shared_ptr<GroupJob> group;

@@ -54,6 +54,7 @@ struct RecordNote {
     std::int64_t warningId = 0;
     int attempt = 1;
     std::int64_t validity = -1;
+    bool drill = false;  // queued in drill mode
 };
 
 bool IsFinal(GroupOutcome outcome);
@@ -76,6 +77,7 @@ class GroupJob {
     const std::string& Text() const { return text_; }
     // Set before the job is submitted.
     void SetNote(const RecordNote& note) { note_ = note; }
+    void MarkDrill(bool drill) { note_.drill = drill; }
     const RecordNote& Note() const { return note_; }
     // Asks the worker to end the job at its next poll: what was not written
     // ends Cancelled, what was written and not answered Unconfirmed; final

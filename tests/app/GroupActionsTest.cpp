@@ -11,7 +11,10 @@
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QToolBar>
 
+#include "DrillMode.h"
+#include "GbkCodec.h"
 #include "GprsDataDlg.h"
 #include "GroupJobPanel.h"
 #include "GroupLauncher.h"
@@ -226,6 +229,68 @@ TEST_F(GroupActionsTest, ATerminalThatMissedAWarningGetsItWhenItRegistersEvenAft
     frame_->Refresh();
     WaitIdle();
     EXPECT_TRUE(sim_->Messages(1).empty());
+}
+
+}  // namespace
+}  // namespace pelmora
+
+namespace pelmora {
+namespace {
+
+TEST_F(GroupActionsTest,
+       ManyTerminalsNeedTheirNumberTypedAndADrillIsMarkedOnTheWireAndInTheRecord) {
+    QStringList asked;
+    frame_->CommandView()->Launcher().SetConfirm([&](const QString& text, const QString&) {
+        asked << text;
+        return true;
+    });
+    settings_->massConfirmAbove = 3;
+    ConnectGroup(3);  // four ticked, one of them offline
+    CGPRSDataDlg& page = frame_->CommandView()->DataSendPage();
+    page.findChild<QPlainTextEdit*>("1010")->setPlainText(QStringLiteral("暴雨预警"));
+    typedCountAnswer_ = false;
+    page.GroupSendButton()->click();
+    ASSERT_EQ(counted_.size(), 1);
+    EXPECT_TRUE(counted_[0].startsWith(QStringLiteral("4: ")));
+    EXPECT_TRUE(counted_[0].contains(QStringLiteral("暴雨预警")));
+    EXPECT_TRUE(asked.isEmpty()) << "no plain Yes for many terminals";
+    WaitIdle();
+    EXPECT_TRUE(sim_->Messages(0).empty()) << "not typed: nothing sent";
+    // A harmless kind asks the plain question whatever the count.
+    frame_->CommandView()->ControlPages().Mp3Page().GroupQueryButton()->click();
+    ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    WaitIdle();
+    EXPECT_EQ(asked.size(), 1);
+    EXPECT_EQ(counted_.size(), 1);
+
+    // Drill mode: the banner and title say so, the content goes with the
+    // drill text in front, and the record is a drill.
+    ASSERT_TRUE(frame_->Drill().Set(true));
+    EXPECT_FALSE(frame_->Drill().Banner()->isHidden());
+    EXPECT_TRUE(frame_->windowTitle().contains(QStringLiteral("演练模式")));
+    typedCountAnswer_ = true;
+    page.GroupSendButton()->click();
+    ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    WaitIdle();
+    EXPECT_TRUE(counted_.last().contains(QStringLiteral("【演练】暴雨预警")));
+    const std::string drillText = Utf8ToGbk("【演练】暴雨预警").value();
+    const std::vector<std::uint8_t> sent = sim_->Messages(0).back();
+    EXPECT_NE(std::string(sent.begin(), sent.end()).find(drillText), std::string::npos);
+    ASSERT_TRUE(frame_->Store().Flush());
+    auto latest = frame_->Store().LatestWarnings(2);
+    ASSERT_EQ(latest.size(), 2u);
+    EXPECT_TRUE(latest[0].drill);
+    EXPECT_EQ(latest[0].content, "【演练】暴雨预警");
+    EXPECT_FALSE(latest[1].drill) << "the version query before it";
+
+    ASSERT_TRUE(frame_->Drill().Set(false));
+    EXPECT_TRUE(frame_->Drill().Banner()->isHidden());
+    EXPECT_FALSE(frame_->windowTitle().contains(QStringLiteral("演练模式")));
+    frame_->CommandView()->ControlPages().Mp3Page().GroupQueryButton()->click();
+    ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    WaitIdle();
+    ASSERT_TRUE(frame_->Store().Flush());
+    EXPECT_FALSE(frame_->Store().LatestWarnings(1).at(0).drill);
 }
 
 }  // namespace

@@ -69,6 +69,10 @@ class WindowTest : public ::testing::Test {
             captions_ << caption;
         };
         options.confirm = [](const QString&, const QString&) { return true; };
+        options.confirmCount = [this](const QString& text, const QString&, std::size_t count) {
+            counted_ << QStringLiteral("%1: %2").arg(count).arg(text);
+            return typedCountAnswer_;
+        };
         frame_ = std::make_unique<CMainFrame>(options);
     }
     void TearDown() override {
@@ -106,6 +110,8 @@ class WindowTest : public ::testing::Test {
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<dovrik::sim::TerminalSimulator> sim_;
     QStringList informed_;
+    QStringList counted_;  // the questions that asked for the number typed
+    bool typedCountAnswer_ = true;
     QStringList captions_;
 };
 

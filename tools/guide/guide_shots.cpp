@@ -42,6 +42,7 @@
 #include "AddPhoneDlg.h"
 #include "BaseConfig.h"
 #include "CmdDataObj.h"
+#include "CountConfirmDialog.h"
 #include "DeviceConfigDlg.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
@@ -123,6 +124,10 @@ class GuideShots {
         options.inform = [this](const QString& text, const QString&) { told_ = text; };
         options.confirm = [this](const QString& text, const QString& caption) {
             return Confirm(text, caption);
+        };
+        options.confirmCount = [this](const QString& text, const QString& caption,
+                                      std::size_t count) {
+            return ConfirmCount(text, caption, count);
         };
         frame_ = std::make_unique<CMainFrame>(options);
         frame_->show();
@@ -532,6 +537,18 @@ class GuideShots {
         Save(confirmShot_, box.grab());
         confirmShot_.clear();
         return true;
+    }
+
+    // The question for many terminals, the number typed as the operator
+    // does, saved when a picture is due.
+    bool ConfirmCount(const QString& text, const QString& caption, std::size_t count) {
+        pelmora::CountConfirmDialog dialog(text, caption, count, frame_.get());
+        dialog.show();
+        dialog.CountBox()->setText(QString::number(count));
+        Settle(200ms);
+        if (!confirmShot_.isEmpty()) Save(confirmShot_, dialog.grab());
+        confirmShot_.clear();
+        return dialog.ConfirmButton()->isEnabled();
     }
 
     QTemporaryDir work_;
