@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -19,6 +20,7 @@
 #include "LogRelay.h"
 #include "Mp3Control.h"
 #include "SystemControlDlg.h"
+#include "TitleBanner.h"
 #include "UpgradeControl.h"
 
 namespace pelmora {
@@ -61,6 +63,11 @@ CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, En
     connect(stripCancel_, &QPushButton::clicked, this, [this] { engine_->CancelJobs(); });
     stripLayout->addWidget(stripLabel_, 1);
     stripLayout->addWidget(stripCancel_);
+    // Its room is kept while it is hidden: showing it never moves the page
+    // under the mouse.
+    QSizePolicy keepRoom = strip_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    strip_->setSizePolicy(keepRoom);
     strip_->hide();
     layout->addWidget(strip_);
     scroller_ = new QScrollArea(this);
@@ -71,6 +78,11 @@ CPelmoraView::CPelmoraView(LogRelay& log, LinkApi link, IDeviceList& devices, En
     host->setFixedSize(kPageWidth, kPageHeight);
     scroller_->setWidget(host);
     layout->addWidget(scroller_, 1);
+    pinned_ = MakeTitleBanner(QString(), scroller_->viewport());
+    pinned_->setObjectName("pinnedBanner");
+    pinned_->hide();
+    connect(scroller_->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { UpdatePinned(); });
     configPages_ = new CDeviceConfigDlg(*engine_, devices, host);
     controlPages_ = new CSystemControlDlg(*engine_, devices, host);
     dataSendPage_ = new CGPRSDataDlg(*engine_, devices, host);
@@ -107,11 +119,18 @@ bool CPelmoraView::InitialUpdate() {
 }
 
 void CPelmoraView::ShowPage(Page page) {
+    if (pages_[0] != nullptr && page != visible_) {
+        scrolls_[static_cast<int>(visible_)] = {scroller_->horizontalScrollBar()->value(),
+                                                scroller_->verticalScrollBar()->value()};
+    }
     visible_ = page;
     for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
         pages_[i]->setVisible(i == static_cast<int>(page));
-    if (strip_ != nullptr)
-        ShowJobState(shownJob_, shownWaiting_, std::chrono::steady_clock::now());
+    const QPoint at = scrolls_[static_cast<int>(page)];
+    scroller_->horizontalScrollBar()->setValue(at.x());
+    scroller_->verticalScrollBar()->setValue(at.y());
+    UpdatePinned();
+    if (strip_ != nullptr) ShowJobState(shownJob_, shownWaiting_, std::chrono::steady_clock::now());
 }
 
 void CPelmoraView::ShowJobState(const std::optional<RunningJob>& running, std::size_t waiting,
@@ -124,6 +143,27 @@ void CPelmoraView::ShowJobState(const std::optional<RunningJob>& running, std::s
         stripCancel_->setEnabled(!running->cancelling || waiting > 0);
     }
     if (strip_->isHidden() == ours) strip_->setVisible(ours);
+}
+
+void CPelmoraView::UpdatePinned() {
+    if (pinned_ == nullptr || configPages_ == nullptr) return;
+    const bool scrolled = scroller_->verticalScrollBar()->value() > 0;
+    if (scrolled) {
+        static const QString kTitles[] = {QStringLiteral("远程配置"), QStringLiteral("远程控制"),
+                                          QStringLiteral("数据发送")};
+        QString text = kTitles[static_cast<int>(visible_)];
+        if (visible_ == Page::Configuration)
+            text += QStringLiteral("    ") + configPages_->OriginText();
+        if (pinned_->text() != text) pinned_->setText(text);
+        pinned_->setGeometry(0, 0, scroller_->viewport()->width(), kTitleBannerHeight);
+        pinned_->raise();
+    }
+    if (pinned_->isHidden() == scrolled) pinned_->setVisible(scrolled);
+}
+
+void CPelmoraView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdatePinned();
 }
 
 void CPelmoraView::PostLog(std::string line) {
@@ -172,6 +212,7 @@ bool CPelmoraView::event(QEvent* event) {
     const auto type = event->type();
     if (type == kSettingsArrivedEvent) {
         configPages_->FillPagesFromSettings();
+        UpdatePinned();
         return true;
     }
     if (type == kNumbersAddedEvent || type == kNumbersDeletedEvent ||

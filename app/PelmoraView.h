@@ -48,6 +48,9 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
     // The pages keep their size and scroll when the pane is smaller.
     QScrollArea* PageScroller() const { return scroller_; }
     Page VisiblePage() const { return visible_; }
+    // The visible page's title banner, pinned above it while the page is
+    // scrolled down so that its own banner is out of view.
+    QLabel* PinnedBanner() const { return pinned_; }
     QWidget* PageWidget(Page page) const { return pages_[static_cast<int>(page)]; }
     CommandEngine& Engine() { return *engine_; }
     CDeviceConfigDlg& ConfigPages() const { return *configPages_; }
@@ -71,14 +74,20 @@ class CPelmoraView final : public QWidget, public IEngineEvents, public IPrompt 
 
   protected:
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    void UpdatePinned();
+
     LogRelay& log_;
     std::array<QWidget*, 3> pages_{};
     QWidget* strip_ = nullptr;
     QLabel* stripLabel_ = nullptr;
     QPushButton* stripCancel_ = nullptr;
     QScrollArea* scroller_ = nullptr;
+    QLabel* pinned_ = nullptr;
+    // Each page's own scroll position; a page first opens at its top.
+    std::array<QPoint, 3> scrolls_{};
     std::optional<RunningJob> shownJob_;
     std::size_t shownWaiting_ = 0;
     Page visible_ = Page::Configuration;

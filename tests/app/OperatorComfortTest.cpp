@@ -1,6 +1,7 @@
 // The window at work: the status bar and the page strip follow the running
 // job and cancel it; the device list's row menu; the window remembers its
-// geometry, splitters and column widths; the pages scroll rather than clip.
+// geometry, splitters and column widths; the pages scroll rather than clip,
+// each in its own place, with its banner in view.
 #include <gtest/gtest.h>
 
 #include "WindowFixture.h"
@@ -60,8 +61,11 @@ TEST_F(OperatorComfortTest, StatusBarAndPageStripFollowTheJobAndCancelEndsIt) {
     EXPECT_EQ(view.VisiblePage(), CPelmoraView::Page::Control);
     EXPECT_FALSE(view.JobStrip()->isHidden());
     EXPECT_EQ(view.JobStripLabel()->text(), frame_->JobPane()->text());
+    const int pageTop = view.PageScroller()->y();
     view.ShowPage(CPelmoraView::Page::Configuration);  // not the page that queued it
     EXPECT_TRUE(view.JobStrip()->isHidden());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.PageScroller()->y(), pageTop) << "the strip never moves the page";
     view.ShowPage(CPelmoraView::Page::Control);
     EXPECT_FALSE(view.JobStrip()->isHidden());
 
@@ -115,8 +119,21 @@ TEST_F(OperatorComfortTest, WindowRemembersItselfAndThePagesScrollRatherThanClip
     QScrollArea* scroller = frame_->CommandView()->PageScroller();
     EXPECT_EQ(scroller->widget()->size(), QSize(1200, 600));
     EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
+    CPelmoraView& view = *frame_->CommandView();
+    EXPECT_TRUE(view.PinnedBanner()->isHidden());
     scroller->verticalScrollBar()->setValue(scroller->verticalScrollBar()->maximum());
     EXPECT_EQ(scroller->widget()->geometry().bottom() + 1, scroller->viewport()->height());
+    // Scrolled down, the page's banner stays in view, naming whose settings
+    // these are; each page keeps its own place and first opens at its top.
+    EXPECT_FALSE(view.PinnedBanner()->isHidden());
+    EXPECT_TRUE(view.PinnedBanner()->text().startsWith(QStringLiteral("远程配置")));
+    EXPECT_TRUE(view.PinnedBanner()->text().contains(QStringLiteral("尚未回读任何设备的参数")));
+    const int scrolled = scroller->verticalScrollBar()->value();
+    view.ShowPage(CPelmoraView::Page::DataSend);
+    EXPECT_EQ(scroller->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(view.PinnedBanner()->isHidden());
+    view.ShowPage(CPelmoraView::Page::Configuration);
+    EXPECT_EQ(scroller->verticalScrollBar()->value(), scrolled);
 
     frame_.reset();
     DSStopService();
