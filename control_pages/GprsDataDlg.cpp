@@ -7,10 +7,13 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QVBoxLayout>
 #include "TitleBanner.h"
 
 #include "CommandEngine.h"
+#include "ControlJobs.h"
 #include "GbkCodec.h"
 #include "GroupLauncher.h"
 
@@ -22,6 +25,28 @@ std::optional<std::string> PlayContentBytes(const QString& text) {
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     lines.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     return Utf8ToGbk(lines.toStdString());
+}
+
+ContentMeasure MeasurePlayContent(const QString& text) {
+    ContentMeasure measure;
+    if (const std::optional<std::string> bytes = PlayContentBytes(text)) {
+        measure.bytes = bytes->size();
+        measure.pieces = PlayContentPieces(bytes->size());
+        return measure;
+    }
+    for (int at = 0; at < text.size();) {
+        const int length = text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+        if (!Utf8ToGbk(text.mid(at, length).toStdString()))
+            measure.unsendable.push_back({at, length});
+        at += length;
+    }
+    return measure;
+}
+
+QString ContentMeasureText(const ContentMeasure& measure) {
+    if (!measure.unsendable.empty())
+        return QStringLiteral("有 %1 个字符无法发送(已标红),请修改").arg(measure.unsendable.size());
+    return QStringLiteral("共 %1 字节(GBK),分 %2 片发送").arg(measure.bytes).arg(measure.pieces);
 }
 
 CGPRSDataDlg::CGPRSDataDlg(CommandEngine& engine, const IDeviceList& devices, QWidget* parent)
@@ -42,7 +67,12 @@ CGPRSDataDlg::CGPRSDataDlg(CommandEngine& engine, const IDeviceList& devices, QW
     buttons->addWidget(groupSend_);
     auto* groupLayout = new QHBoxLayout(group);
     groupLayout->addWidget(new QLabel(QStringLiteral("播放内容:"), group), 0, Qt::AlignTop);
-    groupLayout->addWidget(content_, 1);
+    auto* contentColumn = new QVBoxLayout;
+    count_ = new QLabel(group);
+    count_->setObjectName("contentCount");
+    contentColumn->addWidget(content_, 1);
+    contentColumn->addWidget(count_);
+    groupLayout->addLayout(contentColumn, 1);
     groupLayout->addLayout(buttons);
 
     auto* layout = new QVBoxLayout(this);
@@ -50,8 +80,29 @@ CGPRSDataDlg::CGPRSDataDlg(CommandEngine& engine, const IDeviceList& devices, QW
     layout->addWidget(banner);
     layout->addWidget(group, 1);
 
+    connect(content_, &QPlainTextEdit::textChanged, this, &CGPRSDataDlg::ShowMeasure);
+    ShowMeasure();
     connect(send_, &QPushButton::clicked, this, &CGPRSDataDlg::OnSend);
     connect(groupSend_, &QPushButton::clicked, this, &CGPRSDataDlg::OnGroupSend);
+}
+
+void CGPRSDataDlg::ShowMeasure() {
+    const ContentMeasure measure = MeasurePlayContent(content_->toPlainText());
+    count_->setText(ContentMeasureText(measure));
+    count_->setStyleSheet(
+        measure.unsendable.empty() ? QString() : QStringLiteral("QLabel { color: #c62828; }"));
+    // Marked in the box as they are typed, not only refused at the send.
+    QList<QTextEdit::ExtraSelection> marks;
+    for (const auto& [start, length] : measure.unsendable) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(content_->document());
+        mark.cursor.setPosition(start);
+        mark.cursor.setPosition(start + length, QTextCursor::KeepAnchor);
+        mark.format.setBackground(QColor(255, 170, 170));
+        mark.format.setFontUnderline(true);
+        marks.push_back(mark);
+    }
+    content_->setExtraSelections(marks);
 }
 
 std::optional<std::string> CGPRSDataDlg::ContentOrTell() {

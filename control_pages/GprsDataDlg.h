@@ -6,7 +6,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -19,6 +22,18 @@ class IDeviceList;
 // The content box's text as the terminal receives it: GBK, with each line
 // break as CR LF; nothing when a character cannot be represented in GBK.
 std::optional<std::string> PlayContentBytes(const QString& text);
+
+// What a content will cost before it is sent: its GBK bytes and the pieces
+// they take, or where the characters are that GBK cannot carry (start and
+// length in the text, one entry a character).
+struct ContentMeasure {
+    std::size_t bytes = 0;
+    std::size_t pieces = 0;
+    std::vector<std::pair<int, int>> unsendable;
+};
+ContentMeasure MeasurePlayContent(const QString& text);
+// "共 12 字节(GBK),分 1 片发送", or how many characters cannot be sent.
+QString ContentMeasureText(const ContentMeasure& measure);
 
 class CGPRSDataDlg final : public QWidget {
     Q_OBJECT
@@ -36,6 +51,9 @@ class CGPRSDataDlg final : public QWidget {
     QPlainTextEdit* Content() const { return content_; }
     QPushButton* SendButton() const { return send_; }
     QPushButton* GroupSendButton() const { return groupSend_; }
+    // Under the content: its size, or the characters that cannot be sent,
+    // which the box marks as they are typed.
+    QLabel* CountLabel() const { return count_; }
 
   private:
     CommandEngine& engine_;
@@ -43,6 +61,8 @@ class CGPRSDataDlg final : public QWidget {
     QPlainTextEdit* content_;
     // The content as GBK, or nothing after telling the operator why not.
     std::optional<std::string> ContentOrTell();
+    void ShowMeasure();
+    QLabel* count_;
     QPushButton* send_;
     QPushButton* groupSend_;
     GroupLauncher* launcher_ = nullptr;

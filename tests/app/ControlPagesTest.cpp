@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTabBar>
@@ -205,7 +206,13 @@ TEST_F(ControlPagesTest, PlayContentIsSentAsGbkAndUnsendableTextIsRefused) {
     const std::string expected = Utf8ToGbk("暴雨预警\r\n请转移").value();
     EXPECT_EQ(std::string(frames[0].payload.begin(), frames[0].payload.end()), expected);
 
-    SendContent(QStringLiteral("警报 \U0001F6A8"));
+    EXPECT_EQ(data_->CountLabel()->text(), QStringLiteral("共 16 字节(GBK),分 1 片发送"));
+    // What GBK cannot carry is marked as it is typed, then refused at the send.
+    SendContent(QStringLiteral("警报 \U0001F6A8 ok \U0001F6A8"));
+    EXPECT_EQ(data_->CountLabel()->text(), QStringLiteral("有 2 个字符无法发送(已标红),请修改"));
+    ASSERT_EQ(data_->Content()->extraSelections().size(), 2);
+    EXPECT_EQ(data_->Content()->extraSelections()[0].cursor.selectedText(),
+              QStringLiteral("\U0001F6A8"));
     EXPECT_EQ(Frames(kPlayContentRequest).size(), 1u);
     ASSERT_EQ(informed_.size(), 1);
     EXPECT_EQ(informed_[0], QStringLiteral("播放内容含有无法发送的字符,请修改"));
