@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
         [&](ChildProcess& p) { return LoadChild(p, senders, messages / senders); });
     constexpr double kLiveRate = 2000.0;
     constexpr int kLiveSeconds = 10;
-    ChildProcess liveLoad([&](ChildProcess& p) { return LiveChild(p, senders, kLiveRate, kLiveSeconds); });
+    ChildProcess liveLoad(
+        [&](ChildProcess& p) { return LiveChild(p, senders, kLiveRate, kLiveSeconds); });
 
     QElapsedTimer startup;
     startup.start();
@@ -202,16 +203,8 @@ int main(int argc, char** argv) {
     // Count what is waiting without taking it: drain into a copy queue.
     std::printf("messages sent: %llu\n", static_cast<unsigned long long>(sent));
 
-    // A 1 ms timer measures how long the window goes without serving events.
-    double worstGap = 0;
-    QElapsedTimer sinceBeat;
-    sinceBeat.start();
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        worstGap = std::max(worstGap, Ms(sinceBeat));
-        sinceBeat.restart();
-    });
-    heartbeat.start(1);
+    // How long the window goes without serving events.
+    bench::Heartbeat heartbeat;
     frame->Log().Flush();
     const std::uint64_t linesBefore = frame->Log().Delivered();
     QElapsedTimer drainClock;
@@ -232,10 +225,11 @@ int main(int argc, char** argv) {
         "drained %llu messages (one log line each) in %.0f ms: %.0f messages/s (target >= "
         "20000/s); "
         "longest time without serving events: %.1f ms (target <= 50 ms)\n",
-        static_cast<unsigned long long>(drained), drainMs, drained / (drainMs / 1000.0), worstGap);
+        static_cast<unsigned long long>(drained), drainMs, drained / (drainMs / 1000.0),
+        heartbeat.WorstMs());
     messageLoad.Send(kStop);
     messageLoad.Wait();
-    heartbeat.stop();
+    heartbeat.Stop();
     frame->StopService();
 
     // Live: the window as in the field, with its own refresh (every second
@@ -251,13 +245,7 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     std::vector<double> gaps;
     gaps.reserve(20000);
-    sinceBeat.restart();
-    QObject::disconnect(&heartbeat, nullptr, nullptr, nullptr);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        gaps.push_back(Ms(sinceBeat));
-        sinceBeat.restart();
-    });
-    heartbeat.start(1);
+    bench::Heartbeat liveBeat([&gaps](double ms) { gaps.push_back(ms); });
     frame->Log().Flush();
     const std::uint64_t liveBefore = frame->Log().Delivered();
     liveLoad.Send(1);
@@ -265,7 +253,7 @@ int main(int argc, char** argv) {
     liveClock.start();
     while (liveClock.elapsed() < (kLiveSeconds + 2) * 1000)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    heartbeat.stop();
+    liveBeat.Stop();
     const auto liveSent = liveLoad.Receive();
     const auto over50 = std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 50.0; });
     std::sort(gaps.begin(), gaps.end());
@@ -274,8 +262,9 @@ int main(int argc, char** argv) {
         "the window logged %llu lines; ticks of the window thread: %zu, longest %.1f ms, 99.9th "
         "percentile %.1f ms, over 50 ms: %lld (target: none over 50 ms)\n",
         static_cast<unsigned long long>(liveRegistered), static_cast<unsigned long long>(liveSent),
-        kLiveSeconds, kLiveRate, static_cast<unsigned long long>(frame->Log().Delivered() - liveBefore),
-        gaps.size(), gaps.empty() ? 0.0 : gaps.back(),
+        kLiveSeconds, kLiveRate,
+        static_cast<unsigned long long>(frame->Log().Delivered() - liveBefore), gaps.size(),
+        gaps.empty() ? 0.0 : gaps.back(),
         gaps.empty() ? 0.0 : gaps[static_cast<std::size_t>(0.999 * (gaps.size() - 1))],
         static_cast<long long>(over50));
     liveLoad.Send(kStop);

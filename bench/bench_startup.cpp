@@ -204,22 +204,14 @@ int main(int argc, char** argv) {
         const double shownMs = Ms(startup);
         QElapsedTimer fill;
         fill.start();
-        // A 1 ms timer measures how long the window goes without serving
-        // its events while the list fills.
-        double worstGap = 0;
-        QElapsedTimer sinceBeat;
-        sinceBeat.start();
-        QTimer heartbeat;
-        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-            worstGap = std::max(worstGap, Ms(sinceBeat));
-            sinceBeat.restart();
-        });
-        heartbeat.start(1);
+        // How long the window goes without serving its events while the
+        // list fills.
+        bench::Heartbeat heartbeat;
         RunUntil([&] { return devices.RowCount() >= listed; });
         painted.Arm();
         RunUntil([&] { return painted.Painted(); });
         const double filledMs = Ms(fill);
-        heartbeat.stop();
+        heartbeat.Stop();
         const bool shownOk = shownMs < 1000, filledOk = filledMs < 2000;
         std::printf(
             "registered terminals: %d\n"
@@ -230,7 +222,7 @@ int main(int argc, char** argv) {
             "longest time without serving events while it filled: %.1f ms\n"
             "resident memory with the list filled: %.0f MiB\n",
             listed, buildMs, shownMs, shownOk ? "PASS" : "FAIL", filledMs, devices.RowCount(),
-            filledOk ? "PASS" : "FAIL", worstGap,
+            filledOk ? "PASS" : "FAIL", heartbeat.WorstMs(),
             static_cast<double>(bench::ResidentBytes()) / 1048576.0);
         status = shownOk && filledOk ? 0 : 1;
 
