@@ -39,15 +39,9 @@ class GroupActionsTest : public testing::WindowTest {
     // left: listed offline and ticked too.
     void ConnectGroup(int count, dovrik::sim::TerminalScript script = {}) {
         frame_->StartService();
-        dovrik::sim::TerminalSimulator::Options options;
-        options.port = static_cast<std::uint16_t>(settings_->port);
-        sim_ = std::make_unique<dovrik::sim::TerminalSimulator>(options);
-        for (int i = 0; i <= count; ++i) {
-            dovrik::sim::TerminalSpec setup;
-            setup.deviceId = kFirst + static_cast<std::uint32_t>(i);
-            sim_->Add(setup);
-            sim_->MakeStateful(static_cast<std::size_t>(i), script);
-        }
+        StartSimulator();
+        for (int i = 0; i <= count; ++i)
+            AddTerminal(kFirst + static_cast<std::uint32_t>(i), script);
         ASSERT_TRUE(Pump([&] { return DSGetModemCount() == count + 1; }));
         frame_->Refresh();
         sim_->Close(static_cast<std::size_t>(count));
@@ -198,13 +192,8 @@ TEST_F(GroupActionsTest, ATerminalThatMissedAWarningGetsItWhenItRegistersEvenAft
     frame_->StopService();
     MakeFrame(database);
     frame_->StartService();
-    dovrik::sim::TerminalSimulator::Options options;
-    options.port = static_cast<std::uint16_t>(settings_->port);
-    sim_ = std::make_unique<dovrik::sim::TerminalSimulator>(options);
-    dovrik::sim::TerminalSpec setup;
-    setup.deviceId = missed;
-    sim_->Add(setup);
-    sim_->MakeStateful(0, {});
+    StartSimulator();
+    AddTerminal(missed);
     ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
     frame_->Refresh();
     ASSERT_TRUE(Pump([&] { return sim_->Messages(0).size() == 1; }));
@@ -223,8 +212,7 @@ TEST_F(GroupActionsTest, ATerminalThatMissedAWarningGetsItWhenItRegistersEvenAft
     sim_->Close(0);
     ASSERT_TRUE(Pump([] { return DSGetModemCount() == 0; }));
     frame_->Refresh();
-    sim_->Add(setup);
-    sim_->MakeStateful(1, {});
+    AddTerminal(missed);
     ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
     frame_->Refresh();
     WaitIdle();

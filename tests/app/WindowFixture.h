@@ -81,15 +81,25 @@ class WindowTest : public ::testing::Test {
         DSStopService();
     }
 
-    void Connect(dovrik::sim::TerminalScript script = {}) {
-        frame_->StartService();
+    // The simulator, on the service's port.
+    void StartSimulator() {
         dovrik::sim::TerminalSimulator::Options options;
         options.port = static_cast<std::uint16_t>(settings_->port);
         sim_ = std::make_unique<dovrik::sim::TerminalSimulator>(options);
+    }
+    // A stateful terminal with this ID, connecting; its simulator index.
+    std::size_t AddTerminal(std::uint32_t deviceId, dovrik::sim::TerminalScript script = {}) {
         dovrik::sim::TerminalSpec setup;
-        setup.deviceId = kTerminal;
-        sim_->Add(setup);
-        sim_->MakeStateful(0, std::move(script));
+        setup.deviceId = deviceId;
+        const std::size_t index = sim_->Add(setup);
+        sim_->MakeStateful(index, std::move(script));
+        return index;
+    }
+
+    void Connect(dovrik::sim::TerminalScript script = {}) {
+        frame_->StartService();
+        StartSimulator();
+        AddTerminal(kTerminal, std::move(script));
         ASSERT_TRUE(Pump([] { return DSGetModemCount() == 1; }));
         frame_->Refresh();
         ASSERT_EQ(frame_->DeviceView()->RowCount(), 1);
