@@ -125,6 +125,7 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
     ConnectGroup(2);
     frame_->CommandView()->ControlPages().Mp3Page().GroupQueryButton()->click();
     ASSERT_TRUE(Pump([&] { return PanelDone(); }));
+    WaitIdle();  // the panel tells "done" a moment before the worker is free
     EXPECT_EQ(Panel().Model().Cell(0, GroupJobModel::kSoftware), "V1.2.0");
     EXPECT_EQ(Panel().Model().Cell(1, GroupJobModel::kBoot), "BOOT-1.0");
     ASSERT_TRUE(Pump([&] {
@@ -142,7 +143,9 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
         Panel().Update();
         return Panel().Model().Cell(0, GroupJobModel::kOutcome) == QStringLiteral("等待应答") &&
                Panel().Model().Cell(1, GroupJobModel::kOutcome) == QStringLiteral("等待应答");
-    }));
+    })) << Panel().Model().Cell(0, GroupJobModel::kOutcome).toStdString() << " / "
+        << Panel().Model().Cell(1, GroupJobModel::kOutcome).toStdString() << " / "
+        << Panel().CountsText().toStdString();
     Panel().CancelButton()->click();
     ASSERT_TRUE(Pump([&] { return PanelDone(); }));
 
