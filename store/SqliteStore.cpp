@@ -2,9 +2,11 @@
 // store thread and a reader connection for the callers' snapshots.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <functional>
@@ -17,9 +19,34 @@
 
 namespace pelmora::store {
 
+std::string JoinList(const std::vector<std::string>& items) {
+    std::string joined;
+    for (const std::string& item : items) {
+        if (item.empty()) continue;
+        if (!joined.empty()) joined += ';';
+        joined += item;
+    }
+    return joined;
+}
+
+std::vector<std::string> SplitList(const std::string& joined) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start <= joined.size()) {
+        const std::size_t end = std::min(joined.find(';', start), joined.size());
+        const std::size_t first = joined.find_first_not_of(" \t", start);
+        if (first < end) {
+            const std::size_t last = joined.find_last_not_of(" \t", end - 1);
+            items.push_back(joined.substr(first, last - first + 1));
+        }
+        start = end + 1;
+    }
+    return items;
+}
+
 namespace {
 
-constexpr std::int64_t kSchemaVersion = 3;
+constexpr std::int64_t kSchemaVersion = 4;
 // A write that fails (a full disk) is tried again after this long.
 constexpr std::chrono::seconds kRetryPause{1};
 
@@ -56,6 +83,12 @@ const char* const kMigrations[] = {
     "ROWID;"
     "CREATE INDEX followup_state ON followup(state);"
     "CREATE INDEX warning_queued ON warning(queued);",
+    // 4: the warning workspace's templates and saved target groups.
+    "CREATE TABLE warning_template("
+    " name TEXT PRIMARY KEY, category TEXT NOT NULL, content TEXT NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE target_group("
+    " name TEXT PRIMARY KEY, regions TEXT NOT NULL, tags TEXT NOT NULL, devices TEXT NOT NULL)"
+    " WITHOUT ROWID;",
 };
 
 Terminal ReadTerminal(const Statement& row) {
@@ -345,6 +378,80 @@ class SqliteStore final : public Store {
                 pending.push_back({rows.Int(0), static_cast<std::uint32_t>(rows.Int(1)),
                                    rows.Int(2), rows.Text(3), static_cast<int>(rows.Int(4))});
             return pending;
+        });
+    }
+
+    std::vector<WarningTemplate> Templates() override {
+        return Read<std::vector<WarningTemplate>>([](Database& db) {
+            std::vector<WarningTemplate> all;
+            Statement rows = db.Prepare(
+                "SELECT name, category, content FROM warning_template ORDER BY category, name");
+            while (rows.Step()) all.push_back({rows.Text(0), rows.Text(1), rows.Text(2)});
+            return all;
+        });
+    }
+
+    void SaveTemplate(WarningTemplate entry) override {
+        Queue([entry = std::move(entry)](Database& db) {
+            Statement insert = db.Prepare(
+                "INSERT OR REPLACE INTO warning_template(name, category, content) VALUES(?,?,?)");
+            insert.Bind(1, entry.name).Bind(2, entry.category).Bind(3, entry.content);
+            insert.Step();
+        });
+    }
+
+    void DeleteTemplate(const std::string& name) override {
+        Queue([name](Database& db) {
+            Statement remove = db.Prepare("DELETE FROM warning_template WHERE name = ?");
+            remove.Bind(1, name);
+            remove.Step();
+        });
+    }
+
+    std::vector<TargetGroup> TargetGroups() override {
+        return Read<std::vector<TargetGroup>>([](Database& db) {
+            std::vector<TargetGroup> all;
+            Statement rows =
+                db.Prepare("SELECT name, regions, tags, devices FROM target_group ORDER BY name");
+            while (rows.Step()) {
+                TargetGroup group{
+                    rows.Text(0), SplitList(rows.Text(1)), SplitList(rows.Text(2)), {}};
+                for (const std::string& id : SplitList(rows.Text(3))) {
+                    char* end = nullptr;
+                    const unsigned long value = std::strtoul(id.c_str(), &end, 16);
+                    if (end != nullptr && *end == '\0' && value <= 0xFFFFFFFFul)
+                        group.devices.push_back(static_cast<std::uint32_t>(value));
+                }
+                all.push_back(std::move(group));
+            }
+            return all;
+        });
+    }
+
+    void SaveTargetGroup(TargetGroup group) override {
+        std::vector<std::string> devices;
+        for (const std::uint32_t id : group.devices) {
+            char hex[9];
+            std::snprintf(hex, sizeof hex, "%08x", id);
+            devices.emplace_back(hex);
+        }
+        Queue([group = std::move(group), devices = JoinList(devices)](Database& db) {
+            Statement insert = db.Prepare(
+                "INSERT OR REPLACE INTO target_group(name, regions, tags, devices)"
+                " VALUES(?,?,?,?)");
+            insert.Bind(1, group.name)
+                .Bind(2, JoinList(group.regions))
+                .Bind(3, JoinList(group.tags))
+                .Bind(4, devices);
+            insert.Step();
+        });
+    }
+
+    void DeleteTargetGroup(const std::string& name) override {
+        Queue([name](Database& db) {
+            Statement remove = db.Prepare("DELETE FROM target_group WHERE name = ?");
+            remove.Bind(1, name);
+            remove.Step();
         });
     }
 

@@ -101,6 +101,30 @@ struct Event {
     bool operator==(const Event&) const = default;
 };
 
+// An approved warning text, chosen in the warning workspace and edited
+// before it is sent. Its name is its key.
+struct WarningTemplate {
+    std::string name;
+    std::string category;
+    std::string content;  // UTF-8
+    bool operator==(const WarningTemplate&) const = default;
+};
+
+// A saved set of targets: regions (code prefixes), tags and terminals. Its
+// name is its key.
+struct TargetGroup {
+    std::string name;
+    std::vector<std::string> regions;
+    std::vector<std::string> tags;
+    std::vector<std::uint32_t> devices;
+    bool operator==(const TargetGroup&) const = default;
+};
+
+// A list kept in one column (tags, a target group's regions): its items
+// separated by ';', each trimmed; empty items are dropped.
+std::string JoinList(const std::vector<std::string>& items);
+std::vector<std::string> SplitList(const std::string& joined);
+
 // Events older than this are pruned when the store opens.
 inline constexpr std::int64_t kEventDays = 90;
 
@@ -141,6 +165,15 @@ class Store {
     virtual void AddEvents(std::vector<Event> events) = 0;
     // The terminal's latest events, newest first.
     virtual std::vector<Event> EventsOf(std::uint32_t deviceId, std::size_t count) = 0;
+
+    // --- templates and target groups, by name ---
+    virtual std::vector<WarningTemplate> Templates() = 0;
+    // Inserts or replaces the one of that name.
+    virtual void SaveTemplate(WarningTemplate entry) = 0;
+    virtual void DeleteTemplate(const std::string& name) = 0;
+    virtual std::vector<TargetGroup> TargetGroups() = 0;
+    virtual void SaveTargetGroup(TargetGroup group) = 0;
+    virtual void DeleteTargetGroup(const std::string& name) = 0;
 
     // Waits until every queued write is committed (or failed); true when
     // nothing is left waiting.

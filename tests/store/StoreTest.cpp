@@ -17,6 +17,7 @@
 #include "RegistryCsv.h"
 #include "RegistryKeeper.h"
 #include "Store.h"
+#include "Targets.h"
 #include "WarningRecorder.h"
 
 namespace pelmora::store {
@@ -60,6 +61,11 @@ TEST_F(StoreTest, WhatWasCommittedSurvivesAReopenAndARunningJobEndsUnfinished) {
         warning.state = "running";
         id = store->AddWarning(warning);
         store->AddOutcomes({{id, 0x0001e240, 1, "成功", 100, ""}, {id, 7, 1, "超时", 160, ""}});
+        store->SaveTemplate({"山洪", "水利", "旧文"});
+        store->SaveTemplate({"山洪", "水利", "请立即转移"});  // replaces by name
+        store->SaveTemplate({"地震", "地震", "x"});
+        store->DeleteTemplate("地震");
+        store->SaveTargetGroup({"沿河村", {"510101", "", "510102001"}, {"学校"}, {0x0001e240, 7}});
         ASSERT_TRUE(store->Flush());
         EXPECT_EQ(store->AddWarning(Warning{}), id + 1);
     }
@@ -73,6 +79,10 @@ TEST_F(StoreTest, WhatWasCommittedSurvivesAReopenAndARunningJobEndsUnfinished) {
     EXPECT_EQ(latest[1].content, "暴雨预警");
     EXPECT_EQ(latest[1].state, "unfinished");
     EXPECT_EQ(store->OutcomesOf(id).size(), 2u);
+    EXPECT_EQ(store->Templates(), (std::vector<WarningTemplate>{{"山洪", "水利", "请立即转移"}}));
+    EXPECT_EQ(
+        store->TargetGroups(),
+        (std::vector<TargetGroup>{{"沿河村", {"510101", "510102001"}, {"学校"}, {0x0001e240, 7}}}));
     EXPECT_EQ(store->AddWarning(Warning{}), id + 2);  // ids go on after a restart
     // Events past their days are pruned at the next start.
     const std::int64_t now = std::time(nullptr);
@@ -398,3 +408,35 @@ TEST(RegistryCsv, BadRowsAreNamedByLineAndGoodOnesRoundTripThroughASpreadsheet) 
 
 }  // namespace
 }  // namespace pelmora::store
+
+namespace pelmora::dispatch {
+namespace {
+
+TEST(Targets, RegionsTakeTheirTownsAndTagsAndNamedTerminalsJoinOnce) {
+    std::unordered_map<std::uint32_t, store::Terminal> registry;
+    const auto add = [&](std::uint32_t id, std::string code, std::string tags,
+                         std::int64_t lastSeen) {
+        store::Terminal t;
+        t.deviceId = id;
+        t.regionCode = std::move(code);
+        t.tags = std::move(tags);
+        t.lastSeen = lastSeen;
+        registry[id] = t;
+    };
+    add(1, "510101", "", 10);                // the county itself
+    add(2, "510101001", " 学校 ;河边", 10);  // one of its towns
+    add(3, "510102001", "学校", 0);          // another county's town, tagged, never seen
+    add(4, "5101", "", 10);                  // the city above: not taken by the county
+    add(5, "", "河边x", 10);                 // a tag that only starts like the chosen one
+    EXPECT_EQ(ResolveTargets(registry, {{"510101"}, {}, {}}), (std::vector<std::uint32_t>{1, 2}));
+    const auto targets = ResolveTargets(registry, {{"510101", ""}, {"学校", "河边"}, {9, 2}});
+    EXPECT_EQ(targets, (std::vector<std::uint32_t>{1, 2, 3, 9}));
+    const TargetCounts counts =
+        CountTargets(targets, registry, [](std::uint32_t id) { return id == 1; });
+    EXPECT_EQ(counts.online, 1);
+    EXPECT_EQ(counts.offline, 1);
+    EXPECT_EQ(counts.never, 2);  // never seen, and unknown to the registry
+}
+
+}  // namespace
+}  // namespace pelmora::dispatch
