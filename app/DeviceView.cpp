@@ -160,6 +160,7 @@ QWidget* CDeviceView::MakeBar() {
     countsLabel_ = new QLabel(bar);
     countsLabel_->setObjectName("deviceCounts");
     layout->addWidget(countsLabel_, 1);
+    countsLabel_->setMinimumWidth(0);
     return bar;
 }
 
@@ -169,8 +170,37 @@ void CDeviceView::resizeEvent(QResizeEvent* event) {
     // pane it narrows with it and scrolls sideways.
     const int width = std::min(kListWidth, event->size().width());
     title_->setGeometry(0, 0, width, kTitleBannerHeight);
+    const int top = PlaceBar(width);
+    list_->setGeometry(0, top, width, std::max(0, event->size().height() - top));
+}
+
+int CDeviceView::PlaceBar(int width) {
+    // Too narrow for the counts beside the boxes (the warning workspace's
+    // side): they take a row of their own under them.
+    auto* layout = static_cast<QHBoxLayout*>(bar_->layout());
+    const bool beside = layout->indexOf(countsLabel_) >= 0;
+    int controls = layout->contentsMargins().left() + layout->contentsMargins().right();
+    for (int i = 0; i < layout->count(); ++i) {
+        QWidget* widget = layout->itemAt(i)->widget();
+        if (widget != nullptr && widget != countsLabel_)
+            controls +=
+                std::max(widget->sizeHint().width(), widget->minimumWidth()) + layout->spacing();
+    }
+    const int needed = controls + countsLabel_->fontMetrics().horizontalAdvance(
+                                      QStringLiteral("已选 0000 | 显示 0000 | 在线 0000 / 共 "
+                                                     "0000 | 离线超过000分钟: 0000"));
+    const bool wide = width >= needed;
+    if (wide && !beside) {
+        layout->addWidget(countsLabel_, 1);
+    } else if (!wide && beside) {
+        layout->removeWidget(countsLabel_);
+        countsLabel_->setParent(this);
+        countsLabel_->show();
+    }
     bar_->setGeometry(0, kTitleHeight, width, kBarHeight);
-    list_->setGeometry(0, kListTop, width, std::max(0, event->size().height() - kListTop));
+    if (wide) return kListTop;
+    countsLabel_->setGeometry(6, kListTop, width - 6, kCountsRowHeight);
+    return kListTop + kCountsRowHeight;
 }
 
 int CDeviceView::FindRow(const QString& idText) const {

@@ -57,6 +57,7 @@ class CDeviceView final : public QWidget, public IDeviceList {
     static constexpr int kTitleHeight = 24;
     static constexpr int kBarHeight = 30;
     static constexpr int kListTop = kTitleHeight + kBarHeight;
+    static constexpr int kCountsRowHeight = 22;  // the counts under the bar, when narrow
 
     struct Counts {
         int checked = 0;
@@ -159,6 +160,8 @@ class CDeviceView final : public QWidget, public IDeviceList {
 
   private:
     QWidget* MakeBar();
+    // Lays out the bar at this width; the list's top below it.
+    int PlaceBar(int width);
     bool SetIfChanged(int row, int column, const QString& text);
     int AppendRow(const ModemInfo& info);
     std::uint32_t DeviceIdOf(int row) const;

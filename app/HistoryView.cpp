@@ -417,9 +417,13 @@ HistoryView::HistoryView(store::Store& store, Hooks hooks, QWidget* parent)
 }
 
 void HistoryView::Open() {
-    show();
-    raise();
-    activateWindow();
+    if (hooks_.reveal) {
+        hooks_.reveal();
+    } else {
+        show();
+        raise();
+        activateWindow();
+    }
     Query();
 }
 

@@ -99,6 +99,9 @@ class HistoryView final : public QDialog {
         // Starts the job again for the terminals it did not reach; none: the
         // record cannot be sent again from here.
         GroupLauncher* launcher = nullptr;
+        // Brings the view to the front when it lives inside the window;
+        // none: it is a window of its own.
+        std::function<void()> reveal;
     };
     // Where to save the CSV file, given a suggested name; empty: not saved.
     using AskSaveFile = std::function<QString(const QString& suggested)>;

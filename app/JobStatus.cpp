@@ -14,8 +14,8 @@ long long Seconds(std::chrono::milliseconds span) {
 }  // namespace
 
 QString RunningJobText(const RunningJob& job, std::chrono::steady_clock::time_point now) {
-    const QString title =
-        QString::fromStdString(GbkToUtf8Lossy(JobTitle(job.kind, job.deviceId, job.groupTerminals)));
+    const QString title = QString::fromStdString(
+        GbkToUtf8Lossy(JobTitle(job.kind, job.deviceId, job.groupTerminals)));
     const auto elapsed =
         std::max(std::chrono::milliseconds(0),
                  std::chrono::duration_cast<std::chrono::milliseconds>(now - job.started));

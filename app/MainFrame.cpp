@@ -26,6 +26,7 @@
 #include "LeftView.h"
 #include "LogRelay.h"
 #include "MySplitterWnd.h"
+#include "PagesWorkspace.h"
 #include "PelmoraView.h"
 #include "RegistryActions.h"
 #include "RegistryKeeper.h"
@@ -37,6 +38,7 @@
 #include "SystemControlDlg.h"
 #include "TabSheet.h"
 #include "WarningRecorder.h"
+#include "WarningWorkspace.h"
 
 // The icons live in the application library; a static library's resources
 // must be registered by hand.
@@ -48,8 +50,6 @@ namespace pelmora {
 
 namespace {
 
-constexpr int kLeftPaneWidth = 200;
-constexpr int kDevicePaneHeight = 200;
 constexpr std::chrono::milliseconds kStatusInterval{500};
 constexpr char kVersionSuffix[] = "V1.2";
 
@@ -120,6 +120,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
                                           commandView_->Engine(),
                                           [this](const QString& line) { LogLine(line); });
     BuildGroupPanel();
+    BuildWorkspaces();
     BuildMenu();
     BuildToolBar();
     BuildStatusBar();
@@ -149,8 +150,6 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::BuildPanes() {
-    outer_ = new CMySplitterWnd(Qt::Horizontal, this);
-    leftView_ = nullptr;
     deviceView_ = new CDeviceView;
     LinkApi link = DovrikLink();
     // The commit is sent from the window thread: it goes through the
@@ -164,26 +163,14 @@ void CMainFrame::BuildPanes() {
                                       : 0;
                        },
                        {}};
-    leftView_ = new CLeftView(*deviceView_, std::move(commitLink), outer_);
+    leftView_ = new CLeftView(*deviceView_, std::move(commitLink));
     leftView_->SetLogSink([this](const QString& line) { log_->PostText(line); });
-    inner_ = new QSplitter(Qt::Vertical, outer_);
-    inner_->addWidget(deviceView_);
-    commandView_ = new CPelmoraView(*log_, link, *deviceView_, options_.engineTiming, inner_);
+    commandView_ = new CPelmoraView(*log_, link, *deviceView_, options_.engineTiming);
     commandView_->Engine().SetRecorder(recorder_.get());
     commandView_->Engine().SetStatusListener(
         [this](std::uint32_t id, bool battery) { keeper_->Power(id, battery, options_.now()); });
     commandView_->SetInform(options_.inform);
-    inner_->addWidget(commandView_);
-    outer_->addWidget(leftView_);
-    outer_->addWidget(inner_);
-    outer_->setSizes({kLeftPaneWidth, 1240});
-    outer_->setStretchFactor(0, 0);
-    outer_->setStretchFactor(1, 1);
-    inner_->setSizes({kDevicePaneHeight, 640});
-    inner_->setStretchFactor(0, 0);
-    inner_->setStretchFactor(1, 1);
-    leftView_->setFixedWidth(kLeftPaneWidth);
-    setCentralWidget(outer_);
+    pages_ = new PagesWorkspace(leftView_, commandView_);
     connect(deviceView_, &CDeviceView::ReadBackRequested, this, &CMainFrame::ReadBackRow);
     connect(deviceView_, &CDeviceView::VersionsRequested, this, &CMainFrame::QueryVersionsRow);
     connect(deviceView_, &CDeviceView::DisconnectRequested, this, &CMainFrame::DisconnectRow);
@@ -205,8 +192,8 @@ void CMainFrame::BuildPanes() {
 void CMainFrame::SaveWindowState() {
     settings_.StoreWindowState("geometry", saveGeometry());
     settings_.StoreWindowState("state", saveState());
-    settings_.StoreWindowState("outerSplitter", outer_->saveState());
-    settings_.StoreWindowState("innerSplitter", inner_->saveState());
+    settings_.StoreWindowState("outerSplitter", pages_->Outer()->saveState());
+    settings_.StoreWindowState("innerSplitter", pages_->Inner()->saveState());
     settings_.StoreWindowState("deviceColumns", deviceView_->List()->header()->saveState());
     settings_.StoreWindowState("groupColumns",
                                groupPanel_->Table()->horizontalHeader()->saveState());
@@ -225,8 +212,8 @@ void CMainFrame::RestoreWindowState() {
         }
     }
     restoreState(settings_.WindowState("state"));
-    outer_->restoreState(settings_.WindowState("outerSplitter"));
-    inner_->restoreState(settings_.WindowState("innerSplitter"));
+    pages_->Outer()->restoreState(settings_.WindowState("outerSplitter"));
+    pages_->Inner()->restoreState(settings_.WindowState("innerSplitter"));
     deviceView_->List()->header()->restoreState(settings_.WindowState("deviceColumns"));
     groupPanel_->Table()->horizontalHeader()->restoreState(settings_.WindowState("groupColumns"));
     groupDock_->restoreGeometry(settings_.WindowState("groupPanel"));
@@ -341,6 +328,8 @@ void CMainFrame::BuildGroupPanel() {
     });
     launcher.SetRowShown([this](int row) { return deviceView_->IsShown(row); });
     launcher.SetStarted([this](const std::shared_ptr<GroupJob>& job) {
+        // The warning workspace shows its own job in place.
+        if (warning_ != nullptr && warning_->Claim(job)) return;
         groupPanel_->Show(job);
         if (!groupDock_->isVisible()) {
             if (groupDock_->isFloating())

@@ -44,6 +44,10 @@ class FollowUpActions;
 class RegistryActions;
 class ServicePump;
 class ServiceSettings;
+class PagesWorkspace;
+class DevicesWorkspace;
+class WarningWorkspace;
+class Workspaces;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
@@ -109,7 +113,8 @@ class CMainFrame final : public QMainWindow {
     void FindDevice();
     store::Store& Store() { return *store_; }
     RegistryActions& Registry() { return *registry_; }
-    // The warning record's window ("预警记录"), made when first asked for.
+    dispatch::RegistryKeeper& Keeper() { return *keeper_; }
+    // The warning record ("预警记录"), the records workspace.
     HistoryView& History();
     // The device list's row menu: read back, query versions, disconnect.
     void ReadBackRow(const QString& idText);
@@ -139,6 +144,8 @@ class CMainFrame final : public QMainWindow {
     CPelmoraView* CommandView() const { return commandView_; }
     CGroupJobPanel* GroupPanel() const { return groupPanel_; }
     DrillMode& Drill() { return *drill_; }
+    Workspaces& Spaces() { return *workspaces_; }
+    WarningWorkspace& Warning() { return *warning_; }
     QDockWidget* GroupDock() const { return groupDock_; }
     QTimer& RefreshTimer();
     QTimer& DrainTimer();
@@ -154,6 +161,8 @@ class CMainFrame final : public QMainWindow {
     void BuildStatusBar();
     void BuildPanes();
     void BuildGroupPanel();
+    // The workspaces: warning (shown at start), devices, pages, records.
+    void BuildWorkspaces();
     void UpdateCommandStates();
     void RestoreWindowState();
     void LogLine(const QString& line);
@@ -172,8 +181,10 @@ class CMainFrame final : public QMainWindow {
     std::unique_ptr<ServicePump> pump_;
     bool running_ = false;
     QTimer statusTimer_;
-    CMySplitterWnd* outer_ = nullptr;
-    QSplitter* inner_ = nullptr;
+    PagesWorkspace* pages_ = nullptr;
+    WarningWorkspace* warning_ = nullptr;
+    DevicesWorkspace* devices_ = nullptr;
+    Workspaces* workspaces_ = nullptr;
     CLeftView* leftView_ = nullptr;
     CDeviceView* deviceView_ = nullptr;
     CPelmoraView* commandView_ = nullptr;

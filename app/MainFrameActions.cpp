@@ -27,6 +27,7 @@
 #include "Store.h"
 #include "SystemControlDlg.h"
 #include "TabSheet.h"
+#include "Workspaces.h"
 
 namespace pelmora {
 
@@ -79,9 +80,9 @@ void CMainFrame::BuildMenu() {
             registry_.get(), &RegistryActions::Import);
     connect(devices->addAction(QStringLiteral("导出终端登记...")), &QAction::triggered,
             registry_.get(), &RegistryActions::Export);
+    // The records workspace (Ctrl+H on the workspace bar).
     QAction* history = devices->addAction(QStringLiteral("预警记录..."));
     history->setObjectName(QStringLiteral("historyAction"));
-    history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     connect(history, &QAction::triggered, this, [this] { History().Open(); });
 
     // The pages without a send: "远程配置" on the left also commits the
@@ -99,6 +100,8 @@ void CMainFrame::BuildMenu() {
         action->setObjectName(QStringLiteral("viewPage%1").arg(static_cast<int>(page)));
         connect(action, &QAction::triggered, this,
                 [this, target = page] { commandView_->ShowPage(target); });
+        connect(action, &QAction::triggered, this,
+                [this] { workspaces_->Show(Workspaces::kPages); });
     }
 
     view->addSeparator();
@@ -140,18 +143,6 @@ void CMainFrame::ReportStoreProblem() {
         QTimer::singleShot(0, this,
                            [this, text] { options_.inform(text, QStringLiteral("提示")); });
     }
-}
-
-HistoryView& CMainFrame::History() {
-    if (history_ == nullptr) {
-        HistoryView::Hooks hooks;
-        hooks.inform = options_.inform;
-        hooks.log = [this](const QString& line) { LogLine(line); };
-        hooks.serviceRunning = [this] { return running_; };
-        hooks.launcher = &commandView_->Launcher();
-        history_ = new HistoryView(*store_, std::move(hooks), this);
-    }
-    return *history_;
 }
 
 void CMainFrame::BuildToolBar() {

@@ -86,23 +86,27 @@ CGPRSDataDlg::CGPRSDataDlg(CommandEngine& engine, const IDeviceList& devices, QW
     connect(groupSend_, &QPushButton::clicked, this, &CGPRSDataDlg::OnGroupSend);
 }
 
-void CGPRSDataDlg::ShowMeasure() {
-    const ContentMeasure measure = MeasurePlayContent(content_->toPlainText());
-    count_->setText(ContentMeasureText(measure));
-    count_->setStyleSheet(
-        measure.unsendable.empty() ? QString() : QStringLiteral("QLabel { color: #c62828; }"));
+void ShowContentMeasure(QPlainTextEdit& content, QLabel& count) {
+    const ContentMeasure measure = MeasurePlayContent(content.toPlainText());
+    count.setText(ContentMeasureText(measure));
+    count.setStyleSheet(measure.unsendable.empty() ? QString()
+                                                   : QStringLiteral("QLabel { color: #c62828; }"));
     // Marked in the box as they are typed, not only refused at the send.
     QList<QTextEdit::ExtraSelection> marks;
     for (const auto& [start, length] : measure.unsendable) {
         QTextEdit::ExtraSelection mark;
-        mark.cursor = QTextCursor(content_->document());
+        mark.cursor = QTextCursor(content.document());
         mark.cursor.setPosition(start);
         mark.cursor.setPosition(start + length, QTextCursor::KeepAnchor);
         mark.format.setBackground(QColor(255, 170, 170));
         mark.format.setFontUnderline(true);
         marks.push_back(mark);
     }
-    content_->setExtraSelections(marks);
+    content.setExtraSelections(marks);
+}
+
+void CGPRSDataDlg::ShowMeasure() {
+    ShowContentMeasure(*content_, *count_);
 }
 
 std::optional<std::string> CGPRSDataDlg::ContentOrTell() {

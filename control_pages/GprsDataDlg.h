@@ -34,6 +34,9 @@ struct ContentMeasure {
 ContentMeasure MeasurePlayContent(const QString& text);
 // "共 12 字节(GBK),分 1 片发送", or how many characters cannot be sent.
 QString ContentMeasureText(const ContentMeasure& measure);
+// Shows the measure of the box's text in `count`, and marks in the box the
+// characters that cannot be sent.
+void ShowContentMeasure(QPlainTextEdit& content, QLabel& count);
 
 class CGPRSDataDlg final : public QWidget {
     Q_OBJECT

@@ -83,7 +83,8 @@ bool GroupLauncher::Launch(CommandKind kind, std::string jobText) {
 }
 
 bool GroupLauncher::LaunchTo(CommandKind kind, std::string jobText,
-                             const std::vector<std::uint32_t>& terminals, const QString& whose) {
+                             const std::vector<std::uint32_t>& terminals, const QString& whose,
+                             const RecordNote& note) {
     std::unordered_set<std::uint32_t> online;
     for (int row = 0; row < devices_.RowCount(); ++row) {
         std::uint32_t id = 0;
@@ -93,11 +94,11 @@ bool GroupLauncher::LaunchTo(CommandKind kind, std::string jobText,
     TickedTerminals split;
     for (const std::uint32_t id : terminals)
         (online.count(id) != 0 ? split.online : split.offline).push_back(id);
-    return Submit(kind, std::move(jobText), std::move(split), whose);
+    return Submit(kind, std::move(jobText), std::move(split), whose, note);
 }
 
 bool GroupLauncher::Submit(CommandKind kind, std::string jobText, TickedTerminals ticked,
-                           const QString& whose) {
+                           const QString& whose, const RecordNote& note) {
     const std::size_t total = ticked.online.size() + ticked.offline.size();
     if (total == 0) {
         engine_.Log(text::kNoDeviceChosen);
@@ -121,6 +122,7 @@ bool GroupLauncher::Submit(CommandKind kind, std::string jobText, TickedTerminal
     if (!yes) return false;
     auto job = std::make_shared<GroupJob>(kind, std::move(jobText), std::move(ticked.online),
                                           std::move(ticked.offline));
+    job->SetNote(note);
     if (!engine_.SubmitGroupJob(job)) return false;
     if (started_) started_(job);
     return true;

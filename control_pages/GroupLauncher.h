@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "CommandJob.h"
+#include "GroupJob.h"
 
 namespace pelmora {
 
 class CommandEngine;
-class GroupJob;
 class IDeviceList;
 
 // The ticked rows, online or not; rows whose ID does not parse are left out.
@@ -63,12 +63,13 @@ class GroupLauncher final {
     // The same for these terminals, online as the device list shows them (a
     // terminal it does not list is offline); `whose` tells the question
     // which terminals they are ("记录 12 中未成功的").
+    // `note` says what the record keeps of it (its validity, say).
     bool LaunchTo(CommandKind kind, std::string text, const std::vector<std::uint32_t>& terminals,
-                  const QString& whose);
+                  const QString& whose, const RecordNote& note = {});
 
   private:
-    bool Submit(CommandKind kind, std::string text, TickedTerminals terminals,
-                const QString& whose);
+    bool Submit(CommandKind kind, std::string text, TickedTerminals terminals, const QString& whose,
+                const RecordNote& note = {});
 
     CommandEngine& engine_;
     const IDeviceList& devices_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "WindowFixture.h"
+#include "Workspaces.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -107,6 +108,7 @@ TEST_F(OperatorComfortTest, RowMenuCopiesReadsBackDisconnectsAndRemovesTheOfflin
 TEST_F(OperatorComfortTest, WindowRemembersItselfAndThePagesScrollRatherThanClip) {
     frame_->show();
     frame_->resize(1366, 768);
+    frame_->Spaces().Show(Workspaces::kPages);
     QSplitter* inner = qobject_cast<QSplitter*>(frame_->CommandView()->parentWidget());
     ASSERT_NE(inner, nullptr);
     inner->setSizes({320, 300});
@@ -142,6 +144,7 @@ TEST_F(OperatorComfortTest, WindowRemembersItselfAndThePagesScrollRatherThanClip
     options.inform = [](const QString&, const QString&) {};
     frame_ = std::make_unique<CMainFrame>(options);
     frame_->show();
+    frame_->Spaces().Show(Workspaces::kPages);
     QCoreApplication::processEvents();
     EXPECT_EQ(frame_->size(), QSize(1366, 768));
     inner = qobject_cast<QSplitter*>(frame_->CommandView()->parentWidget());
