@@ -99,7 +99,9 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     content_ = new QPlainTextEdit(contentBox);
     content_->setObjectName(QStringLiteral("warningContent"));
     content_->setPlaceholderText(QStringLiteral("输入预警内容,或选择预警模板后修改"));
-    content_->setMinimumHeight(80);
+    // The boxes share what height there is: the send stays in view.
+    content_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+    content_->setMinimumHeight(70);
     measure_ = new QLabel(contentBox);
     measure_->setObjectName(QStringLiteral("warningMeasure"));
     contentLayout->addWidget(new QLabel(QStringLiteral("预警模板:"), contentBox), 0, 0);
@@ -109,13 +111,15 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     contentLayout->addWidget(content_, 1, 0, 1, 4);
     contentLayout->addWidget(measure_, 2, 0, 1, 4);
     contentLayout->setColumnStretch(1, 1);
+    contentLayout->setRowStretch(1, 1);
     column->addWidget(contentBox, 3);
 
     auto* targetBox = new QGroupBox(QStringLiteral("发布目标"), form);
     auto* targetLayout = new QGridLayout(targetBox);
     regions_ = new QTreeView(targetBox);
     regions_->setObjectName(QStringLiteral("targetRegions"));
-    regions_->setMinimumHeight(110);
+    regions_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+    regions_->setMinimumHeight(90);
     regions_->setUniformRowHeights(true);
     tags_ = new QLineEdit(targetBox);
     tags_->setObjectName(QStringLiteral("targetTags"));
