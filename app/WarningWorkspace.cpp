@@ -358,7 +358,7 @@ bool WarningWorkspace::Claim(const std::shared_ptr<GroupJob>& job) {
         const auto running = weak.lock();
         if (running && !running->Finished()) return;
         watch->deleteLater();
-        done_->setText(QStringLiteral("发布结束: %1").arg(panel_->CountsText()));
+        done_->setText(QStringLiteral("发布结束,每台终端的结果已记入预警记录。"));
         record_->setEnabled(true);
     });
     watch->start(300);

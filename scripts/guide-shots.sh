@@ -26,7 +26,7 @@ run() {
 mkdir -p "$out"
 rm -f "$out"/*.png
 run "$tool" "$out"
-run env QT_SCALE_FACTOR=1.5 "$tool" --size 1280x720 --window-only window-1920x1080-150.png "$out"
+run env QT_SCALE_FACTOR=1.5 "$tool" --size 1280x720 --window-only window-1920x1080-150 "$out"
 
 if command -v pngquant >/dev/null; then
     pngquant --force --skip-if-larger --strip --quality 80-98 --ext .png "$out"/*.png || true

@@ -12,6 +12,7 @@
 // status 1.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QDialog>
@@ -25,6 +26,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -64,6 +66,8 @@
 #include "TabSheet.h"
 #include "TerminalSimulator.h"
 #include "UpgradeControl.h"
+#include "WarningWorkspace.h"
+#include "Workspaces.h"
 
 namespace {
 
@@ -214,6 +218,7 @@ class GuideShots {
     // 3: read back the ticked terminal's settings and edit one.
     void ReadBack() {
         TickOnly(0);
+        frame_->Spaces().Show(pelmora::Workspaces::kPages);
         View().ShowPage(CPelmoraView::Page::Configuration);
         Child<QPushButton>(&Config().BaseConfig(), "button1005")->click();
         WaitIdle("the read-back");
@@ -386,17 +391,58 @@ class GuideShots {
         Devices().FilterBox()->clear();
         pelmora::HistoryView& history = frame_->History();
         history.Open();
-        history.resize(1100, 640);
         Settle(300ms);
         Save("10-history.png", history.grab());
         history.ListTable()->selectRow(0);
         history.OpenSelected();
         Settle(300ms);
         Save("10-record.png", history.grab());
-        history.close();
         ShotOfModalDialog("10-follow-ups.png",
                           [&] { MenuAction(QStringLiteral("待补发预警..."))->trigger(); });
     }
+    // 11: the warning workspace: a template, targets by tag, saved as a
+    // target group, the send and its outcomes in place.
+    void WarningConsole() {
+        Devices().UncheckAll();
+        pelmora::WarningWorkspace& space = frame_->Warning();
+        frame_->Spaces().Show(pelmora::Workspaces::kWarning);
+        space.SetAskName(
+            [](const QString&, const QString&) { return QStringLiteral("水利/山洪橙色预警"); });
+        space.Content()->setPlainText(QStringLiteral(
+            "山洪橙色预警：上游水库正在泄洪，请沿河群众立即转移到高处，不要在河边停留。"));
+        space.SaveTemplate();
+        space.SetAskName(
+            [](const QString&, const QString&) { return QStringLiteral("学校和水库"); });
+        space.TagsBox()->setText(QStringLiteral("学校;水库"));
+        space.SaveGroup();
+        space.ValidityBox()->setValue(60);
+        WindowPicture("11-warning-compose.png");
+        space.PublishButton()->click();
+        if (!space.ShowingOutcomes())
+            throw StepFailed("the warning was not sent: " + told_.toStdString());
+        Wait("the warning's outcomes", [&] {
+            space.Outcomes()->Update();
+            return space.findChild<QPushButton*>("openRecord")->isEnabled();
+        });
+        WaitIdle("the warning");
+        WindowPicture("11-warning-outcomes.png");
+        space.BackToCompose();
+    }
+
+    // The window once in each workspace, as `base`-<workspace>.png.
+    void WorkspacePictures(const QString& base) {
+        const std::pair<pelmora::Workspaces::Kind, const char*> spaces[] = {
+            {pelmora::Workspaces::kWarning, "warning"},
+            {pelmora::Workspaces::kDevices, "devices"},
+            {pelmora::Workspaces::kPages, "pages"},
+            {pelmora::Workspaces::kRecords, "records"},
+        };
+        for (const auto& [kind, name] : spaces) {
+            frame_->Spaces().Show(kind);
+            WindowPicture(QStringLiteral("%1-%2.png").arg(base, QString::fromLatin1(name)));
+        }
+    }
+
     QAction* MenuAction(const QString& text) {
         for (QAction* menu : frame_->menuBar()->actions())
             if (menu->menu() != nullptr)
@@ -582,8 +628,9 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription("Takes the pictures of the operator's guide.");
     parser.addHelpOption();
-    const QCommandLineOption windowOnly("window-only", "Save only the full window as <file>.",
-                                        "file");
+    const QCommandLineOption windowOnly(
+        "window-only", "Save only the full window, in each workspace, as <name>-<workspace>.png.",
+        "name");
     const QCommandLineOption size("size", "The window's logical size.", "WxH", "1366x768");
     parser.addOptions({windowOnly, size});
     parser.addPositionalArgument("outdir", "Folder of the pictures.");
@@ -608,10 +655,11 @@ int main(int argc, char** argv) {
         shots.ConnectTerminals();
         if (all) shots.DeviceList();
         shots.ReadBack();
-        shots.WindowPicture(all ? QStringLiteral("window-%1x%2.png")
-                                      .arg(windowSize->width())
-                                      .arg(windowSize->height())
-                                : parser.value(windowOnly));
+        QString base =
+            all ? QStringLiteral("window-%1x%2").arg(windowSize->width()).arg(windowSize->height())
+                : parser.value(windowOnly);
+        if (base.endsWith(QStringLiteral(".png"))) base.chop(4);
+        shots.WorkspacePictures(base);
         if (!all) {
             shots.ThrowIfFailed();
             return 0;
@@ -624,6 +672,7 @@ int main(int argc, char** argv) {
         shots.GroupWarning();
         shots.LogPane();
         shots.RegistryAndRecord();
+        shots.WarningConsole();
         shots.ThrowIfFailed();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "guide-shots: %s\n", error.what());
