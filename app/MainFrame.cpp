@@ -25,6 +25,7 @@
 #include "GroupLauncher.h"
 #include "LeftView.h"
 #include "LogRelay.h"
+#include "LogView.h"
 #include "MySplitterWnd.h"
 #include "PelmoraView.h"
 #include "RegistryActions.h"
@@ -123,6 +124,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     BuildMenu();
     BuildToolBar();
     BuildStatusBar();
+    LogView::MakeDock(*this, leftView_->LogTable());
     UpdateCommandStates();
 
     connect(&statusTimer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
