@@ -1,17 +1,11 @@
 #include "LeftView.h"
 
 #include <QGroupBox>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <QResizeEvent>
-#include <QScrollBar>
-#include <QTextDocument>
 #include "CommandButton.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -20,21 +14,19 @@
 #include "EngineUi.h"
 #include "GbkCodec.h"
 #include "LogEvents.h"
+#include "LogModel.h"
 
 namespace pelmora {
 
 namespace {
 
-// The form gives the log box its place in pixels; the buttons above it are
-// ours to place, stacked inside their frame.
+// The buttons are stacked inside their frame.
 constexpr int kFrameHeight = 200;
 constexpr int kButtonLeft = 30;
 constexpr int kButtonWidth = 140;
 constexpr int kButtonHeight = 40;
 constexpr int kFirstButtonTop = 30;
 constexpr int kButtonStep = 55;
-constexpr int kLabelTop = 214;
-constexpr int kLabelHeight = 22;
 
 bool DefaultConfirm(QWidget* parent, const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Yes | QMessageBox::No,
@@ -51,19 +43,17 @@ CLeftView::CLeftView(IDeviceList& devices, LinkApi link, QWidget* parent)
       confirm_([this](const QString& text, const QString& caption) {
           return DefaultConfirm(this, text, caption);
       }),
+      log_(new LogModel(this)),
       buttonFrame_(new QGroupBox(this)),
       dataSendButton_(new CCommandButtom(QStringLiteral("数据发送"), buttonFrame_)),
       controlButton_(new QPushButton(QStringLiteral("远程控制"), buttonFrame_)),
-      configButton_(new QPushButton(QStringLiteral("远程配置"), buttonFrame_)),
-      logLabel_(new QLabel(QStringLiteral("日志信息"), this)),
-      logBox_(new QPlainTextEdit(this)) {
+      configButton_(new QPushButton(QStringLiteral("远程配置"), buttonFrame_)) {
     // The splitter bar next to the pane does not move it.
     setFixedWidth(kPaneWidth);
 
     dataSendButton_->setObjectName(QStringLiteral("dataSendButton"));
     controlButton_->setObjectName(QStringLiteral("controlButton"));
     configButton_->setObjectName(QStringLiteral("configButton"));
-    logBox_->setObjectName(QStringLiteral("logBox"));
 
     buttonFrame_->setGeometry(0, 0, kPaneWidth, kFrameHeight);
     int top = kFirstButtonTop;
@@ -71,13 +61,6 @@ CLeftView::CLeftView(IDeviceList& devices, LinkApi link, QWidget* parent)
         button->setGeometry(kButtonLeft, top, kButtonWidth, kButtonHeight);
         top += kButtonStep;
     }
-    logLabel_->setGeometry(4, kLabelTop, kPaneWidth - 8, kLabelHeight);
-
-    logBox_->setReadOnly(true);
-    logBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    logBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    logBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    logBox_->setGeometry(0, kLogTop, kPaneWidth, 0);
 
     connect(dataSendButton_, &QPushButton::clicked, this,
             [this] { ShowPageIfSelected(Page::DataSend); });
@@ -100,55 +83,29 @@ bool CLeftView::event(QEvent* e) {
     return QWidget::event(e);
 }
 
-void CLeftView::resizeEvent(QResizeEvent* e) {
-    QWidget::resizeEvent(e);
-    logBox_->setGeometry(0, kLogTop, kPaneWidth, std::max(0, height() - kLogTop));
-}
-
 void CLeftView::AppendLog(const QString& line) {
-    AppendToBox(line);
-    // The failure notice goes to the pane only: writing it to the file that
-    // just failed would gain nothing.
-    if (const auto failure = audit_.Write(line)) AppendToBox(*failure);
+    AppendLogLines(QStringList{line});
 }
 
 void CLeftView::ClearLog() {
-    logBox_->clear();
+    log_->Clear();
 }
 
 QString CLeftView::LogText() const {
-    return logBox_->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
+    return log_->Text();
 }
 
 void CLeftView::AppendLogLines(const QStringList& lines) {
-    // One repaint and one scroll for the whole batch; the rule still applies
-    // line by line.
-    logBox_->setUpdatesEnabled(false);
+    // The whole batch goes into the table at once. A failure notice goes to
+    // the table only, after the line that failed: writing it to the file that
+    // just failed would gain nothing.
+    QStringList shown;
+    shown.reserve(lines.size());
     for (const QString& line : lines) {
-        AppendToBox(line, false);
-        if (const auto failure = audit_.Write(line)) AppendToBox(*failure, false);
+        shown << line;
+        if (const auto failure = audit_.Write(line)) shown << *failure;
     }
-    QScrollBar* bar = logBox_->verticalScrollBar();
-    bar->setValue(bar->maximum());
-    logBox_->setUpdatesEnabled(true);
-}
-
-void CLeftView::AppendToBox(const QString& line, bool scroll) {
-    // The box is the only store of the log. Its blocks stand for lines joined
-    // by "\r\n", so its length as text is one more per break than the
-    // document counts (and the document counts one character past the end).
-    // Any break inside a line counts as "\r\n" too.
-    const QTextDocument* document = logBox_->document();
-    const qsizetype length = document->characterCount() - 1 + (document->blockCount() - 1);
-    // Past the limit once the separator is added, the log restarts.
-    if (length == 0 || length + 2 > kLogLimit) {
-        logBox_->setPlainText(line);
-    } else {
-        logBox_->appendPlainText(line);
-    }
-    if (!scroll) return;
-    QScrollBar* bar = logBox_->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    log_->AppendLines(shown);
 }
 
 void CLeftView::LogGbk(const std::string& gbkLine) {

@@ -1,7 +1,8 @@
 // The left pane: three buttons that choose the page of the lower right pane
-// (the configuration button also commits the configuration to the terminal)
-// and the log, where every part of the program reports what it did. Other
-// parts never touch the log box: they post a LogLineEvent from any thread.
+// (the configuration button also commits the configuration to the terminal).
+// It also keeps the log, where every part of the program reports what it did:
+// its lines (LogModel, shown by the log dock's LogView) and their daily file.
+// Other parts never touch the log: they post a LogLineEvent from any thread.
 #pragma once
 
 #include <QString>
@@ -15,14 +16,12 @@
 
 class QEvent;
 class QGroupBox;
-class QLabel;
-class QPlainTextEdit;
 class QPushButton;
-class QResizeEvent;
 
 namespace pelmora {
 
 class IDeviceList;
+class LogModel;
 
 class CLeftView final : public QWidget {
     Q_OBJECT
@@ -35,9 +34,6 @@ class CLeftView final : public QWidget {
     using Confirm = std::function<bool(const QString& text, const QString& caption)>;
 
     static constexpr int kPaneWidth = 200;
-    static constexpr int kLogTop = 240;
-    // Past this many characters the log starts over with its newest line.
-    static constexpr int kLogLimit = 30000;
 
     // `devices` must outlive the pane; `link` carries the commit.
     CLeftView(IDeviceList& devices, LinkApi link, QWidget* parent = nullptr);
@@ -45,11 +41,13 @@ class CLeftView final : public QWidget {
     // The append rule for callers on the window thread; posted lines take
     // the same path. Every line also goes to the audit file.
     void AppendLog(const QString& line);
-    // The same rule for a batch of lines, drawn once.
+    // The same rule for a batch of lines, inserted at once.
     void AppendLogLines(const QStringList& lines);
     void ClearLog();
     // The whole log, its lines separated by "\r\n".
     QString LogText() const;
+    // The log's lines, at most LogModel::kMaxRows of them.
+    LogModel& LogTable() { return *log_; }
 
     void SetConfirm(Confirm confirm);
     // Where the pane's own lines go; by default straight into the log. The
@@ -63,14 +61,12 @@ class CLeftView final : public QWidget {
 
   protected:
     bool event(QEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
 
   private:
     void ShowPageIfSelected(Page page);
     void CommitConfiguration();
     // The number of checked rows when every one is usable, else 0 (logged).
     int CheckSelectedDevice();
-    void AppendToBox(const QString& line, bool scroll = true);
     void LogGbk(const std::string& gbkLine);
     void Say(const QString& line);
 
@@ -79,13 +75,12 @@ class CLeftView final : public QWidget {
     Confirm confirm_;
     std::function<void(const QString&)> logSink_;  // empty: straight into the log
     AuditLog audit_;
+    LogModel* log_;  // a child
 
     QGroupBox* buttonFrame_;
     QPushButton* dataSendButton_;
     QPushButton* controlButton_;
     QPushButton* configButton_;
-    QLabel* logLabel_;
-    QPlainTextEdit* logBox_;
 };
 
 }  // namespace pelmora

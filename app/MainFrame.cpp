@@ -25,6 +25,7 @@
 #include "GroupLauncher.h"
 #include "LeftView.h"
 #include "LogRelay.h"
+#include "LogView.h"
 #include "MySplitterWnd.h"
 #include "PagesWorkspace.h"
 #include "PelmoraView.h"
@@ -124,6 +125,7 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
     BuildMenu();
     BuildToolBar();
     BuildStatusBar();
+    LogView::MakeDock(*this, leftView_->LogTable());
     UpdateCommandStates();
 
     connect(&statusTimer_, &QTimer::timeout, this, &CMainFrame::UpdateStatus);

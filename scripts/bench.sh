@@ -57,6 +57,8 @@ run "Warning record" "a 10,000-terminal job's outcomes committed <= 0.5 s after 
     "$bin/bench_store"
 run "Warning record window" "the latest 100 records listed <= 100 ms; one record of 10,000 terminals shown <= 200 ms" \
     "$bin/bench_history"
+run "Log table" "100,000 lines in batches of 200; the filter (a text set, a kind turned off or on, cleared) answered <= 100 ms" \
+    "$bin/bench_log_table"
 run "Group jobs" "play content < 1024 bytes to 1,000 terminals < 3 s, to 10,000 < 15 s with < 1 KiB per terminal; 3,000 bytes to 1,000 < 5 s" \
     "$bin/bench_group"
 run "Group job from the window" "10,000 terminals: the window thread never stalls over 50 ms" \

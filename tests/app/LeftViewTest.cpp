@@ -2,14 +2,13 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "CommandTexts.h"
@@ -17,6 +16,7 @@
 #include "GbkCodec.h"
 #include "LeftView.h"
 #include "LogEvents.h"
+#include "LogModel.h"
 
 namespace pelmora {
 namespace {
@@ -96,41 +96,36 @@ TEST_F(LeftViewTest, LinesAreJoinedByBreaks) {
     EXPECT_EQ(view_.LogText(), QStringLiteral("d"));
 }
 
-TEST_F(LeftViewTest, RestartsOnceTheBreakWouldPassTheLimit) {
-    // 29998 characters plus "\r\n" is exactly the limit: still appended.
-    const QString nearlyFull(CLeftView::kLogLimit - 2, u'x');
-    view_.AppendLog(nearlyFull);
-    view_.AppendLog(QStringLiteral("kept"));
-    EXPECT_EQ(view_.LogText(), nearlyFull + QStringLiteral("\r\nkept"));
-    view_.AppendLog(QStringLiteral("newest"));
-    EXPECT_EQ(view_.LogText(), QStringLiteral("newest"));
+TEST_F(LeftViewTest, KeepsTheNewestWholeLinesUpToTheRowBound) {
+    LogModel& table = view_.LogTable();
+    std::vector<std::pair<int, int>> removed;
+    int inserts = 0;
+    QObject::connect(
+        &table, &QAbstractItemModel::rowsAboutToBeRemoved,
+        [&](const QModelIndex&, int first, int last) { removed.emplace_back(first, last); });
+    QObject::connect(&table, &QAbstractItemModel::rowsAboutToBeInserted, [&] { ++inserts; });
 
-    // Breaks inside earlier lines count as two characters each.
-    view_.ClearLog();
-    view_.AppendLog(QString(CLeftView::kLogLimit - 3, u'y') + QStringLiteral("\r\n"));
-    view_.AppendLog(QStringLiteral("z"));
-    EXPECT_EQ(view_.LogText(), QStringLiteral("z"));
-}
+    QStringList lines;
+    for (int i = 0; i < LogModel::kMaxRows - 1; ++i) lines << QString::number(i);
+    view_.AppendLogLines(lines);
+    // Longer than the 30,000 characters the pane once held, with a break of
+    // its own: one row, kept whole.
+    const QString longLine = QString(40000, u'x') + QStringLiteral("\r\n");
+    view_.AppendLog(longLine);
+    EXPECT_EQ(table.rowCount(), LogModel::kMaxRows);
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(inserts, 2);  // one for each batch
 
-TEST_F(LeftViewTest, ScrollsToTheNewestLine) {
-    view_.resize(CLeftView::kPaneWidth, 400);
-    view_.show();
-    auto* bar = view_.findChild<QPlainTextEdit*>(QStringLiteral("logBox"))->verticalScrollBar();
-    for (int i = 0; i < 200; ++i) view_.AppendLog(QString::number(i));
-    bar->setValue(0);
-    view_.AppendLog(QStringLiteral("last"));
-    EXPECT_GT(bar->maximum(), 0);
-    EXPECT_EQ(bar->value(), bar->maximum());
-}
-
-TEST_F(LeftViewTest, LogBoxFillsThePaneBelowTheButtons) {
-    auto* box = view_.findChild<QPlainTextEdit*>(QStringLiteral("logBox"));
-    EXPECT_TRUE(box->isReadOnly());
-    view_.show();
-    view_.resize(CLeftView::kPaneWidth, 700);
-    EXPECT_EQ(box->geometry(), QRect(0, 240, 200, 460));
-    view_.resize(CLeftView::kPaneWidth, 500);
-    EXPECT_EQ(box->geometry(), QRect(0, 240, 200, 260));
+    // Past the bound the oldest rows go, in one block, before the batch.
+    view_.AppendLogLines({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+    EXPECT_EQ(removed, (std::vector<std::pair<int, int>>{{0, 2}}));
+    EXPECT_EQ(inserts, 3);
+    EXPECT_EQ(table.rowCount(), LogModel::kMaxRows);
+    EXPECT_EQ(table.Line(0), QStringLiteral("3"));
+    EXPECT_EQ(table.Line(LogModel::kMaxRows - 4), longLine);
+    const QString text = view_.LogText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("3\r\n4\r\n5\r\n")));
+    EXPECT_TRUE(text.endsWith(longLine + QStringLiteral("\r\na\r\nb\r\nc")));
 }
 
 TEST_F(LeftViewTest, PostedLinesArriveInOrderFromAnyThread) {
@@ -149,10 +144,12 @@ TEST_F(LeftViewTest, PostedLinesArriveInOrderFromAnyThread) {
     EXPECT_EQ(view_.LogText(), expected.join(QStringLiteral("\r\n")));
 }
 
-TEST_F(LeftViewTest, AuditFileKeepsWhatThePaneForgets) {
+TEST_F(LeftViewTest, AuditFileKeepsWhatTheLogForgets) {
     const QString line(1000, u'q');
     for (int i = 0; i < 40; ++i) view_.AppendLog(line);
-    EXPECT_LT(view_.LogText().size(), 40 * 1000);
+    view_.ClearLog();
+    EXPECT_EQ(view_.LogText(), QString());
+    EXPECT_EQ(view_.LogTable().rowCount(), 0);
 
     QFile file(view_.Audit().FilePathFor(QDate::currentDate()));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));

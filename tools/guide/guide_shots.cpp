@@ -459,7 +459,7 @@ class GuideShots {
         Wait("the status messages are logged",
              [&] { return LogText().count(QStringLiteral("[状态")) >= lines + 2; });
         Settle(200ms);
-        Save("09-log.png", frame_->LeftView()->grab());
+        Save("09-log.png", frame_->findChild<QDockWidget*>(QStringLiteral("logDock"))->grab());
     }
 
   private:
