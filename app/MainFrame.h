@@ -40,10 +40,12 @@ class CPelmoraView;
 class HistoryView;
 class LogRelay;
 class DrillMode;
+class FleetHealthActions;
 class FollowUpActions;
 class RegistryActions;
 class ServicePump;
 class ServiceSettings;
+class WindowTitle;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
@@ -139,6 +141,10 @@ class CMainFrame final : public QMainWindow {
     CPelmoraView* CommandView() const { return commandView_; }
     CGroupJobPanel* GroupPanel() const { return groupPanel_; }
     DrillMode& Drill() { return *drill_; }
+    // The fleet's health: the region tree, the changes, their count in the
+    // title; its panel sits in a dock ("设备状态") for now.
+    FleetHealthActions& Health() { return *health_; }
+    QDockWidget* HealthDock() const { return healthDock_; }
     QDockWidget* GroupDock() const { return groupDock_; }
     QTimer& RefreshTimer();
     QTimer& DrainTimer();
@@ -166,6 +172,9 @@ class CMainFrame final : public QMainWindow {
     std::unique_ptr<dispatch::RegistryKeeper> keeper_;
     std::unique_ptr<RegistryActions> registry_;
     std::unique_ptr<FollowUpActions> followUpActions_;
+    std::unique_ptr<WindowTitle> title_;
+    std::unique_ptr<FleetHealthActions> health_;
+    QDockWidget* healthDock_ = nullptr;
     DrillMode* drill_ = nullptr;      // a child of the window
     HistoryView* history_ = nullptr;  // a child window
     std::unique_ptr<LogRelay> log_;
