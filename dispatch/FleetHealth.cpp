@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <unordered_set>
 
 #include "CommandJob.h"
 
@@ -50,17 +49,25 @@ FleetHealth::FleetHealth(const RegistryKeeper& keeper) : keeper_(keeper) {
 }
 
 void FleetHealth::LoadFailures(store::Store& store) {
-    const std::vector<store::Outcome> latest = store.LatestOutcomes(
+    SetFailures(LatestWarningOutcomes(store));
+}
+
+std::vector<store::Outcome> FleetHealth::LatestWarningOutcomes(store::Store& store) {
+    return store.LatestOutcomes(
         {static_cast<int>(CommandKind::SendPlayContent), static_cast<int>(CommandKind::PlayMp3)},
         kFailureRecords);
+}
+
+void FleetHealth::SetFailures(const std::vector<store::Outcome>& latest) {
     for (const store::Outcome& o : latest) {
+        if (told_.count(o.deviceId) != 0) continue;
         if (o.word == kSucceeded) {
             failed_.erase(o.deviceId);
         } else if (o.word != kCancelled && o.word != kNotFinal) {
             failed_[o.deviceId] = o.word;
         }
+        Apply(o.deviceId);
     }
-    for (const store::Outcome& o : latest) Apply(o.deviceId);
 }
 
 void FleetHealth::Rebuild() {
@@ -268,10 +275,10 @@ void FleetHealth::Note(std::uint32_t deviceId, TerminalChange change, std::int64
 
 void FleetHealth::Outcomes(const std::vector<store::Outcome>& outcomes) {
     for (const store::Outcome& o : outcomes) {
+        if (o.word == kCancelled || o.word == kNotFinal) continue;
+        told_.insert(o.deviceId);
         if (o.word == kSucceeded) {
             failed_.erase(o.deviceId);
-        } else if (o.word == kCancelled || o.word == kNotFinal) {
-            continue;
         } else {
             failed_[o.deviceId] = o.word;
             AddChange(o.time, o.deviceId, "预警失败:" + o.word);

@@ -18,6 +18,7 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "RegistryKeeper.h"
@@ -63,8 +64,13 @@ class FleetHealth {
     explicit FleetHealth(const RegistryKeeper& keeper);
 
     // Sets the failed flags from the store: each terminal's latest outcome in
-    // the latest play-content and MP3 records. No change is listed.
+    // the latest play-content and MP3 records. No change is listed. The
+    // reading may take a while for a large record: LatestWarningOutcomes
+    // (any thread) then SetFailures do the same in two steps. A terminal
+    // told of by Outcomes meanwhile keeps what it was told.
     void LoadFailures(store::Store& store);
+    static std::vector<store::Outcome> LatestWarningOutcomes(store::Store& store);
+    void SetFailures(const std::vector<store::Outcome>& latest);
 
     // --- the tree ---
     // The registry's revision moved on since the tree was built.
@@ -140,6 +146,8 @@ class FleetHealth {
     std::vector<int> changedNodes_;
     // Terminals whose latest warning failed, with the word.
     std::unordered_map<std::uint32_t, std::string> failed_;
+    // Terminals Outcomes told of: SetFailures leaves them as they are.
+    std::unordered_set<std::uint32_t> told_;
     std::deque<Change> changes_;
     std::vector<Change> pending_;  // listed at the next Publish
     int unseen_ = 0;
