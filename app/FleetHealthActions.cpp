@@ -10,6 +10,7 @@
 #include "FleetHealthPanel.h"
 #include "RegistryKeeper.h"
 #include "ServiceSettings.h"
+#include "Store.h"
 #include "WarningRecorder.h"
 #include "WindowTitle.h"
 
@@ -27,7 +28,6 @@ FleetHealthActions::FleetHealthActions(dispatch::RegistryKeeper& keeper,
       health_(keeper),
       soundAction_(new QAction(QStringLiteral("变化提示音"), this)) {
     if (!options_.beep) options_.beep = [] { QApplication::beep(); };
-    health_.LoadFailures(store);
     timer_.setSingleShot(true);
     timer_.setInterval(static_cast<int>(options_.interval.count()));
     connect(&timer_, &QTimer::timeout, this, &FleetHealthActions::Flush);
@@ -63,9 +63,17 @@ FleetHealthActions::FleetHealthActions(dispatch::RegistryKeeper& keeper,
     }
     connect(this, &FleetHealthActions::UnseenChanged, this, &FleetHealthActions::ShowUnseen);
     ShowUnseen();
+    loader_ = std::thread([this, &store] {
+        std::vector<store::Outcome> latest = dispatch::FleetHealth::LatestWarningOutcomes(store);
+        QMetaObject::invokeMethod(this, [this, latest = std::move(latest)] {
+            health_.SetFailures(latest);
+            Schedule();
+        });
+    });
 }
 
 FleetHealthActions::~FleetHealthActions() {
+    loader_.join();  // what it posts goes with this object
     keeper_.SetChangeListener({});
     recorder_.SetWarningListener({});
 }

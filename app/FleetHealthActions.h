@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "FleetHealth.h"
@@ -46,7 +47,8 @@ class FleetHealthActions final : public QObject {
     };
 
     // Listens to the keeper and the recorder from now on, and takes the
-    // failed flags from the record. Goes before the keeper and the recorder,
+    // failed flags from the record on a thread of its own (a large record
+    // takes a while). Goes before the store, the keeper and the recorder,
     // and after the worker that reports jobs has stopped.
     FleetHealthActions(dispatch::RegistryKeeper& keeper, dispatch::WarningRecorder& recorder,
                        store::Store& store, ServiceSettings& settings, WindowTitle& title,
@@ -95,6 +97,7 @@ class FleetHealthActions final : public QObject {
     QTimer timer_;
     QAction* soundAction_;
     QSystemTrayIcon* tray_ = nullptr;
+    std::thread loader_;  // reads the failed flags
 };
 
 }  // namespace pelmora

@@ -10,6 +10,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "FleetHealth.h"
 #include "FleetHealthActions.h"
 #include "RegionTreeModel.h"

@@ -103,6 +103,7 @@ void CMainFrame::BuildMenu() {
     }
 
     view->addSeparator();
+    view->addAction(healthDock_->toggleViewAction());
     add(view, kFindDevice, QStringLiteral("筛选设备"), &CMainFrame::FindDevice)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
 
