@@ -1,6 +1,7 @@
 #include "FleetHealth.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 #include "CommandJob.h"
@@ -27,17 +28,6 @@ bool IsLevel(std::size_t length) {
 bool IsRegularCode(const std::string& code) {
     return IsLevel(code.size()) &&
            std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The longest of the code's level prefixes, shorter than the code, that
-// `known` holds; empty when none.
-std::string ParentCode(const std::string& code, const std::unordered_set<std::string>& known) {
-    for (auto it = std::rbegin(kLevels); it != std::rend(kLevels); ++it) {
-        if (*it >= code.size()) continue;
-        std::string prefix = code.substr(0, *it);
-        if (known.count(prefix) != 0) return prefix;
-    }
-    return {};
 }
 
 }  // namespace
@@ -73,103 +63,124 @@ void FleetHealth::SetFailures(const std::vector<store::Outcome>& latest) {
 void FleetHealth::Rebuild() {
     built_ = false;  // every node is new: none is noted as changed
     const auto& terminals = keeper_.Terminals();
-    std::vector<std::uint32_t> ids;
-    ids.reserve(terminals.size());
-    for (const auto& [id, t] : terminals) ids.push_back(id);
-    std::sort(ids.begin(), ids.end());
+    // Every terminal by its code, then its device ID. In that order the
+    // codes that share a prefix come together, and a walk of the tree (a
+    // node, then its children by code) visits the nodes in the order of
+    // their codes.
+    std::vector<std::pair<const std::string*, std::uint32_t>> byCode;
+    byCode.reserve(terminals.size());
+    for (const auto& [id, t] : terminals) byCode.emplace_back(&t.regionCode, id);
+    std::sort(byCode.begin(), byCode.end(), [](const auto& a, const auto& b) {
+        const int order = a.first->compare(*b.first);
+        return order != 0 ? order < 0 : a.second < b.second;
+    });
 
-    // Every level prefix of a regular code is a node; any other code is a
-    // node of its own under the longest of those it starts with.
-    std::unordered_set<std::string> regular;
-    std::unordered_set<std::string> odd;
-    bool noRegion = false;
-    for (const auto& [id, t] : terminals) {
-        const std::string& code = t.regionCode;
-        if (code.empty()) {
-            noRegion = true;
-        } else if (IsRegularCode(code)) {
-            for (const std::size_t length : kLevels) {
-                if (length > code.size()) break;
-                regular.insert(code.substr(0, length));
-            }
-        } else {
-            odd.insert(code);
-        }
-    }
-    std::vector<std::string> codes(regular.begin(), regular.end());
-    codes.insert(codes.end(), odd.begin(), odd.end());
-    std::sort(codes.begin(), codes.end());
-
-    nodes_.assign(codes.size() + (noRegion ? 1 : 0), Node{});
-    top_.clear();
-    byCode_.clear();
-    byCode_.reserve(nodes_.size());
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        byCode_.emplace(codes[i], static_cast<int>(i));
-        nodes_[i].code = codes[i];
-    }
-    if (noRegion) {
-        Node& none = nodes_.back();
-        none.name = kNoRegionName;
-        byCode_.emplace(std::string(), static_cast<int>(nodes_.size() - 1));
-    }
-    // In the order of their codes, so that each node's children are too.
-    for (std::size_t i = 0; i < nodes_.size(); ++i) {
-        Node& node = nodes_[i];
-        const std::string parent =
-            noRegion && i + 1 == nodes_.size() ? std::string() : ParentCode(node.code, regular);
-        if (parent.empty()) {
-            node.parent = -1;
-            node.row = static_cast<int>(top_.size());
-            top_.push_back(static_cast<int>(i));
-        } else {
-            Node& up = nodes_[static_cast<std::size_t>(byCode_.at(parent))];
-            node.parent = byCode_.at(parent);
-            node.row = static_cast<int>(up.children.size());
-            up.children.push_back(static_cast<int>(i));
-        }
-    }
-
-    // Each terminal at the node of its code; a node's name is the first
-    // region name given for its code.
-    std::vector<std::vector<std::uint32_t>> own(nodes_.size());
-    slots_.clear();
-    slots_.reserve(ids.size());
-    for (const std::uint32_t id : ids) {
-        const store::Terminal& t = terminals.at(id);
-        const int node = byCode_.at(t.regionCode);
-        Node& n = nodes_[static_cast<std::size_t>(node)];
-        if (n.name.empty() && !t.regionName.empty()) n.name = t.regionName;
-        own[static_cast<std::size_t>(node)].push_back(id);
-        Slot slot = StateOf(id, t);
-        slot.node = node;
-        slots_.emplace(id, slot);
-        Move(node, slot, +1);
-    }
-    for (Node& n : nodes_)
-        if (n.name.empty()) n.name = n.code;
-
-    // The terminals in the order of a walk of the tree, so that those of a
-    // node and below lie together.
-    terminals_.clear();
-    terminals_.reserve(ids.size());
-    std::vector<std::pair<int, bool>> walk;  // node, whether its children are done
-    for (auto it = top_.rbegin(); it != top_.rend(); ++it) walk.emplace_back(*it, false);
-    while (!walk.empty()) {
-        const auto [index, done] = walk.back();
-        walk.pop_back();
-        Node& n = nodes_[static_cast<std::size_t>(index)];
-        if (done) {
-            n.end = terminals_.size();
+    // The nodes' codes in order: every level prefix of a regular code, and
+    // any other code as it is.
+    std::vector<std::string> regular, odd;
+    std::string last[std::size(kLevels)];
+    for (std::size_t i = 0; i < byCode.size(); ++i) {
+        const std::string& code = *byCode[i].first;
+        if (code.empty() || (i > 0 && code == *byCode[i - 1].first)) continue;
+        if (!IsRegularCode(code)) {
+            odd.push_back(code);
             continue;
         }
-        n.first = terminals_.size();
-        const auto& mine = own[static_cast<std::size_t>(index)];
-        terminals_.insert(terminals_.end(), mine.begin(), mine.end());
-        n.below = terminals_.size();
-        walk.emplace_back(index, true);
-        for (auto child = n.children.rbegin(); child != n.children.rend(); ++child)
-            walk.emplace_back(*child, false);
+        for (std::size_t level = 0; level < std::size(kLevels); ++level) {
+            const std::size_t length = kLevels[level];
+            if (length > code.size()) break;
+            if (last[level].size() == length && code.compare(0, length, last[level]) == 0) continue;
+            last[level] = code.substr(0, length);
+            regular.push_back(last[level]);
+        }
+    }
+    std::vector<std::string> codes;
+    codes.reserve(regular.size() + odd.size());
+    std::merge(std::make_move_iterator(regular.begin()), std::make_move_iterator(regular.end()),
+               std::make_move_iterator(odd.begin()), std::make_move_iterator(odd.end()),
+               std::back_inserter(codes));
+    noRegion_ = !byCode.empty() && byCode.front().first->empty();
+
+    // Parents: the node at the level above, or for an odd code the deepest
+    // level prefix there is. Since the nodes come in the order of their
+    // codes, the last node made at a level is the one that can be a prefix.
+    nodes_.assign(codes.size() + (noRegion_ ? 1 : 0), Node{});
+    top_.clear();
+    int lastAt[std::size(kLevels)];
+    std::fill(std::begin(lastAt), std::end(lastAt), -1);
+    const auto attach = [this](int index, int parent) {
+        Node& node = nodes_[static_cast<std::size_t>(index)];
+        node.parent = parent;
+        std::vector<int>& siblings =
+            parent < 0 ? top_ : nodes_[static_cast<std::size_t>(parent)].children;
+        node.row = static_cast<int>(siblings.size());
+        siblings.push_back(index);
+    };
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const int index = static_cast<int>(i);
+        nodes_[i].code = std::move(codes[i]);
+        const std::string& code = nodes_[i].code;
+        int parent = -1;
+        if (IsRegularCode(code)) {
+            const auto level = static_cast<std::size_t>(
+                std::find(std::begin(kLevels), std::end(kLevels), code.size()) -
+                std::begin(kLevels));
+            if (level > 0) parent = lastAt[level - 1];
+            lastAt[level] = index;
+        } else {
+            for (std::size_t level = std::size(kLevels); level-- > 0;) {
+                const int candidate = lastAt[level];
+                if (kLevels[level] >= code.size() || candidate < 0) continue;
+                if (code.compare(0, kLevels[level],
+                                 nodes_[static_cast<std::size_t>(candidate)].code) == 0) {
+                    parent = candidate;
+                    break;
+                }
+            }
+        }
+        attach(index, parent);
+    }
+    if (noRegion_) {
+        nodes_.back().name = kNoRegionName;
+        attach(static_cast<int>(nodes_.size() - 1), -1);
+    }
+
+    // The terminals in the same order: those without a region last. Each
+    // sits at the node of its code; a node's name is the first region name
+    // given for its code.
+    terminals_.clear();
+    terminals_.reserve(byCode.size());
+    const std::size_t none =
+        static_cast<std::size_t>(std::find_if(byCode.begin(), byCode.end(),
+                                              [](const auto& e) { return !e.first->empty(); }) -
+                                 byCode.begin());
+    for (std::size_t i = none; i < byCode.size(); ++i) terminals_.push_back(byCode[i].second);
+    for (std::size_t i = 0; i < none; ++i) terminals_.push_back(byCode[i].second);
+    slots_.clear();
+    slots_.reserve(terminals_.size());
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+        Node& n = nodes_[i];
+        n.first = at;
+        for (; at < terminals_.size(); ++at) {
+            const std::uint32_t id = terminals_[at];
+            const store::Terminal& t = terminals.at(id);
+            if (t.regionCode != n.code) break;
+            if (n.name.empty()) n.name = t.regionName;
+            Slot slot = StateOf(id, t);
+            slot.node = static_cast<int>(i);
+            slots_.emplace(id, slot);
+            Move(slot.node, slot, +1);
+        }
+        n.below = at;
+        if (n.name.empty()) n.name = n.code;
+    }
+    // Children come after their parents: from the last node back, each
+    // node's range ends where its last child's does.
+    for (std::size_t i = nodes_.size(); i-- > 0;) {
+        Node& n = nodes_[i];
+        n.end =
+            n.children.empty() ? n.below : nodes_[static_cast<std::size_t>(n.children.back())].end;
     }
 
     changed_.assign(nodes_.size(), 0);
@@ -231,8 +242,12 @@ std::vector<int> FleetHealth::TakeChangedNodes() {
 }
 
 int FleetHealth::Find(const std::string& code) const {
-    const auto it = byCode_.find(code);
-    return it == byCode_.end() ? -1 : it->second;
+    if (code.empty()) return noRegion_ ? static_cast<int>(nodes_.size()) - 1 : -1;
+    const auto sorted = nodes_.end() - (noRegion_ ? 1 : 0);
+    const auto it =
+        std::lower_bound(nodes_.begin(), sorted, code,
+                         [](const Node& n, const std::string& c) { return n.code < c; });
+    return it != sorted && it->code == code ? static_cast<int>(it - nodes_.begin()) : -1;
 }
 
 FleetHealth::Counts FleetHealth::CountsOf(const std::string& code) const {

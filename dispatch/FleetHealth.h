@@ -84,8 +84,8 @@ class FleetHealth {
     // Rebuild), in index order.
     std::vector<int> TakeChangedNodes();
 
-    // In the order of their codes, the one without a region last: a node
-    // comes after its parent.
+    // In the order of their codes, the one without a region last (which is
+    // also the order of a walk of the tree): a node comes after its parent.
     const std::vector<Node>& Nodes() const { return nodes_; }
     const Node& NodeAt(int index) const { return nodes_[static_cast<std::size_t>(index)]; }
     // The nodes at the top, ordered by code, the one without a region last.
@@ -138,7 +138,7 @@ class FleetHealth {
     bool built_ = false;
     std::vector<Node> nodes_;
     std::vector<int> top_;
-    std::unordered_map<std::string, int> byCode_;
+    bool noRegion_ = false;  // the last node is that of the terminals without a region
     // Every terminal once, grouped by node in the order of a walk of the tree.
     std::vector<std::uint32_t> terminals_;
     std::unordered_map<std::uint32_t, Slot> slots_;

@@ -39,7 +39,7 @@ TEST(FleetHealth, CountsByRegionFollowTheFleetAndListWhatChanged) {
     RegistryKeeper keeper(*db);
     keeper.Replace({At(1, "420102001001", "东村"), At(2, "420102001002"),
                     At(3, "420102002", "城关镇"), At(4, "420103"), At(5, ""), At(6, "42010x"),
-                    At(7, "4201020"), At(8, "abc")});
+                    At(7, "4201020"), At(8, "abc"), At(9, "42010")});
     keeper.Seen({Online(1), Online(2), Online(4)}, 1000);
     keeper.Seen({Online(1), Online(4)}, 1010);  // 2 was seen, is offline now
     keeper.Power(4, true, 1010);
@@ -54,7 +54,7 @@ TEST(FleetHealth, CountsByRegionFollowTheFleetAndListWhatChanged) {
     const int county = health.Find("420102");
     ASSERT_GE(county, 0);
     EXPECT_EQ(Codes(health, health.NodeAt(health.Find("4201")).children),
-              (std::vector<std::string>{"420102", "420103", "42010x"}));
+              (std::vector<std::string>{"42010", "420102", "420103", "42010x"}));
     EXPECT_EQ(Codes(health, health.NodeAt(county).children),
               (std::vector<std::string>{"4201020", "420102001", "420102002"}));
     EXPECT_EQ(health.NodeAt(health.NodeAt(county).parent).code, "4201");
@@ -63,9 +63,10 @@ TEST(FleetHealth, CountsByRegionFollowTheFleetAndListWhatChanged) {
     EXPECT_EQ(health.NodeAt(health.Find("")).name, "未设区划");
     using Counts = FleetHealth::Counts;
     EXPECT_EQ(health.CountsOf("420102"), (Counts{4, 1, 1, 2, 0, 0}));
-    EXPECT_EQ(health.CountsOf("42"), (Counts{6, 2, 1, 3, 1, 0}));
+    EXPECT_EQ(health.CountsOf("42"), (Counts{7, 2, 1, 4, 1, 0}));
     EXPECT_EQ(health.CountsOf("nowhere"), Counts{});
     EXPECT_EQ(health.TerminalsIn({"420102"}), (std::vector<std::uint32_t>{1, 2, 3, 7}));
+    EXPECT_EQ(health.TerminalsIn({"4201"}), (std::vector<std::uint32_t>{1, 2, 3, 4, 6, 7, 9}));
     EXPECT_EQ(health.TerminalsIn({"420102001", "", "420102001001", "x"}),
               (std::vector<std::uint32_t>{1, 2, 5}));
 
