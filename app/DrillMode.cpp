@@ -8,17 +8,15 @@
 #include "CommandEngine.h"
 #include "GbkCodec.h"
 #include "ServiceSettings.h"
+#include "WindowTitle.h"
 
 namespace pelmora {
 
-namespace {
-const QString kTitleMark = QStringLiteral(" [演练模式]");
-}
-
-DrillMode::DrillMode(QMainWindow& window, CommandEngine& engine, const ServiceSettings& settings,
-                     Log log, Inform inform)
+DrillMode::DrillMode(QMainWindow& window, WindowTitle& title, CommandEngine& engine,
+                     const ServiceSettings& settings, Log log, Inform inform)
     : QObject(&window),
       window_(window),
+      title_(title),
       engine_(engine),
       settings_(settings),
       log_(std::move(log)),
@@ -81,14 +79,12 @@ bool DrillMode::Set(bool on) {
         return false;
     }
     action_->setChecked(on);
+    title_.SetDrill(on);
     if (on) {
-        title_ = window_.windowTitle();
-        window_.setWindowTitle(title_ + kTitleMark);
         label_->setText(BannerText());
         banner_->show();
         log_(QStringLiteral("进入演练模式,此后的发送都记为演练"));
     } else {
-        window_.setWindowTitle(title_);
         banner_->hide();
         log_(QStringLiteral("退出演练模式"));
     }

@@ -18,14 +18,15 @@ namespace pelmora {
 
 class CommandEngine;
 class ServiceSettings;
+class WindowTitle;
 
 class DrillMode final : public QObject {
     Q_OBJECT
   public:
     using Log = std::function<void(const QString&)>;
     using Inform = std::function<void(const QString& text, const QString& caption)>;
-    DrillMode(QMainWindow& window, CommandEngine& engine, const ServiceSettings& settings, Log log,
-              Inform inform);
+    DrillMode(QMainWindow& window, WindowTitle& title, CommandEngine& engine,
+              const ServiceSettings& settings, Log log, Inform inform);
 
     // The menu's switch (checkable).
     QAction* Action() const { return action_; }
@@ -42,6 +43,7 @@ class DrillMode final : public QObject {
 
   private:
     QMainWindow& window_;
+    WindowTitle& title_;
     CommandEngine& engine_;
     const ServiceSettings& settings_;
     Log log_;
@@ -49,7 +51,6 @@ class DrillMode final : public QObject {
     QAction* action_;
     QToolBar* banner_;
     QLabel* label_;
-    QString title_;  // the window's title without the drill mark
 };
 
 }  // namespace pelmora

@@ -19,6 +19,7 @@
 #include "CountConfirmDialog.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
+#include "FleetHealthActions.h"
 #include "FollowUpActions.h"
 #include "FollowUps.h"
 #include "GroupJobPanel.h"
@@ -40,6 +41,7 @@
 #include "TabSheet.h"
 #include "WarningRecorder.h"
 #include "WarningWorkspace.h"
+#include "WindowTitle.h"
 
 // The icons live in the application library; a static library's resources
 // must be registered by hand.
@@ -99,7 +101,9 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
         if (leftView_ != nullptr) leftView_->AppendLogLines(lines);
     });
     LoadResources();
-    setWindowTitle(Title());
+    title_ = std::make_unique<WindowTitle>(*this, Title());
+    health_ = std::make_unique<FleetHealthActions>(*keeper_, *recorder_, *store_, settings_,
+                                                   *title_, FleetHealthActions::Options{});
     setWindowIcon(QIcon(":/icons/pelmora.svg"));
     BuildPanes();
     // The registry's terminals are listed too, online or not; a large

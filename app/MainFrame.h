@@ -40,6 +40,7 @@ class CPelmoraView;
 class HistoryView;
 class LogRelay;
 class DrillMode;
+class FleetHealthActions;
 class FollowUpActions;
 class RegistryActions;
 class ServicePump;
@@ -48,6 +49,7 @@ class PagesWorkspace;
 class DevicesWorkspace;
 class WarningWorkspace;
 class Workspaces;
+class WindowTitle;
 
 class CMainFrame final : public QMainWindow {
     Q_OBJECT
@@ -146,6 +148,9 @@ class CMainFrame final : public QMainWindow {
     DrillMode& Drill() { return *drill_; }
     Workspaces& Spaces() { return *workspaces_; }
     WarningWorkspace& Warning() { return *warning_; }
+    // The fleet's health: the region tree, the changes, their count in the
+    // title; its panel is the devices workspace's left side.
+    FleetHealthActions& Health() { return *health_; }
     QDockWidget* GroupDock() const { return groupDock_; }
     QTimer& RefreshTimer();
     QTimer& DrainTimer();
@@ -175,6 +180,8 @@ class CMainFrame final : public QMainWindow {
     std::unique_ptr<dispatch::RegistryKeeper> keeper_;
     std::unique_ptr<RegistryActions> registry_;
     std::unique_ptr<FollowUpActions> followUpActions_;
+    std::unique_ptr<WindowTitle> title_;
+    std::unique_ptr<FleetHealthActions> health_;
     DrillMode* drill_ = nullptr;      // a child of the window
     HistoryView* history_ = nullptr;  // a child window
     std::unique_ptr<LogRelay> log_;

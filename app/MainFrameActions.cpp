@@ -4,6 +4,7 @@
 #include "MainFrame.h"
 
 #include "DrillMode.h"
+#include "FleetHealthActions.h"
 #include "FollowUpActions.h"
 #include "HistoryView.h"
 #include "RegistryActions.h"
@@ -119,10 +120,11 @@ void CMainFrame::BuildMenu() {
             followUpActions_.get(), &FollowUpActions::EditSettings);
     // Drill mode, with its banner above the panes.
     drill_ = new DrillMode(
-        *this, commandView_->Engine(), settings_, [this](const QString& line) { LogLine(line); },
-        options_.inform);
+        *this, *title_, commandView_->Engine(), settings_,
+        [this](const QString& line) { LogLine(line); }, options_.inform);
     system->addSeparator();
     system->addAction(drill_->Action());
+    system->addAction(health_->SoundAction());
     connect(followUpActions_.get(), &FollowUpActions::SettingsChanged, drill_,
             &DrillMode::ApplyPrefix);
     connect(devices->addAction(QStringLiteral("待补发预警...")), &QAction::triggered,

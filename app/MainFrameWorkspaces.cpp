@@ -8,11 +8,14 @@
 
 #include "DeviceView.h"
 #include "DevicesWorkspace.h"
+#include "FleetHealthActions.h"
+#include "FleetHealthPanel.h"
 #include "HistoryView.h"
 #include "LeftView.h"
 #include "MainFrame.h"
 #include "PagesWorkspace.h"
 #include "PelmoraView.h"
+#include "RegionTreeModel.h"
 #include "RegistryKeeper.h"
 #include "Store.h"
 #include "WarningWorkspace.h"
@@ -34,7 +37,11 @@ void CMainFrame::BuildWorkspaces() {
     };
     warning_ = new WarningWorkspace(*store_, *keeper_, commandView_->Launcher(), *deviceView_,
                                     settings_, std::move(hooks));
+    // Regions to send to: the same tree as the health panel's, with checks.
+    auto* regions = new RegionTreeModel(*health_, true, warning_);
+    warning_->SetRegionModel(regions, [regions] { return regions->CheckedCodes(); });
     devices_ = new DevicesWorkspace;
+    devices_->SetHealthPanel(new FleetHealthPanel(*health_));
     HistoryView::Hooks history;
     history.inform = options_.inform;
     history.log = [this](const QString& line) { LogLine(line); };

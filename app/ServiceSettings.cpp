@@ -16,6 +16,7 @@ constexpr int kWeekMinutes = 7 * 24 * 60;
 constexpr char kMassConfirmKey[] = "safety/typedCountAbove";
 constexpr char kDrillPrefixKey[] = "drill/prefix";
 constexpr int kLongestDrillPrefix = 20;
+constexpr char kHealthSoundKey[] = "health/sound";
 
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65535;
@@ -112,6 +113,26 @@ void ServiceSettings::Load() {
         if (!stored.trimmed().isEmpty() && stored.size() <= kLongestDrillPrefix)
             drillPrefix = stored;
     }
+    healthSound = false;
+    if (own.contains(kHealthSoundKey)) {
+        const QString stored = own.value(kHealthSoundKey).toString().trimmed().toLower();
+        if (stored == QLatin1String("true") || stored == QLatin1String("1")) {
+            healthSound = true;
+        } else if (stored != QLatin1String("false") && stored != QLatin1String("0")) {
+            if (!loadNotice.isEmpty()) loadNotice += QStringLiteral(";");
+            loadNotice +=
+                QStringLiteral("设置中保存的“%1”值“%2”无效(应为true或false),改用默认值false")
+                    .arg(QString::fromLatin1(kHealthSoundKey))
+                    .arg(own.value(kHealthSoundKey).toString().left(40));
+        }
+    }
+}
+
+void ServiceSettings::StoreHealthSound(bool on) {
+    healthSound = on;
+    QSettings& own = window_ ? *window_ : *store_;
+    own.setValue(kHealthSoundKey, on);
+    own.sync();
 }
 
 void ServiceSettings::StoreSafetySettings(int above, const QString& prefix) {

@@ -45,11 +45,13 @@ class ServiceSettings final {
     // outside 1 to 65535 are written as the default, the last two with a
     // notice for the log. The record's two times are read too; one that is
     // not a whole number from 0 to a week (validity) or 1 to a week gives
-    // the default, with a notice.
+    // the default, with a notice, and so is a sound switch that is neither
+    // true nor false.
     void Load();
     void StorePort(int port);
     void StoreRecordSettings(int validity, int offlineAlert);
     void StoreSafetySettings(int massConfirmAbove, const QString& drillPrefix);
+    void StoreHealthSound(bool on);
 
     // The window's remembered state by name; empty when never stored.
     QByteArray WindowState(const QString& name) const;
@@ -66,6 +68,8 @@ class ServiceSettings final {
     int offlineAlertMinutes = kDefaultOfflineAlertMinutes;
     int massConfirmAbove = kDefaultMassConfirmAbove;
     QString drillPrefix = QString::fromUtf8(kDefaultDrillPrefix);
+    // Kept between runs: a beep when a change joins the change list ("变化").
+    bool healthSound = false;
     // What Load refused, for the log; empty when the stored port was used.
     QString loadNotice;
 

@@ -30,6 +30,7 @@ std::vector<std::uint32_t> RegistryKeeper::Seen(const std::vector<ModemInfo>& on
     std::vector<std::uint32_t> registered;
     std::vector<store::Terminal> changed;
     std::vector<store::Event> events;
+    std::vector<std::pair<std::uint32_t, TerminalChange>> told;
     std::unordered_map<std::uint32_t, std::uint32_t> current;
     current.reserve(online.size());
     for (const ModemInfo& info : online) {
@@ -44,6 +45,7 @@ std::vector<std::uint32_t> RegistryKeeper::Seen(const std::vector<ModemInfo>& on
         changed.push_back(t);
         registered.push_back(info.deviceId);
         events.push_back({now, info.deviceId, "online", t.address});
+        told.emplace_back(info.deviceId, TerminalChange::Online);
     }
     for (const auto& [id, login] : online_) {
         if (current.count(id) != 0) continue;
@@ -51,10 +53,13 @@ std::vector<std::uint32_t> RegistryKeeper::Seen(const std::vector<ModemInfo>& on
         t.lastSeen = now;  // gone: the last time it was seen online
         changed.push_back(t);
         events.push_back({now, id, "offline", {}});
+        told.emplace_back(id, TerminalChange::Offline);
     }
     online_ = std::move(current);
     if (!changed.empty()) store_.SaveTerminals(std::move(changed));
     store_.AddEvents(std::move(events));
+    if (listener_)
+        for (const auto& [id, change] : told) listener_(id, change, now);
     return registered;
 }
 
@@ -66,6 +71,7 @@ void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t no
     t.powerChanged = now;
     store_.SaveTerminals({t});
     store_.AddEvents({{now, deviceId, "power", battery ? "备电" : "主电"}});
+    if (listener_) listener_(deviceId, TerminalChange::Power, now);
 }
 
 void RegistryKeeper::Firmware(std::uint32_t deviceId, const std::string& versions) {
@@ -88,6 +94,7 @@ void RegistryKeeper::Replace(std::vector<store::Terminal> terminals) {
     for (const store::Terminal& t : terminals) terminals_[t.deviceId] = t;
     ++revision_;
     if (!terminals.empty()) store_.SaveTerminals(std::move(terminals));
+    if (listener_) listener_(0, TerminalChange::Registry, 0);
 }
 
 std::vector<store::Terminal> RegistryKeeper::All() const {
@@ -122,6 +129,7 @@ std::string RegistryKeeper::SetOperatorFields(std::uint32_t deviceId, OperatorFi
     t.note = std::move(fields.note);
     ++revision_;
     store_.SaveTerminals({t});
+    if (listener_) listener_(deviceId, TerminalChange::Registry, 0);
     return {};
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -36,9 +37,24 @@ struct OfflineCounts {
     int neverOnline = 0;  // never seen online (imported, say); not in the two above
 };
 
+// What a listener of the keeper is told of.
+enum class TerminalChange {
+    Online,    // registered (again)
+    Offline,   // was registered, is not now
+    Power,     // its power state changed
+    Registry,  // the operator's fields changed, or an import (device ID 0)
+};
+
 class RegistryKeeper {
   public:
     explicit RegistryKeeper(store::Store& store);
+
+    // Told of each change once the keeper holds it (a refresh's changes
+    // after the whole refresh), on the thread that made it; `now` is 0 for
+    // a Registry change.
+    using ChangeListener =
+        std::function<void(std::uint32_t deviceId, TerminalChange change, std::int64_t now)>;
+    void SetChangeListener(ChangeListener listener) { listener_ = std::move(listener); }
 
     // The terminals registered now; `now` in seconds since 1970. Returns
     // those that registered since the last call (a new connection).
@@ -79,6 +95,7 @@ class RegistryKeeper {
     // Registered now, with the login time of the connection.
     std::unordered_map<std::uint32_t, std::uint32_t> online_;
     std::uint64_t revision_ = 0;
+    ChangeListener listener_;
 };
 
 }  // namespace pelmora::dispatch

@@ -12,7 +12,9 @@ std::vector<std::uint32_t> ResolveTargets(
         for (const auto& [id, terminal] : registry) {
             const bool inRegion = std::any_of(
                 choice.regions.begin(), choice.regions.end(), [&](const std::string& code) {
-                    return !code.empty() && terminal.regionCode.starts_with(code);
+                    // "": the terminals without a region.
+                    return code.empty() ? terminal.regionCode.empty()
+                                        : terminal.regionCode.starts_with(code);
                 });
             bool tagged = false;
             if (!inRegion && !choice.tags.empty() && !terminal.tags.empty()) {

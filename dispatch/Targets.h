@@ -1,6 +1,7 @@
 // The terminals a warning goes to: the union of regions (a code takes every
 // terminal whose region code starts with it, so a county takes its towns and
-// villages), tags and terminals named one by one.
+// villages; the empty code those without a region), tags and terminals
+// named one by one.
 #pragma once
 
 #include <cstdint>

@@ -75,6 +75,9 @@ void WarningRecorder::Outcomes(std::int64_t key, std::vector<RecordedOutcome> ou
             followUps_->Settled(running.warningId, running.kind, running.text, running.expires,
                                 o.deviceId, running.attempt, o.outcome);
     }
+    if (warningOutcomes_ && !rows.empty() &&
+        (running.kind == CommandKind::SendPlayContent || running.kind == CommandKind::PlayMp3))
+        warningOutcomes_(rows);
     store_.AddOutcomes(std::move(rows));
 }
 

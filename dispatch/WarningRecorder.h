@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "JobRecorder.h"
 #include "Store.h"
@@ -33,6 +34,11 @@ class WarningRecorder final : public IJobRecorder {
     // Set before jobs run.
     using FirmwareFound = std::function<void(std::uint32_t deviceId, std::string versions)>;
     void SetFirmwareListener(FirmwareFound listener) { firmwareFound_ = std::move(listener); }
+    // Told of the terminals' outcomes in play-content and MP3 jobs, a batch
+    // at a time, on the thread that reports them (the worker's, mostly).
+    // Set before jobs run.
+    using WarningOutcomes = std::function<void(std::vector<store::Outcome> outcomes)>;
+    void SetWarningListener(WarningOutcomes listener) { warningOutcomes_ = std::move(listener); }
 
     std::int64_t Started(const RecordedJob& job) override;
     void Outcomes(std::int64_t id, std::vector<RecordedOutcome> outcomes) override;
@@ -52,6 +58,7 @@ class WarningRecorder final : public IJobRecorder {
     Clock clock_;
     FollowUps* followUps_;
     FirmwareFound firmwareFound_;
+    WarningOutcomes warningOutcomes_;
     std::atomic<std::int64_t> defaultValidity_{0};
     std::mutex lock_;
     std::int64_t nextKey_ = 1;                           // guarded by lock_

@@ -137,6 +137,17 @@ Warning ReadWarning(const Statement& row) {
     return w;
 }
 
+Outcome ReadOutcome(const Statement& row) {
+    Outcome o;
+    o.warningId = row.Int(0);
+    o.deviceId = static_cast<std::uint32_t>(row.Int(1));
+    o.attempt = static_cast<int>(row.Int(2));
+    o.word = row.Text(3);
+    o.time = row.Int(4);
+    o.detail = row.Text(5);
+    return o;
+}
+
 void Migrate(Database& db) {
     const std::int64_t version = db.UserVersion();
     if (version > kSchemaVersion)
@@ -336,17 +347,29 @@ class SqliteStore final : public Store {
                 "SELECT warning_id, device_id, attempt, word, time, detail FROM outcome"
                 " WHERE warning_id = ? ORDER BY device_id, attempt");
             rows.Bind(1, warningId);
-            while (rows.Step()) {
-                Outcome o;
-                o.warningId = rows.Int(0);
-                o.deviceId = static_cast<std::uint32_t>(rows.Int(1));
-                o.attempt = static_cast<int>(rows.Int(2));
-                o.word = rows.Text(3);
-                o.time = rows.Int(4);
-                o.detail = rows.Text(5);
-                all.push_back(std::move(o));
-            }
+            while (rows.Step()) all.push_back(ReadOutcome(rows));
             return all;
+        });
+    }
+
+    std::vector<Outcome> LatestOutcomes(const std::vector<int>& kinds,
+                                        std::size_t records) override {
+        if (kinds.empty() || records == 0) return {};
+        return Read<std::vector<Outcome>>([&kinds, records](Database& db) {
+            std::string marks;
+            for (std::size_t i = 0; i < kinds.size(); ++i) marks += i == 0 ? "?" : ",?";
+            Statement rows = db.Prepare(
+                "SELECT warning_id, device_id, attempt, word, time, detail FROM ("
+                " SELECT o.*, row_number() OVER (PARTITION BY device_id ORDER BY time DESC,"
+                " warning_id DESC, attempt DESC) AS latest FROM outcome o WHERE warning_id IN"
+                " (SELECT id FROM warning WHERE kind IN (" +
+                marks + ") ORDER BY id DESC LIMIT ?)) WHERE latest = 1 ORDER BY device_id");
+            int at = 0;
+            for (const int kind : kinds) rows.Bind(++at, static_cast<std::int64_t>(kind));
+            rows.Bind(++at, static_cast<std::int64_t>(records));
+            std::vector<Outcome> latest;
+            while (rows.Step()) latest.push_back(ReadOutcome(rows));
+            return latest;
         });
     }
 

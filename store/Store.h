@@ -154,6 +154,10 @@ class Store {
     virtual std::vector<Warning> FindWarnings(const WarningQuery& query) = 0;
     virtual std::optional<Warning> FindWarning(std::int64_t id) = 0;
     virtual std::vector<Outcome> OutcomesOf(std::int64_t warningId) = 0;
+    // Each terminal's latest outcome (by time, then record, then attempt)
+    // in the latest `records` records of these kinds, by device ID.
+    virtual std::vector<Outcome> LatestOutcomes(const std::vector<int>& kinds,
+                                                std::size_t records) = 0;
 
     // --- follow-ups ---
     // Inserts or replaces each one (by warning and terminal).

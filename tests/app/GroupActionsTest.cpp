@@ -143,8 +143,8 @@ TEST_F(GroupActionsTest, VersionsAreShownAndCancelEndsWhatIsUnanswered) {
         Panel().Update();
         return Panel().Model().Cell(0, GroupJobModel::kOutcome) == QStringLiteral("等待应答") &&
                Panel().Model().Cell(1, GroupJobModel::kOutcome) == QStringLiteral("等待应答");
-    })) << Panel().Model().Cell(0, GroupJobModel::kOutcome).toStdString() << " / "
-        << Panel().Model().Cell(1, GroupJobModel::kOutcome).toStdString() << " / "
+    })) << Panel().Model().Cell(0, GroupJobModel::kOutcome).toStdString()
+        << " / " << Panel().Model().Cell(1, GroupJobModel::kOutcome).toStdString() << " / "
         << Panel().CountsText().toStdString();
     Panel().CancelButton()->click();
     ASSERT_TRUE(Pump([&] { return PanelDone(); }));

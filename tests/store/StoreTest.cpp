@@ -427,14 +427,16 @@ TEST(Targets, RegionsTakeTheirTownsAndTagsAndNamedTerminalsJoinOnce) {
     add(2, "510101001", " 学校 ;河边", 10);  // one of its towns
     add(3, "510102001", "学校", 0);          // another county's town, tagged, never seen
     add(4, "5101", "", 10);                  // the city above: not taken by the county
-    add(5, "", "河边x", 10);                 // a tag that only starts like the chosen one
+    add(5, "", "河边x", 10);                 // no region; its tag only starts like the chosen one
     EXPECT_EQ(ResolveTargets(registry, {{"510101"}, {}, {}}), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(ResolveTargets(registry, {{}, {"学校", "河边"}, {9, 2}}),
+              (std::vector<std::uint32_t>{2, 3, 9}));
     const auto targets = ResolveTargets(registry, {{"510101", ""}, {"学校", "河边"}, {9, 2}});
-    EXPECT_EQ(targets, (std::vector<std::uint32_t>{1, 2, 3, 9}));
+    EXPECT_EQ(targets, (std::vector<std::uint32_t>{1, 2, 3, 5, 9}));
     const TargetCounts counts =
         CountTargets(targets, registry, [](std::uint32_t id) { return id == 1; });
     EXPECT_EQ(counts.online, 1);
-    EXPECT_EQ(counts.offline, 1);
+    EXPECT_EQ(counts.offline, 2);
     EXPECT_EQ(counts.never, 2);  // never seen, and unknown to the registry
 }
 
