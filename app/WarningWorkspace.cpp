@@ -101,7 +101,7 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     content_->setPlaceholderText(QStringLiteral("输入预警内容,或选择预警模板后修改"));
     // The boxes share what height there is: the send stays in view.
     content_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
-    content_->setMinimumHeight(70);
+    content_->setMinimumHeight(60);
     measure_ = new QLabel(contentBox);
     measure_->setObjectName(QStringLiteral("warningMeasure"));
     contentLayout->addWidget(new QLabel(QStringLiteral("预警模板:"), contentBox), 0, 0);
@@ -119,7 +119,7 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     regions_ = new QTreeView(targetBox);
     regions_->setObjectName(QStringLiteral("targetRegions"));
     regions_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
-    regions_->setMinimumHeight(90);
+    regions_->setMinimumHeight(80);
     regions_->setUniformRowHeights(true);
     tags_ = new QLineEdit(targetBox);
     tags_->setObjectName(QStringLiteral("targetTags"));
@@ -168,13 +168,15 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     QFont bold = publish_->font();
     bold.setBold(true);
     publish_->setFont(bold);
+    auto* validityLabel = new QLabel(QStringLiteral("有效期:"), sendBox);
+    validityLabel->setToolTip(QStringLiteral("有效期内,错过的终端重新上线后补发"));
+    validity_->setToolTip(validityLabel->toolTip());
     sendLayout->addWidget(play_, 0, 0);
     sendLayout->addWidget(mp3_, 0, 1);
     sendLayout->addWidget(title_, 0, 2);
-    sendLayout->addWidget(new QLabel(QStringLiteral("有效期(离线终端上线后补发):"), sendBox), 1, 0,
-                          1, 2);
-    sendLayout->addWidget(validity_, 1, 2);
-    sendLayout->addWidget(publish_, 2, 0, 1, 3);
+    sendLayout->addWidget(validityLabel, 0, 3);
+    sendLayout->addWidget(validity_, 0, 4);
+    sendLayout->addWidget(publish_, 1, 0, 1, 5);
     column->addWidget(sendBox, 0);
     sides_->addWidget(form);
 
@@ -247,8 +249,15 @@ void WarningWorkspace::SetRegionModel(QAbstractItemModel* model,
                                       std::function<std::vector<std::string>()> checked) {
     regions_->setModel(model);
     checkedRegions_ = std::move(checked);
-    regions_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    regions_->header()->setStretchLastSection(false);
+    const auto fitColumns = [this] {
+        QHeaderView* header = regions_->header();
+        header->setStretchLastSection(false);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        if (header->count() > 0) header->setSectionResizeMode(0, QHeaderView::Stretch);
+    };
+    fitColumns();
+    connect(model, &QAbstractItemModel::modelReset, this, fitColumns);
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
                 if (roles.isEmpty() || roles.contains(Qt::CheckStateRole)) Recount();

@@ -12,8 +12,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "FleetHealthActions.h"
 #include "GroupJobPanel.h"
 #include "HistoryView.h"
+#include "RegionTreeModel.h"
 #include "RegistryKeeper.h"
 #include "ReportCtrl.h"
 #include "WarningWorkspace.h"
@@ -73,6 +75,22 @@ TEST_F(WarningWorkspaceTest, ATemplateGoesToTheChosenTargetsAndItsOutcomesAndRec
                                                  frame_->DeviceView()->IdText(row) == "00b00002");
     space.TickedCheck()->setChecked(true);
     EXPECT_TRUE(space.CountLabel()->text().contains(QStringLiteral("共 3 台 — 在线 2 台")));
+
+    // A region of the tree: a county takes its towns.
+    fields.tags.clear();
+    fields.regionCode = "520113101";
+    ASSERT_EQ(keeper.SetOperatorFields(0x00B00002, fields), "");
+    frame_->Health().Flush();
+    auto* regions = qobject_cast<RegionTreeModel*>(space.RegionTree()->model());
+    ASSERT_NE(regions, nullptr);
+    space.TickedCheck()->setChecked(false);
+    space.TagsBox()->clear();
+    regions->SetChecked("520113", true);
+    EXPECT_EQ(space.Targets(), (std::vector<std::uint32_t>{0x00B00002}));
+    EXPECT_TRUE(space.CountLabel()->text().contains(QStringLiteral("共 1 台 — 在线 1 台")));
+    regions->SetChecked("520113", false);
+    space.TagsBox()->setText(QStringLiteral("河边"));
+    space.TickedCheck()->setChecked(true);
 
     // Saved as a target group, it comes back.
     space.SetAskName([](const QString&, const QString&) { return QStringLiteral("沿河"); });

@@ -30,6 +30,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 
 #include <asio/ip/tcp.hpp>
 
@@ -48,6 +49,7 @@
 #include "DeviceConfigDlg.h"
 #include "DeviceView.h"
 #include "Dovrik.h"
+#include "FleetHealthActions.h"
 #include "GprsDataDlg.h"
 #include "GroupJobPanel.h"
 #include "HistoryView.h"
@@ -59,6 +61,7 @@
 #include "NumberListPage.h"
 #include "PelmoraView.h"
 #include "QtChinese.h"
+#include "RegionTreeModel.h"
 #include "RegistryActions.h"
 #include "ReportCtrl.h"
 #include "ServiceSettings.h"
@@ -412,8 +415,14 @@ class GuideShots {
             "山洪橙色预警：上游水库正在泄洪，请沿河群众立即转移到高处，不要在河边停留。"));
         space.SaveTemplate();
         space.SetAskName(
-            [](const QString&, const QString&) { return QStringLiteral("学校和水库"); });
-        space.TagsBox()->setText(QStringLiteral("学校;水库"));
+            [](const QString&, const QString&) { return QStringLiteral("白云区和学校"); });
+        // A district of the registry, and the schools anywhere.
+        frame_->Health().Flush();
+        auto* regions = qobject_cast<pelmora::RegionTreeModel*>(space.RegionTree()->model());
+        if (regions == nullptr) throw StepFailed("the warning form has no region tree");
+        regions->SetChecked("520113", true);
+        space.RegionTree()->expandAll();
+        space.TagsBox()->setText(QStringLiteral("学校"));
         space.SaveGroup();
         space.ValidityBox()->setValue(60);
         WindowPicture("11-warning-compose.png");
