@@ -71,7 +71,8 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
                                          suggested);
         };
     }
-    auto* split = new QSplitter(Qt::Horizontal, this);
+    split_ = new QSplitter(Qt::Horizontal, this);
+    QSplitter* split = split_;
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(split);
