@@ -42,7 +42,8 @@ constexpr char kNoGroup[] = "(不使用目标组)";
 
 QString Joined(const std::vector<std::string>& items) {
     QStringList out;
-    for (const std::string& item : items) out << QString::fromStdString(item);
+    for (const std::string& item : items)
+        out << (item.empty() ? QStringLiteral("未设区划") : QString::fromStdString(item));
     return out.join(QStringLiteral("、"));
 }
 
