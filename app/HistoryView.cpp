@@ -416,17 +416,6 @@ HistoryView::HistoryView(store::Store& store, Hooks hooks, QWidget* parent)
     resize(1100, 760);
 }
 
-void HistoryView::Open() {
-    if (hooks_.reveal) {
-        hooks_.reveal();
-    } else {
-        show();
-        raise();
-        activateWindow();
-    }
-    Query();
-}
-
 std::optional<store::WarningQuery> HistoryView::ReadFilters() {
     store::WarningQuery query;
     if (fromCheck_->isChecked() && toCheck_->isChecked() && fromDate_->date() > toDate_->date()) {

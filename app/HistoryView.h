@@ -99,18 +99,12 @@ class HistoryView final : public QDialog {
         // Starts the job again for the terminals it did not reach; none: the
         // record cannot be sent again from here.
         GroupLauncher* launcher = nullptr;
-        // Brings the view to the front when it lives inside the window;
-        // none: it is a window of its own.
-        std::function<void()> reveal;
     };
     // Where to save the CSV file, given a suggested name; empty: not saved.
     using AskSaveFile = std::function<QString(const QString& suggested)>;
 
     HistoryView(store::Store& store, Hooks hooks, QWidget* parent = nullptr);
 
-    // Shows the window (raised when already shown) with the records found
-    // again.
-    void Open();
     // The records the filters find; false, with a message and the list as
     // it was, when the filters do not make sense.
     bool Query();

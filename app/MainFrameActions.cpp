@@ -84,7 +84,8 @@ void CMainFrame::BuildMenu() {
     // The records workspace (Ctrl+H on the workspace bar).
     QAction* history = devices->addAction(QStringLiteral("预警记录..."));
     history->setObjectName(QStringLiteral("historyAction"));
-    connect(history, &QAction::triggered, this, [this] { History().Open(); });
+    connect(history, &QAction::triggered, this,
+            [this] { workspaces_->Show(Workspaces::kRecords); });
 
     // The pages without a send: "远程配置" on the left also commits the
     // configuration, which restarts the terminal.

@@ -31,7 +31,7 @@ void CMainFrame::BuildWorkspaces() {
     hooks.serviceRunning = [this] { return running_; };
     hooks.rowShown = [this](int row) { return deviceView_->IsShown(row); };
     hooks.openRecord = [this] {
-        History().Open();
+        workspaces_->Show(Workspaces::kRecords);
         if (const auto latest = store_->LatestWarnings(1); !latest.empty())
             History().OpenRecord(latest.front().id);
     };
@@ -39,7 +39,7 @@ void CMainFrame::BuildWorkspaces() {
                                     settings_, std::move(hooks));
     // Regions to send to: the same tree as the health panel's, with checks.
     auto* regions = new RegionTreeModel(*health_, true, warning_);
-    warning_->SetRegionModel(regions, [regions] { return regions->CheckedCodes(); });
+    warning_->SetRegionModel(regions);
     devices_ = new DevicesWorkspace;
     devices_->SetHealthPanel(new FleetHealthPanel(*health_));
     HistoryView::Hooks history;
@@ -47,7 +47,6 @@ void CMainFrame::BuildWorkspaces() {
     history.log = [this](const QString& line) { LogLine(line); };
     history.serviceRunning = [this] { return running_; };
     history.launcher = &commandView_->Launcher();
-    history.reveal = [this] { workspaces_->Show(Workspaces::kRecords); };
     history_ = new HistoryView(*store_, std::move(history));
     history_->setWindowFlags(Qt::Widget);
 

@@ -82,7 +82,7 @@ void ServiceSettings::Load() {
     }
     pollSeconds = kDefaultPollSeconds;
     offlineSeconds = kDefaultOfflineSeconds;
-    QSettings& own = window_ ? *window_ : *store_;
+    QSettings& own = Own();
     const auto minutes = [&](const char* key, int lowest, int fallback) {
         if (!own.contains(key)) return fallback;
         const QString stored = own.value(key).toString();
@@ -130,7 +130,7 @@ void ServiceSettings::Load() {
 
 void ServiceSettings::StoreHealthSound(bool on) {
     healthSound = on;
-    QSettings& own = window_ ? *window_ : *store_;
+    QSettings& own = Own();
     own.setValue(kHealthSoundKey, on);
     own.sync();
 }
@@ -138,7 +138,7 @@ void ServiceSettings::StoreHealthSound(bool on) {
 void ServiceSettings::StoreSafetySettings(int above, const QString& prefix) {
     massConfirmAbove = above;
     drillPrefix = prefix;
-    QSettings& own = window_ ? *window_ : *store_;
+    QSettings& own = Own();
     own.setValue(kMassConfirmKey, above);
     own.setValue(kDrillPrefixKey, prefix);
     own.sync();
@@ -147,7 +147,7 @@ void ServiceSettings::StoreSafetySettings(int above, const QString& prefix) {
 void ServiceSettings::StoreRecordSettings(int validity, int offlineAlert) {
     validityMinutes = validity;
     offlineAlertMinutes = offlineAlert;
-    QSettings& own = window_ ? *window_ : *store_;
+    QSettings& own = Own();
     own.setValue(kValidityKey, validity);
     own.setValue(kOfflineAlertKey, offlineAlert);
     own.sync();
@@ -159,12 +159,12 @@ void ServiceSettings::StorePort(int value) {
 }
 
 QByteArray ServiceSettings::WindowState(const QString& name) const {
-    const QSettings& store = window_ ? *window_ : *store_;
+    const QSettings& store = Own();
     return store.value(kWindowGroup + name).toByteArray();
 }
 
 void ServiceSettings::StoreWindowState(const QString& name, const QByteArray& value) {
-    QSettings& store = window_ ? *window_ : *store_;
+    QSettings& store = Own();
     store.setValue(kWindowGroup + name, value);
 }
 

@@ -75,6 +75,8 @@ class ServiceSettings final {
 
   private:
     void MigrateFrom(QSettings& legacy);
+    // Where everything but the port is kept.
+    QSettings& Own() const { return window_ ? *window_ : *store_; }
 
     std::unique_ptr<QSettings> store_;   // the port
     std::unique_ptr<QSettings> window_;  // the window's state; may be store_'s file

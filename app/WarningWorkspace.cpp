@@ -1,6 +1,5 @@
 #include "WarningWorkspace.h"
 
-#include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -27,6 +26,7 @@
 #include "GroupJobPanel.h"
 #include "GroupLauncher.h"
 #include "Mp3Control.h"
+#include "RegionTreeModel.h"
 #include "RegistryKeeper.h"
 #include "ServiceSettings.h"
 #include "Store.h"
@@ -247,10 +247,9 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
 
 WarningWorkspace::~WarningWorkspace() = default;
 
-void WarningWorkspace::SetRegionModel(QAbstractItemModel* model,
-                                      std::function<std::vector<std::string>()> checked) {
+void WarningWorkspace::SetRegionModel(RegionTreeModel* model) {
     regions_->setModel(model);
-    checkedRegions_ = std::move(checked);
+    regionModel_ = model;
     const auto fitColumns = [this] {
         QHeaderView* header = regions_->header();
         header->setStretchLastSection(false);
@@ -260,17 +259,14 @@ void WarningWorkspace::SetRegionModel(QAbstractItemModel* model,
     };
     fitColumns();
     connect(model, &QAbstractItemModel::modelReset, this, fitColumns);
-    connect(model, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
-                if (roles.isEmpty() || roles.contains(Qt::CheckStateRole)) Recount();
-            });
-    connect(model, &QAbstractItemModel::modelReset, this, &WarningWorkspace::Recount);
+    // Only the checks change the targets; the counts' redraws do not.
+    connect(model, &RegionTreeModel::ChecksChanged, this, &WarningWorkspace::Recount);
     Recount();
 }
 
 dispatch::TargetChoice WarningWorkspace::Choice() const {
     dispatch::TargetChoice choice;
-    if (checkedRegions_) choice.regions = checkedRegions_();
+    if (regionModel_ != nullptr) choice.regions = regionModel_->CheckedCodes();
     choice.regions.insert(choice.regions.end(), groupRegions_.begin(), groupRegions_.end());
     choice.tags = store::SplitList(tags_->text().toStdString());
     choice.devices = groupDevices_;
@@ -303,8 +299,8 @@ void WarningWorkspace::Recount() {
 
 QString WarningWorkspace::TargetsText() const {
     QStringList parts;
-    if (checkedRegions_) {
-        if (const auto regions = checkedRegions_(); !regions.empty())
+    if (regionModel_ != nullptr) {
+        if (const auto regions = regionModel_->CheckedCodes(); !regions.empty())
             parts << QStringLiteral("区划 %1").arg(Joined(regions));
     }
     if (groups_->currentIndex() > 0)

@@ -15,7 +15,6 @@
 
 #include "Targets.h"
 
-class QAbstractItemModel;
 class QBoxLayout;
 class QCheckBox;
 class QComboBox;
@@ -41,6 +40,7 @@ class CGroupJobPanel;
 class GroupJob;
 class GroupLauncher;
 class IDeviceList;
+class RegionTreeModel;
 class ServiceSettings;
 
 class WarningWorkspace final : public QWidget {
@@ -63,9 +63,8 @@ class WarningWorkspace final : public QWidget {
                      const ServiceSettings& settings, Hooks hooks, QWidget* parent = nullptr);
     ~WarningWorkspace() override;
 
-    // The region tree to choose from; `checked` gives the chosen codes.
-    void SetRegionModel(QAbstractItemModel* model,
-                        std::function<std::vector<std::string>()> checked);
+    // The region tree to choose from, with its check boxes.
+    void SetRegionModel(RegionTreeModel* model);
     // Replaceable for tests: the name question.
     void SetAskName(std::function<QString(const QString&, const QString&)> ask) {
         hooks_.askName = std::move(ask);
@@ -124,7 +123,7 @@ class WarningWorkspace final : public QWidget {
     const IDeviceList& devices_;
     const ServiceSettings& settings_;
     Hooks hooks_;
-    std::function<std::vector<std::string>()> checkedRegions_;
+    RegionTreeModel* regionModel_ = nullptr;
     std::vector<std::string> groupRegions_;  // those of the chosen target group
     std::vector<std::uint32_t> groupDevices_;
     bool launching_ = false;

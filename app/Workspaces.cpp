@@ -13,12 +13,12 @@ Workspaces::Workspaces(QMainWindow& window, QWidget& devices)
     : QObject(&window),
       devices_(devices),
       stack_(new QStackedWidget(&window)),
-      bar_(new QToolBar(QStringLiteral("工作区"), &window)) {
+      bar_(new QToolBar(QStringLiteral("工作区"), &window)),
+      group_(new QActionGroup(bar_)) {
     stack_->setObjectName(QStringLiteral("workspaces"));
     bar_->setObjectName(QStringLiteral("workspaceBar"));
     bar_->setMovable(false);
     bar_->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    new QActionGroup(bar_);
 }
 
 void Workspaces::Add(Kind kind, QWidget* page, const QString& title, const QKeySequence& key,
@@ -33,7 +33,7 @@ void Workspaces::Add(Kind kind, QWidget* page, const QString& title, const QKeyS
     entry.action->setShortcut(key);
     entry.action->setToolTip(QStringLiteral("%1 (%2)").arg(title, key.toString()));
     entry.action->setObjectName(QStringLiteral("workspace%1").arg(static_cast<int>(kind)));
-    bar_->findChild<QActionGroup*>()->addAction(entry.action);
+    group_->addAction(entry.action);
     connect(entry.action, &QAction::triggered, this, [this, kind] { Show(kind); });
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 
 class QAction;
+class QActionGroup;
 class QBoxLayout;
 class QMainWindow;
 class QStackedWidget;
@@ -50,6 +51,7 @@ class Workspaces final : public QObject {
     QWidget& devices_;
     QStackedWidget* stack_;
     QToolBar* bar_;
+    QActionGroup* group_;
     std::array<Entry, kCount> pages_{};
     Kind current_ = kWarning;
 };

@@ -393,7 +393,7 @@ class GuideShots {
         Save("10-device-registry.png", Devices().grab());
         Devices().FilterBox()->clear();
         pelmora::HistoryView& history = frame_->History();
-        history.Open();
+        frame_->Spaces().Show(pelmora::Workspaces::kRecords);
         Settle(300ms);
         Save("10-history.png", history.grab());
         history.ListTable()->selectRow(0);
