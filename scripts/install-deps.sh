@@ -20,7 +20,10 @@ packages=(
     libgtest-dev
     libgmock-dev
     libsqlite3-dev      # the registry and the warning record
-    libssl-dev          # SHA-256 of the warnings' content
+    libssl-dev          # SHA-256 of the warnings' content; HTTPS of the gateway
+    libcpp-httplib-dev  # the gateway's HTTP server
+    libpugixml-dev      # CAP alerts
+    nlohmann-json3-dev  # the gateway's JSON
     qt6-base-dev        # Qt 6 Core, Gui, Widgets, Test
     qt6-base-dev-tools  # moc, rcc, uic
     qt6-svg-dev         # the SVG icons
