@@ -16,7 +16,7 @@
 
 #include "DeviceView.h"
 #include "RegistryKeeper.h"
-#include "ReportCtrl.h"
+#include "DeviceTable.h"
 #include "Store.h"
 #include "TerminalPage.h"
 
