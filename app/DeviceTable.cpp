@@ -47,7 +47,8 @@ bool DeviceTableModel::setData(const QModelIndex& index, const QVariant& value, 
 
 Qt::ItemFlags DeviceTableModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
-    const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    // A flat list: the view need not ask each row for children.
+    const Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
     return index.column() == 0 ? flags | Qt::ItemIsUserCheckable : flags;
 }
 
@@ -65,18 +66,18 @@ const QString& DeviceTableModel::Text(int row, int column) const {
 
 bool DeviceTableModel::SetText(int row, int column, const QString& text) {
     if (!Valid(row) || column < 0 || column >= kColumns) return false;
-    QString& cell = rows_[static_cast<std::size_t>(row)].texts[static_cast<std::size_t>(column)];
+    Row& changed = Mutable(row);
+    QString& cell = changed.texts[static_cast<std::size_t>(column)];
     if (cell == text) return false;
     cell = text;
-    CachedKey& key = keys_[static_cast<std::size_t>(row)];
-    if (key.column == column) key.column = -1;
+    if (changed.keyColumn == column) changed.keyColumn = -1;
     Changed(row, column, kDisplay);
     return true;
 }
 
 bool DeviceTableModel::SetChecked(int row, bool checked) {
     if (!Valid(row)) return false;
-    bool& tick = rows_[static_cast<std::size_t>(row)].checked;
+    bool& tick = Mutable(row).checked;
     if (tick == checked) return true;
     tick = checked;
     checked_ += checked ? 1 : -1;
@@ -87,7 +88,7 @@ bool DeviceTableModel::SetChecked(int row, bool checked) {
 
 void DeviceTableModel::SetShown(int row, bool shown) {
     if (!Valid(row)) return;
-    bool& flag = rows_[static_cast<std::size_t>(row)].shown;
+    bool& flag = Mutable(row).shown;
     if (flag == shown) return;
     flag = shown;
     hidden_ += shown ? -1 : 1;
@@ -104,17 +105,22 @@ void DeviceTableModel::SetAllShown(const std::function<bool(const Row&)>& matche
     EndChanges();
 }
 
-int DeviceTableModel::Append(std::vector<Row> rows) {
+int DeviceTableModel::Append(std::vector<RowPtr> rows) {
     const int first = Rows();
+    const auto none = std::remove(rows.begin(), rows.end(), nullptr);
+    rows.erase(none, rows.end());
     if (rows.empty()) return first;
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    rows_.reserve(rows_.size() + rows.size());
-    for (Row& row : rows) {
-        checked_ += row.checked ? 1 : 0;
-        hidden_ += row.shown ? 0 : 1;
-        rows_.push_back(std::move(row));
+    for (const RowPtr& row : rows) {
+        checked_ += row->checked ? 1 : 0;
+        hidden_ += row->shown ? 0 : 1;
     }
-    keys_.resize(rows_.size());
+    if (rows_.empty()) {
+        rows_ = std::move(rows);
+    } else {
+        rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
+                     std::make_move_iterator(rows.end()));
+    }
     endInsertRows();
     return first;
 }
@@ -128,7 +134,6 @@ bool DeviceTableModel::Remove(int row) {
     checked_ -= gone.checked ? 1 : 0;
     hidden_ -= gone.shown ? 0 : 1;
     rows_.erase(rows_.begin() + row);
-    keys_.erase(keys_.begin() + row);
     endRemoveRows();
     return true;
 }
@@ -136,7 +141,6 @@ bool DeviceTableModel::Remove(int row) {
 void DeviceTableModel::Clear() {
     beginResetModel();
     rows_.clear();
-    keys_.clear();
     checked_ = 0;
     hidden_ = 0;
     changed_.fill(Span{});
@@ -201,16 +205,16 @@ void DeviceTableModel::Tell() {
 
 void DeviceTableModel::SetByteForm(ReportSortKey::ByteForm form) {
     byteForm_ = std::move(form);
-    for (CachedKey& key : keys_) key.column = -1;
+    for (const RowPtr& row : rows_) row->keyColumn = -1;
 }
 
 const ReportSortKey& DeviceTableModel::SortKey(int row, int column) const {
     static const ReportSortKey kNone;
     if (!Valid(row) || column < 0 || column >= kColumns) return kNone;
-    CachedKey& cached = keys_[static_cast<std::size_t>(row)];
-    if (cached.column != column) {
-        cached.key = ReportSortKey(At(row).texts[static_cast<std::size_t>(column)], byteForm_);
-        cached.column = column;
+    const Row& cached = At(row);
+    if (cached.keyColumn != column) {
+        cached.key = ReportSortKey(cached.texts[static_cast<std::size_t>(column)], byteForm_);
+        cached.keyColumn = column;
     }
     return cached.key;
 }

@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -51,7 +52,14 @@ class DeviceTableModel final : public QAbstractTableModel {
         std::array<QString, kColumns> texts;
         bool checked = false;
         bool shown = true;
+        // The model's: the cell last compared, kept until its text changes.
+        mutable ReportSortKey key;
+        mutable int keyColumn = -1;
     };
+    // Rows are made one by one (for a large registry, over several passes
+    // of the event loop) and then only their pointers move: a list of
+    // 100,000 rows copied at once would stall the window on fresh memory.
+    using RowPtr = std::unique_ptr<Row>;
 
     explicit DeviceTableModel(std::array<QString, kColumns> titles, QObject* parent = nullptr);
 
@@ -64,7 +72,7 @@ class DeviceTableModel final : public QAbstractTableModel {
 
     int Rows() const { return static_cast<int>(rows_.size()); }
     // The row itself; `row` must be a source row.
-    const Row& At(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+    const Row& At(int row) const { return *rows_[static_cast<std::size_t>(row)]; }
     const QString& Text(int row, int column) const;
     // Returns whether the text changed.
     bool SetText(int row, int column, const QString& text);
@@ -78,7 +86,7 @@ class DeviceTableModel final : public QAbstractTableModel {
     int HiddenCount() const { return hidden_; }
 
     // Appends the rows in one insertion; returns the first one's row.
-    int Append(std::vector<Row> rows);
+    int Append(std::vector<RowPtr> rows);
     bool Remove(int row);
     void Clear();
 
@@ -117,18 +125,15 @@ class DeviceTableModel final : public QAbstractTableModel {
             Add(other.last);
         }
     };
-    struct CachedKey {
-        ReportSortKey key;
-        int column = -1;
-    };
 
     bool Valid(int row) const { return row >= 0 && row < Rows(); }
     void Changed(int row, int column, int role);
     void Tell();
 
     std::array<QString, kColumns> titles_;
-    std::vector<Row> rows_;
-    mutable std::vector<CachedKey> keys_;
+    Row& Mutable(int row) { return *rows_[static_cast<std::size_t>(row)]; }
+
+    std::vector<RowPtr> rows_;
     ReportSortKey::ByteForm byteForm_;
     int checked_ = 0;
     int hidden_ = 0;

@@ -225,32 +225,32 @@ void CDeviceView::MarkAllOffline() {
     ShowCounts();
 }
 
-CDeviceView::Row CDeviceView::MakeRow(const ModemInfo& info) const {
-    Row row;
-    row.deviceId = info.deviceId;
-    row.texts = {IdTextOf(info.deviceId),
-                 LocalTimeText(info.loginTime),
-                 LocalTimeText(info.lastUpdateTime),
-                 SimText(info),
-                 AddressText(info),
-                 OnlineWord(),
-                 UnknownPowerWord()};
+CDeviceView::RowPtr CDeviceView::MakeRow(const ModemInfo& info) const {
+    auto row = std::make_unique<Row>();
+    row->deviceId = info.deviceId;
+    row->texts = {IdTextOf(info.deviceId),
+                  LocalTimeText(info.loginTime),
+                  LocalTimeText(info.lastUpdateTime),
+                  SimText(info),
+                  AddressText(info),
+                  OnlineWord(),
+                  UnknownPowerWord()};
     // A terminal new to the registry gets its operator columns at the
     // registry's pass; one the registry knows has them at once.
     if (const store::Terminal* t = Entry(info.deviceId)) {
-        row.texts[kName] = Utf8(t->name);
-        row.texts[kRegion] = Utf8(RegionShown(*t));
-        row.texts[kTags] = Utf8(t->tags);
+        row->texts[kName] = Utf8(t->name);
+        row->texts[kRegion] = Utf8(RegionShown(*t));
+        row->texts[kTags] = Utf8(t->tags);
     }
-    row.shown = Matches(row);
+    row->shown = Matches(*row);
     return row;
 }
 
-void CDeviceView::AppendRows(std::vector<Row> rows) {
+void CDeviceView::AppendRows(std::vector<RowPtr> rows) {
     if (rows.empty()) return;
     index_.reserve(rows_->Rows() + static_cast<int>(rows.size()));
     for (std::size_t i = 0; i < rows.size(); ++i)
-        index_.insert(rows[i].deviceId, rows_->Rows() + static_cast<int>(i));
+        index_.insert(rows[i]->deviceId, rows_->Rows() + static_cast<int>(i));
     rows_->Append(std::move(rows));
 }
 
@@ -304,7 +304,7 @@ void CDeviceView::UpdateFromModem(const ModemInfo& info) {
         const DeviceTableChanges changes(*rows_);
         const int at = SourceRowOf(info.deviceId);
         if (at < 0) {
-            std::vector<Row> added;
+            std::vector<RowPtr> added;
             added.push_back(MakeRow(info));
             written_.insert(info.deviceId, info);
             removed_.remove(info.deviceId);
@@ -346,7 +346,7 @@ void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
         }
         // A table that lists one ID twice still makes one row, from the
         // later entry.
-        std::vector<Row> added;
+        std::vector<RowPtr> added;
         QHash<std::uint32_t, std::size_t> addedAt;
         for (const ModemInfo* info : appended) {
             const auto it = addedAt.constFind(info->deviceId);

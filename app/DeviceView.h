@@ -160,6 +160,7 @@ class CDeviceView final : public QWidget, public IDeviceList {
 
   private:
     using Row = DeviceTableModel::Row;
+    using RowPtr = DeviceTableModel::RowPtr;
 
     // Private helpers take the model's own rows ("source rows", the order
     // the rows were added), which a sort does not move.
@@ -170,9 +171,9 @@ class CDeviceView final : public QWidget, public IDeviceList {
     int SourceRowOf(std::uint32_t deviceId) const;
     bool SetIfChanged(int at, int column, const QString& text);
     // A new row of a terminal online, with its filter state.
-    Row MakeRow(const ModemInfo& info) const;
+    RowPtr MakeRow(const ModemInfo& info) const;
     // Appends the rows in one insertion and indexes them.
-    void AppendRows(std::vector<Row> rows);
+    void AppendRows(std::vector<RowPtr> rows);
     // The registry's entry of the terminal; null without one.
     const store::Terminal* Entry(std::uint32_t deviceId) const;
     // What "是否在线" says of a terminal that is not online.
@@ -225,7 +226,7 @@ class CDeviceView final : public QWidget, public IDeviceList {
     // before pendingAt_ are made and wait in staged_.
     std::vector<std::uint32_t> pending_;
     std::size_t pendingAt_ = 0;
-    std::vector<Row> staged_;
+    std::vector<RowPtr> staged_;
     bool addScheduled_ = false;
     // "离线 N 分钟" and the like, made once each.
     QHash<std::int64_t, QString> offlineTexts_;

@@ -95,9 +95,9 @@ void CDeviceView::AddPendingRows() {
         const auto it = terminals.find(id);
         if (it == terminals.end()) continue;
         const store::Terminal& t = it->second;
-        Row row;
-        row.deviceId = id;
-        row.texts = {
+        auto row = std::make_unique<Row>();
+        row->deviceId = id;
+        row->texts = {
             IdTextOf(id),
             QString(),
             t.lastSeen == 0 ? QString() : LocalTimeText(static_cast<std::uint32_t>(t.lastSeen)),
@@ -130,13 +130,13 @@ void CDeviceView::AddPendingRows() {
     }
     // All made: they join the list at once, with the filter as it is now,
     // but for terminals that came online or were removed meanwhile.
-    std::vector<Row> rows = std::move(staged_);
+    std::vector<RowPtr> rows = std::move(staged_);
     staged_.clear();
-    const auto gone = std::remove_if(rows.begin(), rows.end(), [this](const Row& row) {
-        return removed_.contains(row.deviceId) || SourceRowOf(row.deviceId) >= 0;
+    const auto gone = std::remove_if(rows.begin(), rows.end(), [this](const RowPtr& row) {
+        return removed_.contains(row->deviceId) || SourceRowOf(row->deviceId) >= 0;
     });
     rows.erase(gone, rows.end());
-    for (Row& row : rows) row.shown = Matches(row);
+    for (RowPtr& row : rows) row->shown = Matches(*row);
     AppendRows(std::move(rows));
     pending_.clear();
     pending_.shrink_to_fit();

@@ -63,7 +63,7 @@
 #include "QtChinese.h"
 #include "RegionTreeModel.h"
 #include "RegistryActions.h"
-#include "DeviceTable.h"
+#include "ReportCtrl.h"
 #include "ServiceSettings.h"
 #include "SystemControlDlg.h"
 #include "TabSheet.h"
