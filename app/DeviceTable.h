@@ -40,7 +40,7 @@ class DeviceTableModel final : public QAbstractTableModel {
   public:
     static constexpr int kColumns = 10;
     // Whether the row passes the bar's filter (bool); the filter proxy
-    // reads it, and only changes told with this role make it look again.
+    // reads it again for the rows a change notice spans.
     static constexpr int kShownRole = Qt::UserRole + 1;
     // More rows than this changing their filter state in one batch are told
     // as one change of all: the proxy then filters every row once instead
@@ -129,10 +129,9 @@ class DeviceTableModel final : public QAbstractTableModel {
     bool Valid(int row) const { return row >= 0 && row < Rows(); }
     void Changed(int row, int column, int role);
     void Tell();
-
-    std::array<QString, kColumns> titles_;
     Row& Mutable(int row) { return *rows_[static_cast<std::size_t>(row)]; }
 
+    std::array<QString, kColumns> titles_;
     std::vector<RowPtr> rows_;
     ReportSortKey::ByteForm byteForm_;
     int checked_ = 0;

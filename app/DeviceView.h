@@ -13,8 +13,9 @@
 // IsChecked reports is always what the count "已选" adds up, and "全部取消"
 // is the one way to clear ticks the filter hides.
 //
-// Rows are addressed in list order: the order of the last sort by a header
-// click (the order they were added until then), hidden rows included.
+// Rows are addressed in list order, hidden rows included: top to bottom as
+// the last header click sorted them, kept sorted as their texts change (and
+// new rows in their place); before any click, the order they were added.
 #pragma once
 
 #include <QHash>
