@@ -175,30 +175,30 @@ void DeviceTableModel::Tell() {
     if (changedRoles_[kCheckState]) roles.append(Qt::CheckStateRole);
     if (changedRoles_[kShown]) roles.append(kShownRole);
     // Columns left of the sort column, the sort column, those right of it.
-    struct Part {
+    struct Group {
         Span rows;
         int firstColumn = -1;
         int lastColumn = -1;
     };
-    Part parts[3];
+    Group groups[3];
     for (int column = 0; column < kColumns; ++column) {
         const Span& rows = changed_[static_cast<std::size_t>(column)];
         if (rows.first < 0) continue;
-        Part& part = parts[sortColumn_ < 0 || column < sortColumn_ ? 0
-                           : column == sortColumn_                 ? 1
-                                                                   : 2];
-        part.rows.Add(rows);
-        if (part.firstColumn < 0) part.firstColumn = column;
-        part.lastColumn = column;
+        Group& group = groups[sortColumn_ < 0 || column < sortColumn_ ? 0
+                              : column == sortColumn_                 ? 1
+                                                                      : 2];
+        group.rows.Add(rows);
+        if (group.firstColumn < 0) group.firstColumn = column;
+        group.lastColumn = column;
     }
     changed_.fill(Span{});
     changedRoles_.fill(false);
     shownChanges_ = 0;
     const bool reset = std::exchange(shownReset_, false);
-    for (const Part& part : parts) {
-        if (part.rows.first < 0) continue;
-        emit dataChanged(index(part.rows.first, part.firstColumn),
-                         index(part.rows.last, part.lastColumn), roles);
+    for (const Group& group : groups) {
+        if (group.rows.first < 0) continue;
+        emit dataChanged(index(group.rows.first, group.firstColumn),
+                         index(group.rows.last, group.lastColumn), roles);
     }
     if (reset) emit ShownReset();
 }
