@@ -25,7 +25,7 @@ namespace pelmora {
 
 namespace {
 
-constexpr int kDockHeight = 140;
+constexpr int kDockHeight = 120;
 
 QString KindName(LogKind kind) {
     const std::string_view name = LogKindName(kind);

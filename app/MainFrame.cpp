@@ -18,6 +18,7 @@
 #include "CommandTexts.h"
 #include "CountConfirmDialog.h"
 #include "DeviceView.h"
+#include "DevicesWorkspace.h"
 #include "Dovrik.h"
 #include "FleetHealthActions.h"
 #include "FollowUpActions.h"
@@ -200,6 +201,8 @@ void CMainFrame::SaveWindowState() {
     settings_.StoreWindowState("state", saveState());
     settings_.StoreWindowState("outerSplitter", pages_->Outer()->saveState());
     settings_.StoreWindowState("innerSplitter", pages_->Inner()->saveState());
+    settings_.StoreWindowState("warningSplitter", warning_->Splitter()->saveState());
+    settings_.StoreWindowState("devicesSplitter", devices_->Splitter()->saveState());
     settings_.StoreWindowState("deviceColumns", deviceView_->List()->header()->saveState());
     settings_.StoreWindowState("groupColumns",
                                groupPanel_->Table()->horizontalHeader()->saveState());
@@ -220,6 +223,8 @@ void CMainFrame::RestoreWindowState() {
     restoreState(settings_.WindowState("state"));
     pages_->Outer()->restoreState(settings_.WindowState("outerSplitter"));
     pages_->Inner()->restoreState(settings_.WindowState("innerSplitter"));
+    warning_->Splitter()->restoreState(settings_.WindowState("warningSplitter"));
+    devices_->Splitter()->restoreState(settings_.WindowState("devicesSplitter"));
     deviceView_->List()->header()->restoreState(settings_.WindowState("deviceColumns"));
     groupPanel_->Table()->horizontalHeader()->restoreState(settings_.WindowState("groupColumns"));
     groupDock_->restoreGeometry(settings_.WindowState("groupPanel"));

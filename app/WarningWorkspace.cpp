@@ -42,7 +42,8 @@ constexpr char kNoGroup[] = "(不使用目标组)";
 
 QString Joined(const std::vector<std::string>& items) {
     QStringList out;
-    for (const std::string& item : items) out << QString::fromStdString(item);
+    for (const std::string& item : items)
+        out << (item.empty() ? QStringLiteral("未设区划") : QString::fromStdString(item));
     return out.join(QStringLiteral("、"));
 }
 
@@ -71,7 +72,8 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
                                          suggested);
         };
     }
-    auto* split = new QSplitter(Qt::Horizontal, this);
+    split_ = new QSplitter(Qt::Horizontal, this);
+    QSplitter* split = split_;
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(split);
@@ -101,7 +103,7 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     content_->setPlaceholderText(QStringLiteral("输入预警内容,或选择预警模板后修改"));
     // The boxes share what height there is: the send stays in view.
     content_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
-    content_->setMinimumHeight(60);
+    content_->setMinimumHeight(50);
     measure_ = new QLabel(contentBox);
     measure_->setObjectName(QStringLiteral("warningMeasure"));
     contentLayout->addWidget(new QLabel(QStringLiteral("预警模板:"), contentBox), 0, 0);
@@ -119,7 +121,7 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     regions_ = new QTreeView(targetBox);
     regions_->setObjectName(QStringLiteral("targetRegions"));
     regions_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
-    regions_->setMinimumHeight(80);
+    regions_->setMinimumHeight(64);
     regions_->setUniformRowHeights(true);
     tags_ = new QLineEdit(targetBox);
     tags_->setObjectName(QStringLiteral("targetTags"));

@@ -25,6 +25,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QSplitter;
 class QStackedWidget;
 class QTreeView;
 
@@ -71,6 +72,8 @@ class WarningWorkspace final : public QWidget {
     }
     // Where the device list goes while the workspace is shown.
     QBoxLayout* DeviceSlot() const { return deviceSlot_; }
+    // The form beside the device list.
+    QSplitter* Splitter() const { return split_; }
 
     // The targets as chosen now, and their terminals.
     dispatch::TargetChoice Choice() const;
@@ -126,6 +129,7 @@ class WarningWorkspace final : public QWidget {
     std::vector<std::uint32_t> groupDevices_;
     bool launching_ = false;
 
+    QSplitter* split_;
     QStackedWidget* sides_;
     QComboBox* templates_;
     QPlainTextEdit* content_;

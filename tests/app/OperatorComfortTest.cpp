@@ -4,6 +4,7 @@
 // each in its own place, with its banner in view.
 #include <gtest/gtest.h>
 
+#include "WarningWorkspace.h"
 #include "WindowFixture.h"
 #include "Workspaces.h"
 
@@ -114,8 +115,10 @@ TEST_F(OperatorComfortTest, WindowRemembersItselfAndThePagesScrollRatherThanClip
     inner->setSizes({320, 300});
     QHeaderView* columns = frame_->DeviceView()->List()->header();
     columns->resizeSection(3, 211);
+    frame_->Warning().Splitter()->setSizes({600, 766});
     QCoreApplication::processEvents();
     const QList<int> sizes = inner->sizes();
+    const QList<int> warningSizes = frame_->Warning().Splitter()->sizes();
 
     // The pages keep their size and scroll inside the smaller pane.
     QScrollArea* scroller = frame_->CommandView()->PageScroller();
@@ -149,6 +152,7 @@ TEST_F(OperatorComfortTest, WindowRemembersItselfAndThePagesScrollRatherThanClip
     EXPECT_EQ(frame_->size(), QSize(1366, 768));
     inner = qobject_cast<QSplitter*>(frame_->CommandView()->parentWidget());
     EXPECT_EQ(inner->sizes(), sizes);
+    EXPECT_EQ(frame_->Warning().Splitter()->sizes(), warningSizes);
     EXPECT_EQ(frame_->DeviceView()->List()->header()->sectionSize(3), 211);
 }
 

@@ -467,8 +467,12 @@ class GuideShots {
         const int lines = LogText().count(QStringLiteral("[状态"));
         Wait("the status messages are logged",
              [&] { return LogText().count(QStringLiteral("[状态")) >= lines + 2; });
+        // Taller than at first, as an operator drags it to read.
+        auto* dock = frame_->findChild<QDockWidget*>(QStringLiteral("logDock"));
+        frame_->resizeDocks({dock}, {300}, Qt::Vertical);
         Settle(200ms);
-        Save("09-log.png", frame_->findChild<QDockWidget*>(QStringLiteral("logDock"))->grab());
+        Save("09-log.png", dock->grab());
+        frame_->resizeDocks({dock}, {120}, Qt::Vertical);
     }
 
   private:
