@@ -21,7 +21,6 @@
 #include "DeviceViewParts.h"
 #include "GbkCodec.h"
 #include "RegistryKeeper.h"
-#include "ReportCtrl.h"
 #include "ServiceSettings.h"
 #include "Store.h"
 #include "TitleBanner.h"
@@ -71,44 +70,36 @@ QString LocalTimeText(std::uint32_t seconds) {
     return text;
 }
 
-CDeviceView::CDeviceView(QWidget* parent)
-    : QWidget(parent), staged_(std::make_unique<CReportRowBatch>()) {
+CDeviceView::CDeviceView(QWidget* parent) : QWidget(parent) {
     title_ = MakeTitleBanner(QStringLiteral("终端设备列表"), this);
     title_->setGeometry(0, 0, kListWidth, kTitleBannerHeight);
     bar_ = MakeBar();
     bar_->setGeometry(0, kTitleHeight, kListWidth, kBarHeight);
-    list_ = new CReportCtrl(this);
-    const std::pair<QString, int> columns[] = {
-        {QStringLiteral("设备ID"), 100},       {QStringLiteral("登陆时间"), 140},
-        {QStringLiteral("最后更新时间"), 140}, {QStringLiteral("SIM 号码"), 140},
-        {QStringLiteral("动态IP地址"), 160},   {QStringLiteral("是否在线"), 80},
-        {QStringLiteral("供电模式"), 80},      {QStringLiteral("名称"), 110},
-        {QStringLiteral("区划"), 90},          {QStringLiteral("标签"), 110}};
-    for (const auto& [title, width] : columns) list_->AddColumn(title, width);
+    list_ = new CDeviceTable({{{QStringLiteral("设备ID"), 100},
+                               {QStringLiteral("登陆时间"), 140},
+                               {QStringLiteral("最后更新时间"), 140},
+                               {QStringLiteral("SIM 号码"), 140},
+                               {QStringLiteral("动态IP地址"), 160},
+                               {QStringLiteral("是否在线"), 80},
+                               {QStringLiteral("供电模式"), 80},
+                               {QStringLiteral("名称"), 110},
+                               {QStringLiteral("区划"), 90},
+                               {QStringLiteral("标签"), 110}}},
+                             this);
+    rows_ = list_->Rows();
     // Byte-wise comparisons follow the system's GBK order; sorting by the
     // region column groups the rows by region.
-    list_->SetByteForm(GbkOrder);
-    list_->SetCheckBoxes(true);
+    rows_->SetByteForm(GbkOrder);
     list_->SetGridLines(true);
     list_->setGeometry(0, kListTop, kListWidth, std::max(0, height() - kListTop));
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        const QModelIndex index = list_->indexAt(at);
-        if (!index.isValid() || index.parent().isValid()) return;
-        if (QMenu* menu = RowMenu(index.row())) menu->popup(list_->viewport()->mapToGlobal(at));
+        if (QMenu* menu = RowMenu(list_->RowAt(at)))
+            menu->popup(list_->viewport()->mapToGlobal(at));
     });
-    // A tick clicked by the operator, or set by anyone through the list,
-    // changes the counts. The check box lives in column 0, whose text never
-    // changes after the row is made, so other notices are passed by at once.
-    connect(list_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        if (column != kId) return;
-        if (item->checkState(kId) == Qt::Checked) {
-            checked_.insert(item);
-        } else {
-            checked_.remove(item);
-        }
-        if (!changingRows_) ShowCounts();
-    });
+    // A tick clicked by the operator, or set by anyone on one row, changes
+    // the counts; the view's own batches show them once at their end.
+    connect(rows_, &DeviceTableModel::CheckToggled, this, &CDeviceView::ShowCounts);
     connect(&registryTimer_, &QTimer::timeout, this, &CDeviceView::ShowRegistry);
     ShowCounts();
 }
@@ -203,93 +194,79 @@ int CDeviceView::PlaceBar(int width) {
     return kListTop + kCountsRowHeight;
 }
 
+int CDeviceView::SourceRowOf(std::uint32_t deviceId) const {
+    return index_.value(deviceId, -1);
+}
+
 int CDeviceView::FindRow(const QString& idText) const {
-    const auto hit = index_.constFind(idText);
-    if (hit != index_.constEnd() && hit.value() < list_->RowCount() &&
-        list_->Text(hit.value(), kId) == idText) {
-        return hit.value();
-    }
-    if (hit == index_.constEnd() && index_.size() == list_->RowCount()) return -1;
-    // Rows moved (a sort) or the index is stale: rebuild it once. The first
-    // row with the text wins, as a scan from the top would find it.
-    index_.clear();
-    for (int row = list_->RowCount() - 1; row >= 0; --row)
-        index_.insert(list_->Text(row, kId), row);
-    const auto again = index_.constFind(idText);
-    return again == index_.constEnd() ? -1 : again.value();
+    // Every row's ID text is IdTextOf of its ID: any other text names no row.
+    std::uint32_t id = 0;
+    if (idText.size() != 8 || !ParseDeviceId(idText.toStdString(), id) || IdTextOf(id) != idText)
+        return -1;
+    return list_->ListRow(SourceRowOf(id));
 }
 
 int CDeviceView::FindRow(const std::string& idText) const {
     return FindRow(QString::fromStdString(GbkToUtf8Lossy(idText)));
 }
 
-bool CDeviceView::SetIfChanged(int row, int column, const QString& text) {
-    if (list_->Text(row, column) == text) return false;
-    list_->SetText(row, column, text);
-    return true;
+bool CDeviceView::SetIfChanged(int at, int column, const QString& text) {
+    return rows_->SetText(at, column, text);
 }
 
 void CDeviceView::MarkAllOffline() {
-    changingRows_ = true;
-    const std::int64_t now = registry_.keeper ? registry_.now() : 0;
-    for (int row = 0; row < list_->RowCount(); ++row)
-        SetIfChanged(row, kOnline, OfflineText(DeviceIdOf(row), now));
-    online_ = 0;
-    changingRows_ = false;
+    {
+        const DeviceTableChanges changes(*rows_);
+        const std::int64_t now = registry_.keeper ? registry_.now() : 0;
+        for (int at = 0; at < rows_->Rows(); ++at)
+            SetIfChanged(at, kOnline, OfflineText(rows_->At(at).deviceId, now));
+        online_ = 0;
+    }
     ShowCounts();
 }
 
-int CDeviceView::AppendRow(const ModemInfo& info) {
-    const QString id = IdTextOf(info.deviceId);
-    QStringList texts = {id,
-                         LocalTimeText(info.loginTime),
-                         LocalTimeText(info.lastUpdateTime),
-                         SimText(info),
-                         AddressText(info),
-                         OnlineWord(),
-                         UnknownPowerWord()};
+CDeviceView::RowPtr CDeviceView::MakeRow(const ModemInfo& info) const {
+    auto row = std::make_unique<Row>();
+    row->deviceId = info.deviceId;
+    row->texts = {IdTextOf(info.deviceId),
+                  LocalTimeText(info.loginTime),
+                  LocalTimeText(info.lastUpdateTime),
+                  SimText(info),
+                  AddressText(info),
+                  OnlineWord(),
+                  UnknownPowerWord()};
     // A terminal new to the registry gets its operator columns at the
     // registry's pass; one the registry knows has them at once.
-    if (registry_.keeper) {
-        const auto& terminals = registry_.keeper->Terminals();
-        if (const auto it = terminals.find(info.deviceId); it != terminals.end())
-            texts << Utf8(it->second.name) << Utf8(RegionShown(it->second))
-                  << Utf8(it->second.tags);
+    if (const store::Terminal* t = Entry(info.deviceId)) {
+        row->texts[kName] = Utf8(t->name);
+        row->texts[kRegion] = Utf8(RegionShown(*t));
+        row->texts[kTags] = Utf8(t->tags);
     }
-    const int added = list_->InsertRow(list_->RowCount(), texts);
-    if (added >= 0) {
-        list_->SetItemData(added, info.deviceId);
-        index_.insert(id, added);
-        written_.insert(info.deviceId, info);
-        removed_.remove(info.deviceId);
-        ++online_;
-    }
-    return added;
+    row->shown = Matches(*row);
+    return row;
 }
 
-std::uint32_t CDeviceView::DeviceIdOf(int row) const {
-    const QVariant data = list_->ItemData(row);
-    if (data.isValid()) return data.toUInt();
-    std::uint32_t id = 0;
-    ParseDeviceId(list_->Text(row, kId).toStdString(), id);
-    return id;
+void CDeviceView::AppendRows(std::vector<RowPtr> rows) {
+    if (rows.empty()) return;
+    index_.reserve(rows_->Rows() + static_cast<int>(rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        index_.insert(rows[i]->deviceId, rows_->Rows() + static_cast<int>(i));
+    rows_->Append(std::move(rows));
 }
 
-const store::Terminal* CDeviceView::Entry(int row) const {
+const store::Terminal* CDeviceView::Entry(std::uint32_t deviceId) const {
     if (!registry_.keeper) return nullptr;
     const auto& terminals = registry_.keeper->Terminals();
-    const auto it = terminals.find(DeviceIdOf(row));
+    const auto it = terminals.find(deviceId);
     return it == terminals.end() ? nullptr : &it->second;
 }
 
 const QString& CDeviceView::OfflineText(std::uint32_t deviceId, std::int64_t now) {
-    if (!registry_.keeper) return OfflineWord();
-    const auto& terminals = registry_.keeper->Terminals();
-    const auto it = terminals.find(deviceId);
-    if (it == terminals.end()) return OfflineWord();
-    if (it->second.lastSeen == 0) return NeverOnlineWord();
+    const store::Terminal* t = Entry(deviceId);
+    if (t == nullptr) return OfflineWord();
+    if (t->lastSeen == 0) return NeverOnlineWord();
     // Under a minute (or a clock set back) it is just offline.
-    const std::int64_t seconds = now - it->second.lastSeen;
+    const std::int64_t seconds = now - t->lastSeen;
     if (seconds < 60) return OfflineWord();
     // One text per minute, hour or day count, made once: rows share it.
     const std::int64_t key = seconds < 3600    ? seconds / 60
@@ -300,8 +277,8 @@ const QString& CDeviceView::OfflineText(std::uint32_t deviceId, std::int64_t now
     return *text;
 }
 
-bool CDeviceView::UpdateRow(int row, const ModemInfo& info) {
-    if (SetIfChanged(row, kOnline, OnlineWord())) ++online_;
+bool CDeviceView::UpdateRow(int at, const ModemInfo& info) {
+    if (SetIfChanged(at, kOnline, OnlineWord())) ++online_;
     // Only what changed since the row was last written is formatted again:
     // at a refresh most rows change nothing, or only their update time.
     const auto last = written_.constFind(info.deviceId);
@@ -309,119 +286,124 @@ bool CDeviceView::UpdateRow(int row, const ModemInfo& info) {
     if (!fresh && std::memcmp(&*last, &info, sizeof info) == 0) return false;
     const ModemInfo& was = fresh ? info : *last;
     if (fresh || was.loginTime != info.loginTime)
-        SetIfChanged(row, kLogin, LocalTimeText(info.loginTime));
+        SetIfChanged(at, kLogin, LocalTimeText(info.loginTime));
     if (fresh || was.lastUpdateTime != info.lastUpdateTime)
-        SetIfChanged(row, kUpdate, LocalTimeText(info.lastUpdateTime));
+        SetIfChanged(at, kUpdate, LocalTimeText(info.lastUpdateTime));
     const bool simChanged =
         (fresh || std::memcmp(was.simNumber, info.simNumber, sizeof info.simNumber) != 0) &&
-        SetIfChanged(row, kSim, SimText(info));
+        SetIfChanged(at, kSim, SimText(info));
     const bool addressChanged =
         (fresh || std::memcmp(was.ipAddress, info.ipAddress, sizeof info.ipAddress) != 0) &&
-        SetIfChanged(row, kAddress, AddressText(info));
+        SetIfChanged(at, kAddress, AddressText(info));
     written_.insert(info.deviceId, info);
     return simChanged || addressChanged;
 }
 
 void CDeviceView::UpdateFromModem(const ModemInfo& info) {
-    changingRows_ = true;
-    const int row = FindRow(IdTextOf(info.deviceId));
-    if (row < 0) {
-        ApplyFilter(AppendRow(info));
-    } else if (UpdateRow(row, info)) {
-        ApplyFilter(row);
+    {
+        const DeviceTableChanges changes(*rows_);
+        const int at = SourceRowOf(info.deviceId);
+        if (at < 0) {
+            std::vector<RowPtr> added;
+            added.push_back(MakeRow(info));
+            written_.insert(info.deviceId, info);
+            removed_.remove(info.deviceId);
+            ++online_;
+            AppendRows(std::move(added));
+        } else if (UpdateRow(at, info)) {
+            ApplyFilter(at);
+        }
     }
-    changingRows_ = false;
     ShowCounts();
 }
 
 void CDeviceView::Refresh(const std::vector<ModemInfo>& online) {
-    changingRows_ = true;
-    // With rows hidden, each changed cell would cost the tree a search
-    // through the shown rows; one layout at the next event pass replaces
-    // all of those searches.
-    if (hidden_ > 0) list_->DeferLayout();
-    // The same end state as marking every row offline and then updating the
-    // registered ones, without writing each online row twice.
-    QHash<int, const ModemInfo*> seen;
-    seen.reserve(static_cast<int>(online.size()));
-    std::vector<const ModemInfo*> appended;
-    for (const ModemInfo& info : online) {
-        const int row = FindRow(IdTextOf(info.deviceId));
-        if (row < 0) {
-            appended.push_back(&info);
-        } else {
-            seen.insert(row, &info);
+    {
+        // Every change below reaches the list at the end, as one notice per
+        // group of columns; the new rows join it in one insertion.
+        const DeviceTableChanges changes(*rows_);
+        // The same end state as marking every row offline and then updating
+        // the registered ones, without writing each online row twice.
+        std::vector<const ModemInfo*> seen(static_cast<std::size_t>(rows_->Rows()), nullptr);
+        std::vector<const ModemInfo*> appended;
+        for (const ModemInfo& info : online) {
+            const int at = SourceRowOf(info.deviceId);
+            if (at < 0) {
+                appended.push_back(&info);
+            } else {
+                seen[static_cast<std::size_t>(at)] = &info;
+            }
+        }
+        const std::int64_t now = registry_.keeper ? registry_.now() : 0;
+        for (int at = 0; at < rows_->Rows(); ++at) {
+            const ModemInfo* info = seen[static_cast<std::size_t>(at)];
+            if (info == nullptr) {
+                if (IsOnlineAt(at)) --online_;
+                SetIfChanged(at, kOnline, OfflineText(rows_->At(at).deviceId, now));
+            } else if (UpdateRow(at, *info)) {
+                ApplyFilter(at);
+            }
+        }
+        // A table that lists one ID twice still makes one row, from the
+        // later entry.
+        std::vector<RowPtr> added;
+        QHash<std::uint32_t, std::size_t> addedAt;
+        for (const ModemInfo* info : appended) {
+            const auto it = addedAt.constFind(info->deviceId);
+            if (it == addedAt.constEnd()) {
+                addedAt.insert(info->deviceId, added.size());
+                added.push_back(MakeRow(*info));
+                ++online_;
+            } else {
+                added[it.value()] = MakeRow(*info);
+            }
+            written_.insert(info->deviceId, *info);
+            removed_.remove(info->deviceId);
+        }
+        AppendRows(std::move(added));
+        if (registry_.keeper) {
+            SyncRegistry();
+            CountRegistry(now);
         }
     }
-    const std::int64_t now = registry_.keeper ? registry_.now() : 0;
-    for (int row = 0; row < list_->RowCount(); ++row) {
-        const auto it = seen.constFind(row);
-        if (it == seen.constEnd()) {
-            if (IsOnline(row)) --online_;
-            SetIfChanged(row, kOnline, OfflineText(DeviceIdOf(row), now));
-        } else if (UpdateRow(row, *it.value())) {
-            ApplyFilter(row);
-        }
-    }
-    // New rows are hidden only once all are in: the tree keeps a tracked
-    // index per hidden row, and every insertion walks those.
-    const int firstNew = list_->RowCount();
-    for (const ModemInfo* info : appended) {
-        // A table that lists one ID twice still makes one row.
-        const int row = FindRow(IdTextOf(info->deviceId));
-        if (row < 0) {
-            AppendRow(*info);
-        } else {
-            UpdateRow(row, *info);
-        }
-    }
-    for (int row = firstNew; row < list_->RowCount(); ++row) ApplyFilter(row);
-    if (registry_.keeper) {
-        SyncRegistry();
-        CountRegistry(now);
-    }
-    changingRows_ = false;
     ShowCounts();
 }
 
 void CDeviceView::RemoveAllRows() {
-    list_->DeleteAllRows();
+    rows_->Clear();
     index_.clear();
     written_.clear();
-    checked_.clear();
     removed_.clear();
     pending_.clear();
     pendingAt_ = 0;
-    staged_->Clear();
+    staged_.clear();
     synced_ = false;
-    hidden_ = 0;
     online_ = 0;
     battery_ = 0;
     ShowCounts();
 }
 
 bool CDeviceView::RemoveOfflineRow(int row) {
-    if (row < 0 || row >= list_->RowCount() || IsOnline(row)) return false;
-    const QString id = list_->Text(row, kId);
-    std::uint32_t deviceId = 0;
-    if (ParseDeviceId(id.toStdString(), deviceId)) written_.remove(deviceId);
-    if (const store::Terminal* t = Entry(row)) removed_.insert(t->deviceId);
-    checked_.remove(list_->topLevelItem(row));
-    if (!IsShown(row)) --hidden_;
-    if (list_->Text(row, kPower) == BatteryWord()) --battery_;
-    // Later rows move up: their index entries fail the check on use and the
-    // index is rebuilt then.
-    index_.remove(id);
-    changingRows_ = true;
-    list_->DeleteRow(row);
-    changingRows_ = false;
+    const int at = list_->SourceRow(row);
+    if (at < 0 || IsOnlineAt(at)) return false;
+    const std::uint32_t deviceId = rows_->At(at).deviceId;
+    written_.remove(deviceId);
+    if (Entry(deviceId) != nullptr) removed_.insert(deviceId);
+    if (rows_->Text(at, kPower) == BatteryWord()) --battery_;
+    rows_->Remove(at);
+    // The rows after it move up one.
+    index_.remove(deviceId);
+    for (auto it = index_.begin(); it != index_.end(); ++it) {
+        if (it.value() > at) --it.value();
+    }
     ShowCounts();
     return true;
 }
 
 QMenu* CDeviceView::RowMenu(int row) {
-    if (row < 0 || row >= list_->RowCount()) return nullptr;
-    const QString id = list_->Text(row, kId);
+    const int at = list_->SourceRow(row);
+    if (at < 0) return nullptr;
+    const QString id = rows_->Text(at, kId);
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const auto add = [menu](const char* name, const QString& text, auto act) {
@@ -435,7 +417,7 @@ QMenu* CDeviceView::RowMenu(int row) {
     add("terminalPageRow", QStringLiteral("终端详情..."),
         [this, id] { emit TerminalPageRequested(id); });
     menu->addSeparator();
-    const bool online = IsOnline(row);
+    const bool online = IsOnlineAt(at);
     add("readBackRow", QStringLiteral("参数回读"), [this, id] {
         emit ReadBackRequested(id);
     })->setEnabled(online);
@@ -453,36 +435,34 @@ QMenu* CDeviceView::RowMenu(int row) {
     return menu;
 }
 
-bool CDeviceView::Matches(int row) const {
+bool CDeviceView::Matches(const Row& row) const {
     if (filterText_.isEmpty() && regionFilter_.empty() && tagFilter_.empty()) return true;
-    const store::Terminal* t = Entry(row);
+    const store::Terminal* t = Entry(row.deviceId);
     if (!regionFilter_.empty() && (t == nullptr || RegionKey(*t) != regionFilter_)) return false;
     if (!tagFilter_.empty() && (t == nullptr || !HasTag(*t, tagFilter_))) return false;
     if (filterText_.isEmpty()) return true;
     for (const int column : {kId, kSim, kAddress, kName, kRegion, kTags}) {
-        if (list_->Text(row, column).contains(filterText_, Qt::CaseInsensitive)) return true;
+        if (row.texts[static_cast<std::size_t>(column)].contains(filterText_, Qt::CaseInsensitive))
+            return true;
     }
     // The region column shows the name when there is one; its code matches too.
     return t != nullptr && Utf8(t->regionCode).contains(filterText_, Qt::CaseInsensitive);
 }
 
 void CDeviceView::ApplyFilterToAll() {
-    for (int row = 0; row < list_->RowCount(); ++row) ApplyFilter(row);
+    rows_->SetAllShown([this](const Row& row) { return Matches(row); });
 }
 
-void CDeviceView::ApplyFilter(int row) {
-    const bool hide = !Matches(row);
-    if (list_->isRowHidden(row, QModelIndex()) == hide) return;
-    list_->setRowHidden(row, QModelIndex(), hide);
-    hidden_ += hide ? 1 : -1;
+void CDeviceView::ApplyFilter(int at) {
+    rows_->SetShown(at, Matches(rows_->At(at)));
 }
 
 bool CDeviceView::IsShown(int row) const {
-    return row >= 0 && row < list_->RowCount() && !list_->isRowHidden(row, QModelIndex());
+    return rows_->IsShown(list_->SourceRow(row));
 }
 
-bool CDeviceView::IsOnline(int row) const {
-    return list_->Text(row, kOnline) == OnlineWord();
+bool CDeviceView::IsOnlineAt(int at) const {
+    return rows_->Text(at, kOnline) == OnlineWord();
 }
 
 void CDeviceView::SetFilterText(const QString& text) {
@@ -522,21 +502,21 @@ void CDeviceView::SetTagFilter(const QString& tag) {
 
 template <typename Pick>
 void CDeviceView::CheckRows(bool checked, Pick pick) {
-    changingRows_ = true;
-    if (hidden_ > 0) list_->DeferLayout();  // as in Refresh
-    for (int row = 0; row < list_->RowCount(); ++row) {
-        if (pick(row) && list_->IsChecked(row) != checked) list_->SetChecked(row, checked);
+    {
+        const DeviceTableChanges changes(*rows_);
+        for (int at = 0; at < rows_->Rows(); ++at) {
+            if (pick(at)) rows_->SetChecked(at, checked);
+        }
     }
-    changingRows_ = false;
     ShowCounts();
 }
 
 void CDeviceView::CheckAllShown() {
-    CheckRows(true, [this](int row) { return IsShown(row); });
+    CheckRows(true, [this](int at) { return rows_->IsShown(at); });
 }
 
 void CDeviceView::CheckOnlineShown() {
-    CheckRows(true, [this](int row) { return IsShown(row) && IsOnline(row); });
+    CheckRows(true, [this](int at) { return rows_->IsShown(at) && IsOnlineAt(at); });
 }
 
 void CDeviceView::UncheckAll() {
@@ -544,14 +524,10 @@ void CDeviceView::UncheckAll() {
 }
 
 CDeviceView::Counts CDeviceView::RowCounts() const {
-    const int total = list_->RowCount();
-    return {static_cast<int>(checked_.size()),
-            total - hidden_,
-            online_,
-            total,
-            battery_,
-            longOffline_,
-            neverOnline_};
+    const int total = rows_->Rows();
+    return {
+        rows_->CheckedCount(), total - rows_->HiddenCount(), online_, total, battery_, longOffline_,
+        neverOnline_};
 }
 
 void CDeviceView::ShowCounts() {
@@ -567,8 +543,10 @@ void CDeviceView::ShowCounts() {
 
 std::vector<std::pair<std::string, bool>> CDeviceView::CheckedTerminals() const {
     std::vector<std::pair<std::string, bool>> terminals;
+    if (rows_->CheckedCount() == 0) return terminals;
     for (int row = 0; row < list_->RowCount(); ++row) {
-        if (list_->IsChecked(row)) terminals.emplace_back(IdText(row), IsOnline(row));
+        const int at = list_->SourceRow(row);
+        if (rows_->IsChecked(at)) terminals.emplace_back(IdText(row), IsOnlineAt(at));
     }
     return terminals;
 }
@@ -594,12 +572,12 @@ std::string CDeviceView::OnlineText(int row) const {
 }
 
 void CDeviceView::SetPowerText(int row, const std::string& text) {
-    if (row < 0 || row >= list_->RowCount()) return;
+    const int at = list_->SourceRow(row);
+    if (at < 0) return;
     const QString& battery = BatteryWord();
     const QString now = QString::fromStdString(GbkToUtf8Lossy(text));
-    const QString was = list_->Text(row, kPower);
-    if (was == now) return;
-    list_->SetText(row, kPower, now);
+    const QString was = rows_->Text(at, kPower);
+    if (!rows_->SetText(at, kPower, now)) return;
     battery_ += (now == battery ? 1 : 0) - (was == battery ? 1 : 0);
 }
 

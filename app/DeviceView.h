@@ -1,6 +1,6 @@
 // The device list: one row per terminal seen since the service started and,
 // once a registry is set, per registered terminal too, with a check box in
-// front; the list itself is the store. Rows are found through an index kept
+// front; the list's model is the store. Rows are found through an index kept
 // beside the list. A registered terminal that is offline tells in "是否在线"
 // how long ("离线 3 小时"), or "从未上线"; only "在线" is online.
 //
@@ -12,6 +12,10 @@
 // ticked row, is still the terminal single-terminal commands go to. So what
 // IsChecked reports is always what the count "已选" adds up, and "全部取消"
 // is the one way to clear ticks the filter hides.
+//
+// Rows are addressed in list order, hidden rows included: top to bottom as
+// the last header click sorted them, kept sorted as their texts change (and
+// new rows in their place); before any click, the order they were added.
 #pragma once
 
 #include <QHash>
@@ -22,11 +26,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "DeviceTable.h"
 #include "Dovrik.h"
 #include "EngineUi.h"
 
@@ -35,7 +39,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTreeWidgetItem;
 
 namespace pelmora {
 
@@ -45,8 +48,6 @@ class RegistryKeeper;
 namespace store {
 struct Terminal;
 }
-class CReportCtrl;
-class CReportRowBatch;
 
 class CDeviceView final : public QWidget, public IDeviceList {
     Q_OBJECT
@@ -141,7 +142,7 @@ class CDeviceView final : public QWidget, public IDeviceList {
     // or the rows are all removed.
     bool RemoveOfflineRow(int row);
 
-    CReportCtrl* List() const { return list_; }
+    CDeviceTable* List() const { return list_; }
     QLineEdit* FilterBox() const { return filter_; }
     QLabel* CountsLabel() const { return countsLabel_; }
     QComboBox* RegionBox() const { return regionBox_; }
@@ -159,14 +160,23 @@ class CDeviceView final : public QWidget, public IDeviceList {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    using Row = DeviceTableModel::Row;
+    using RowPtr = DeviceTableModel::RowPtr;
+
+    // Private helpers take the model's own rows ("source rows", the order
+    // the rows were added), which a sort does not move.
     QWidget* MakeBar();
     // Lays out the bar at this width; the list's top below it.
     int PlaceBar(int width);
-    bool SetIfChanged(int row, int column, const QString& text);
-    int AppendRow(const ModemInfo& info);
-    std::uint32_t DeviceIdOf(int row) const;
-    // The registry's entry of the row's terminal; null without one.
-    const store::Terminal* Entry(int row) const;
+    // The source row of a terminal, -1 without one.
+    int SourceRowOf(std::uint32_t deviceId) const;
+    bool SetIfChanged(int at, int column, const QString& text);
+    // A new row of a terminal online, with its filter state.
+    RowPtr MakeRow(const ModemInfo& info) const;
+    // Appends the rows in one insertion and indexes them.
+    void AppendRows(std::vector<RowPtr> rows);
+    // The registry's entry of the terminal; null without one.
+    const store::Terminal* Entry(std::uint32_t deviceId) const;
     // What "是否在线" says of a terminal that is not online.
     const QString& OfflineText(std::uint32_t deviceId, std::int64_t now);
     // The registry's operator columns and boxes when it changed, and rows
@@ -180,10 +190,10 @@ class CDeviceView final : public QWidget, public IDeviceList {
     int AlertMinutes() const;
     void ApplyFilterToAll();
     // Returns whether a text the filter reads changed.
-    bool UpdateRow(int row, const ModemInfo& info);
-    bool Matches(int row) const;
-    void ApplyFilter(int row);
-    bool IsOnline(int row) const;
+    bool UpdateRow(int at, const ModemInfo& info);
+    bool Matches(const Row& row) const;
+    void ApplyFilter(int at);
+    bool IsOnlineAt(int at) const;
     // Ticks (or unticks) the rows `pick` accepts, then shows the counts once.
     template <typename Pick>
     void CheckRows(bool checked, Pick pick);
@@ -195,9 +205,10 @@ class CDeviceView final : public QWidget, public IDeviceList {
     QComboBox* tagBox_;
     QLabel* countsLabel_;
     QWidget* bar_;
-    CReportCtrl* list_;
-    // ID text -> row; checked on use and rebuilt when a sort moved the rows.
-    mutable QHash<QString, int> index_;
+    CDeviceTable* list_;
+    DeviceTableModel* rows_;  // the list's
+    // Device ID -> source row.
+    QHash<std::uint32_t, int> index_;
     // What each terminal's row was last written from.
     QHash<std::uint32_t, ModemInfo> written_;
     // The filter box's text, trimmed; empty shows every row.
@@ -216,25 +227,18 @@ class CDeviceView final : public QWidget, public IDeviceList {
     // before pendingAt_ are made and wait in staged_.
     std::vector<std::uint32_t> pending_;
     std::size_t pendingAt_ = 0;
-    std::unique_ptr<CReportRowBatch> staged_;
+    std::vector<RowPtr> staged_;
     bool addScheduled_ = false;
     // "离线 N 分钟" and the like, made once each.
     QHash<std::int64_t, QString> offlineTexts_;
     QTimer registryTimer_;
     int longOffline_ = 0;
     int neverOnline_ = 0;
-    // The counts are kept as rows change rather than counted at each
-    // refresh: with the filter set, asking the tree whether a row is hidden
-    // costs a lookup of a tracked index, which for 10,000 rows would take a
-    // good share of the refresh's time. Rows leave all at once, or one offline row at a time
-    // through RemoveOfflineRow.
-    QSet<const QTreeWidgetItem*> checked_;
-    int hidden_ = 0;
+    // Kept as rows change rather than counted at each refresh (the ticked
+    // and hidden rows are counted by the model). Rows leave all at once, or
+    // one offline row at a time through RemoveOfflineRow.
     int online_ = 0;
     int battery_ = 0;
-    // Set while the view itself changes many rows, so that the label is
-    // written once at the end rather than at each of the list's notices.
-    bool changingRows_ = false;
 };
 
 // One row of the device list as a list of its own, ticked: the row menu's

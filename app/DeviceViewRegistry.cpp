@@ -24,7 +24,6 @@
 #include "DeviceViewParts.h"
 #include "GbkCodec.h"
 #include "RegistryKeeper.h"
-#include "ReportCtrl.h"
 #include "ServiceSettings.h"
 #include "Store.h"
 #include "TitleBanner.h"
@@ -46,15 +45,16 @@ void CDeviceView::SetRegistry(Registry registry) {
 
 void CDeviceView::ShowRegistry() {
     if (!registry_.keeper) return;
-    changingRows_ = true;
-    if (hidden_ > 0) list_->DeferLayout();  // as in Refresh
-    SyncRegistry();
-    const std::int64_t now = registry_.now();
-    for (int row = 0; row < list_->RowCount(); ++row) {
-        if (!IsOnline(row)) SetIfChanged(row, kOnline, OfflineText(DeviceIdOf(row), now));
+    {
+        const DeviceTableChanges changes(*rows_);
+        SyncRegistry();
+        const std::int64_t now = registry_.now();
+        for (int at = 0; at < rows_->Rows(); ++at) {
+            if (!IsOnlineAt(at))
+                SetIfChanged(at, kOnline, OfflineText(rows_->At(at).deviceId, now));
+        }
+        CountRegistry(now);
     }
-    CountRegistry(now);
-    changingRows_ = false;
     ShowCounts();
 }
 
@@ -64,17 +64,17 @@ void CDeviceView::SyncRegistry() {
         // Rows made before the change may be out of date: made again.
         pending_.clear();
         pendingAt_ = 0;
-        staged_->Clear();
+        staged_.clear();
         for (const auto& [id, t] : keeper.Terminals()) {
-            const int row = FindRow(IdTextOf(id));
-            if (row < 0) {
+            const int at = SourceRowOf(id);
+            if (at < 0) {
                 if (!removed_.contains(id)) pending_.push_back(id);
                 continue;
             }
-            const bool name = SetIfChanged(row, kName, Utf8(t.name));
-            const bool region = SetIfChanged(row, kRegion, Utf8(RegionShown(t)));
-            const bool tags = SetIfChanged(row, kTags, Utf8(t.tags));
-            if (name || region || tags) ApplyFilter(row);
+            const bool name = SetIfChanged(at, kName, Utf8(t.name));
+            const bool region = SetIfChanged(at, kRegion, Utf8(RegionShown(t)));
+            const bool tags = SetIfChanged(at, kTags, Utf8(t.tags));
+            if (name || region || tags) ApplyFilter(at);
         }
         // New rows come in the order of their IDs.
         std::sort(pending_.begin(), pending_.end());
@@ -89,18 +89,26 @@ void CDeviceView::AddPendingRows() {
     if (pendingAt_ >= pending_.size()) return;
     const auto& terminals = registry_.keeper->Terminals();
     const std::int64_t now = registry_.now();
+    staged_.reserve(pending_.size());
     for (int made = 0; pendingAt_ < pending_.size() && made < kRowsPerPass; ++pendingAt_) {
         const std::uint32_t id = pending_[pendingAt_];
         const auto it = terminals.find(id);
         if (it == terminals.end()) continue;
         const store::Terminal& t = it->second;
-        list_->AddToBatch(
-            *staged_,
-            {IdTextOf(id), QString(),
-             t.lastSeen == 0 ? QString() : LocalTimeText(static_cast<std::uint32_t>(t.lastSeen)),
-             Utf8(t.sim), Utf8(t.address), OfflineText(id, now), UnknownPowerWord(), Utf8(t.name),
-             Utf8(RegionShown(t)), Utf8(t.tags)},
-            id);
+        auto row = std::make_unique<Row>();
+        row->deviceId = id;
+        row->texts = {
+            IdTextOf(id),
+            QString(),
+            t.lastSeen == 0 ? QString() : LocalTimeText(static_cast<std::uint32_t>(t.lastSeen)),
+            Utf8(t.sim),
+            Utf8(t.address),
+            OfflineText(id, now),
+            UnknownPowerWord(),
+            Utf8(t.name),
+            Utf8(RegionShown(t)),
+            Utf8(t.tags)};
+        staged_.push_back(std::move(row));
         ++made;
     }
     if (pendingAt_ < pending_.size()) {
@@ -111,25 +119,25 @@ void CDeviceView::AddPendingRows() {
             QTimer::singleShot(0, this, [this] {
                 addScheduled_ = false;
                 if (!registry_.keeper) return;
-                changingRows_ = true;
-                AddPendingRows();
-                changingRows_ = false;
+                {
+                    const DeviceTableChanges changes(*rows_);
+                    AddPendingRows();
+                }
                 ShowCounts();
             });
         }
         return;
     }
-    // All made: they join the list at once, but for terminals that came
-    // online or were removed meanwhile.
-    const int first = list_->AppendBatch(*staged_, [this](const QVariant& data) {
-        const std::uint32_t id = data.toUInt();
-        return !removed_.contains(id) && FindRow(IdTextOf(id)) < 0;
+    // All made: they join the list at once, with the filter as it is now,
+    // but for terminals that came online or were removed meanwhile.
+    std::vector<RowPtr> rows = std::move(staged_);
+    staged_.clear();
+    const auto gone = std::remove_if(rows.begin(), rows.end(), [this](const RowPtr& row) {
+        return removed_.contains(row->deviceId) || SourceRowOf(row->deviceId) >= 0;
     });
-    index_.reserve(list_->RowCount());
-    for (int row = first; row < list_->RowCount(); ++row) index_.insert(list_->Text(row, kId), row);
-    if (!regionFilter_.empty() || !tagFilter_.empty() || !filterText_.isEmpty()) {
-        for (int row = first; row < list_->RowCount(); ++row) ApplyFilter(row);
-    }
+    rows.erase(gone, rows.end());
+    for (RowPtr& row : rows) row->shown = Matches(*row);
+    AppendRows(std::move(rows));
     pending_.clear();
     pending_.shrink_to_fit();
     pendingAt_ = 0;

@@ -33,7 +33,7 @@
 #include "PelmoraView.h"
 #include "RegistryActions.h"
 #include "RegistryKeeper.h"
-#include "ReportCtrl.h"
+#include "DeviceTable.h"
 #include "ServerSettingDialog.h"
 #include "ServicePump.h"
 #include "ServiceSettings.h"

@@ -91,6 +91,8 @@ bool ServicePump::DrainTick() {
     clock.start();
     _PACKET packet;
     int taken = 0;
+    // Power changes reach the list's views once, at the end of the tick.
+    const DeviceTableChanges changes(*devices_.List()->Rows());
     while (DSGetNextData(&packet, 0)) {
         engine_.IntakePacket(packet.deviceId, packet.data, packet.length, devices_);
         if (++taken % 32 == 0 && clock.elapsed() >= options_.drainBudget.count()) return true;

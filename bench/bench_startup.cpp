@@ -30,7 +30,7 @@
 #include "BenchWindow.h"
 #include "DeviceView.h"
 #include "MainFrame.h"
-#include "ReportCtrl.h"
+#include "DeviceTable.h"
 #include "Store.h"
 
 namespace {

@@ -16,6 +16,8 @@
 
 #include <functional>
 
+#include "ReportSortKey.h"
+
 namespace pelmora {
 
 // Draws the sort column's section with a small raised triangle pointing up
@@ -67,7 +69,7 @@ class CReportCtrl final : public QTreeWidget {
     // Turns a cell text into the bytes that byte-wise comparisons use. UTF-8
     // by default; the program passes its 8-bit code page so that texts sort
     // in the order the system's own strings have.
-    using ByteForm = std::function<QByteArray(const QString&)>;
+    using ByteForm = ReportSortKey::ByteForm;
 
     explicit CReportCtrl(QWidget* parent = nullptr);
 

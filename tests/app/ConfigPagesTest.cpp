@@ -252,7 +252,7 @@ TEST_F(ConfigPagesTest, PagesBelongToTheTerminalTheyWereReadFrom) {
     sim_->MakeStateful(1, {}, other);
     ASSERT_TRUE(Pump([] { return DSGetModemCount() == 2; }));
     frame_->Refresh();
-    CReportCtrl* rows = frame_->DeviceView()->List();
+    CDeviceTable* rows = frame_->DeviceView()->List();
     ASSERT_EQ(rows->RowCount(), 2);
     EXPECT_EQ(pages_->OriginText(), QStringLiteral("尚未回读任何设备的参数"));
 

@@ -3,6 +3,7 @@
 // region and tag boxes and the long-offline count, and a terminal's page.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModel>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,9 +15,9 @@
 #include <ostream>
 #include <string>
 
+#include "DeviceTable.h"
 #include "DeviceView.h"
 #include "RegistryKeeper.h"
-#include "ReportCtrl.h"
 #include "Store.h"
 #include "TerminalPage.h"
 
@@ -170,6 +171,45 @@ TEST_F(DeviceViewTest, BatteryCountAndRemovingOneOfflineRowKeepTheCountsRight) {
     view_.Refresh({Terminal(0xc3, "13900000003", 3), Terminal(0xb2, "13800000002", 2)});
     EXPECT_EQ(Shown(), "000000a1 000000c3 000000b2");
     EXPECT_EQ(view_.RowCounts(), (CDeviceView::Counts{0, 3, 2, 3, 0}));
+}
+
+// What the table itself shows, top to bottom: the rows the filter leaves,
+// in list order, kept sorted as their texts change.
+TEST_F(DeviceViewTest, TheTableShowsTheShownRowsInListOrderAsTheyChange) {
+    const auto onScreen = [this] {
+        const QAbstractItemModel* table = view_.List()->model();
+        QStringList ids;
+        for (int r = 0; r < table->rowCount(); ++r) ids << table->index(r, 0).data().toString();
+        return ids.join(' ').toStdString();
+    };
+    std::vector<ModemInfo> all = {Terminal(0x300, "13900000001", 1),
+                                  Terminal(0x100, "13800000002", 2),
+                                  Terminal(0x200, "13900000003", 3)};
+    view_.Refresh(all);
+    view_.List()->SortByColumn(CDeviceView::kUpdate);
+    EXPECT_EQ(onScreen(), "00000100 00000200 00000300");
+    all[2].lastUpdateTime += 0x200;  // 0x200 now the latest
+    view_.Refresh(all);
+    EXPECT_EQ(onScreen(), "00000100 00000300 00000200");
+    EXPECT_EQ(Ids([](int) { return true; }), "00000100 00000300 00000200");
+
+    view_.SetFilterText("1390");
+    EXPECT_EQ(onScreen(), "00000300 00000200");
+    // A box clicked in the table ticks that row and counts.
+    QAbstractItemModel* table = view_.List()->model();
+    table->setData(table->index(1, 0), Qt::Checked, Qt::CheckStateRole);
+    EXPECT_EQ(Ticked(), "00000200");
+    EXPECT_TRUE(view_.CountsLabel()->text().startsWith(QStringLiteral("已选 1 | 显示 2")));
+
+    // Many rows leaving the filter in one refresh are left out all at once.
+    std::vector<ModemInfo> many;
+    for (std::uint32_t id = 0x400; id < 0x440; ++id) many.push_back(Terminal(id, "13900000000", 9));
+    view_.Refresh(many);
+    EXPECT_EQ(table->rowCount(), 2 + 64);
+    for (ModemInfo& info : many) std::memcpy(info.simNumber, "138", 3);
+    view_.Refresh(many);
+    EXPECT_EQ(onScreen(), "00000300 00000200");
+    EXPECT_EQ(view_.RowCounts(), Counts(1, 2, 64, 67));
 }
 
 // The list with a registry in memory behind it, on the test's clock.

@@ -47,7 +47,7 @@ class GroupActionsTest : public testing::WindowTest {
         sim_->Close(static_cast<std::size_t>(count));
         ASSERT_TRUE(Pump([&] { return DSGetModemCount() == count; }));
         frame_->Refresh();
-        CReportCtrl* list = frame_->DeviceView()->List();
+        CDeviceTable* list = frame_->DeviceView()->List();
         for (int row = 0; row < list->RowCount(); ++row) list->SetChecked(row, true);
     }
     CGroupJobPanel& Panel() { return *frame_->GroupPanel(); }

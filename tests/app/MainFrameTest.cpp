@@ -39,7 +39,7 @@
 #include "PelmoraView.h"
 #include "QtChinese.h"
 #include "RegistryActions.h"
-#include "ReportCtrl.h"
+#include "DeviceTable.h"
 #include "ServerSettingDialog.h"
 #include "ServiceSettings.h"
 #include "Store.h"

@@ -17,7 +17,7 @@
 #include "HistoryView.h"
 #include "RegionTreeModel.h"
 #include "RegistryKeeper.h"
-#include "ReportCtrl.h"
+#include "DeviceTable.h"
 #include "WarningWorkspace.h"
 #include "WindowFixture.h"
 #include "Workspaces.h"
@@ -54,7 +54,7 @@ TEST_F(WarningWorkspaceTest, ATemplateGoesToTheChosenTargetsAndItsOutcomesAndRec
     ASSERT_TRUE(testing::Pump([] { return DSGetModemCount() == 2; }));
     frame_->Refresh();
     // With the workspace shown, the device list has room for 15 rows.
-    CReportCtrl* list = frame_->DeviceView()->List();
+    CDeviceTable* list = frame_->DeviceView()->List();
     EXPECT_TRUE(list->isVisible());
     ASSERT_GT(list->sizeHintForRow(0), 0);
     EXPECT_GE(list->viewport()->height() / list->sizeHintForRow(0), 15);

@@ -21,7 +21,7 @@
 #include "LoopbackPort.h"
 #include "MainFrame.h"
 #include "PelmoraView.h"
-#include "ReportCtrl.h"
+#include "DeviceTable.h"
 #include "ServiceSettings.h"
 #include "TerminalSimulator.h"
 
