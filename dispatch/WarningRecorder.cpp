@@ -42,6 +42,8 @@ std::int64_t WarningRecorder::Started(const RecordedJob& job) {
         running.expires = warning.expires;
         running.attempt = 1;
         running.warningId = store_.AddWarning(std::move(warning));
+    } else if (job.note.expires != 0) {
+        running.expires = job.note.expires;
     } else if (const auto warning = store_.FindWarning(running.warningId)) {
         running.expires = warning->expires;
     }

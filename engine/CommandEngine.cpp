@@ -119,7 +119,8 @@ CommandEngine::Submitted CommandEngine::SubmitIfIdle(std::unique_ptr<CommandJob>
             std::lock_guard groupGuard(groupLock_);
             currentGroup_ = job->group;
         }
-        job->drill = drill_.load();
+        // Drill mode marks every job; a drill of its own stays one.
+        job->drill = drill_.load() || (job->group && job->group->Note().drill);
         if (job->group) job->group->MarkDrill(job->drill);
         queue_.push_back(std::move(job));
         busy_ = true;

@@ -54,7 +54,10 @@ struct RecordNote {
     std::int64_t warningId = 0;
     int attempt = 1;
     std::int64_t validity = -1;
-    bool drill = false;  // queued in drill mode
+    bool drill = false;  // queued in drill mode, or a drill of its own
+    // A record made before the job (a warning from outside, reviewed or not):
+    // the end of its validity (seconds since 1970; 0: none).
+    std::int64_t expires = 0;
 };
 
 bool IsFinal(GroupOutcome outcome);

@@ -46,7 +46,7 @@ std::vector<std::string> SplitList(const std::string& joined) {
 
 namespace {
 
-constexpr std::int64_t kSchemaVersion = 4;
+constexpr std::int64_t kSchemaVersion = 5;
 // A write that fails (a full disk) is tried again after this long.
 constexpr std::chrono::seconds kRetryPause{1};
 
@@ -89,6 +89,15 @@ const char* const kMigrations[] = {
     "CREATE TABLE target_group("
     " name TEXT PRIMARY KEY, regions TEXT NOT NULL, tags TEXT NOT NULL, devices TEXT NOT NULL)"
     " WITHOUT ROWID;",
+    // 5: alerts from the authority, and the terminals a warning from outside
+    // was meant for.
+    "CREATE TABLE alert("
+    " warning_id INTEGER PRIMARY KEY, sender TEXT NOT NULL, identifier TEXT NOT NULL,"
+    " sent TEXT NOT NULL, xml TEXT NOT NULL, source TEXT NOT NULL, note TEXT NOT NULL,"
+    " UNIQUE(sender, identifier, sent));"
+    "CREATE TABLE warning_target("
+    " warning_id INTEGER NOT NULL, device_id INTEGER NOT NULL,"
+    " PRIMARY KEY(warning_id, device_id)) WITHOUT ROWID;",
 };
 
 Terminal ReadTerminal(const Statement& row) {
@@ -302,6 +311,7 @@ class SqliteStore final : public Store {
             if (query.to != 0) sql += " AND queued < ?";
             if (query.kind >= 0) sql += " AND kind = ?";
             if (!query.text.empty()) sql += " AND instr(content, ?) > 0";
+            if (!query.state.empty()) sql += " AND state = ?";
             if (!query.regionCode.empty())
                 sql +=
                     " AND EXISTS(SELECT 1 FROM outcome o JOIN terminal t ON t.device_id ="
@@ -318,6 +328,7 @@ class SqliteStore final : public Store {
             if (query.to != 0) rows.Bind(++at, query.to);
             if (query.kind >= 0) rows.Bind(++at, static_cast<std::int64_t>(query.kind));
             if (!query.text.empty()) rows.Bind(++at, query.text);
+            if (!query.state.empty()) rows.Bind(++at, query.state);
             if (!query.regionCode.empty()) {
                 rows.Bind(++at, static_cast<std::int64_t>(query.regionCode.size()));
                 rows.Bind(++at, query.regionCode);
@@ -348,6 +359,101 @@ class SqliteStore final : public Store {
                 " WHERE warning_id = ? ORDER BY device_id, attempt");
             rows.Bind(1, warningId);
             while (rows.Step()) all.push_back(ReadOutcome(rows));
+            return all;
+        });
+    }
+
+    void UpdateWarning(const Warning& warning) override {
+        Queue([w = warning](Database& db) {
+            Statement update = db.Prepare(
+                "UPDATE warning SET content = ?, gbk_bytes = ?, gbk_hash = ?, operator = ?,"
+                " queued = ?, started = ?, ended = ?, state = ?, drill = ?, expires = ?"
+                " WHERE id = ?");
+            update.Bind(1, w.content)
+                .Bind(2, w.gbkBytes)
+                .Bind(3, w.gbkHash)
+                .Bind(4, w.operatorName)
+                .Bind(5, w.queued)
+                .Bind(6, w.started)
+                .Bind(7, w.ended)
+                .Bind(8, w.state)
+                .Bind(9, static_cast<std::int64_t>(w.drill))
+                .Bind(10, w.expires)
+                .Bind(11, w.id);
+            update.Step();
+        });
+    }
+
+    void SetTargets(std::int64_t warningId, std::vector<std::uint32_t> deviceIds) override {
+        Queue([warningId, ids = std::move(deviceIds)](Database& db) {
+            Statement clear = db.Prepare("DELETE FROM warning_target WHERE warning_id = ?");
+            clear.Bind(1, warningId);
+            clear.Step();
+            Statement insert = db.Prepare(
+                "INSERT OR IGNORE INTO warning_target(warning_id, device_id) VALUES(?,?)");
+            for (const std::uint32_t id : ids) {
+                insert.Bind(1, warningId).Bind(2, static_cast<std::int64_t>(id));
+                insert.Step();
+                insert.Reset();
+            }
+        });
+    }
+
+    std::vector<std::uint32_t> TargetsOf(std::int64_t warningId) override {
+        return Read<std::vector<std::uint32_t>>([warningId](Database& db) {
+            std::vector<std::uint32_t> ids;
+            Statement rows = db.Prepare(
+                "SELECT device_id FROM warning_target WHERE warning_id = ? ORDER BY device_id");
+            rows.Bind(1, warningId);
+            while (rows.Step()) ids.push_back(static_cast<std::uint32_t>(rows.Int(0)));
+            return ids;
+        });
+    }
+
+    void AddAlert(AlertRecord alert) override {
+        Queue([a = std::move(alert)](Database& db) {
+            // A key already taken keeps its first record.
+            Statement insert = db.Prepare(
+                "INSERT OR IGNORE INTO alert(warning_id, sender, identifier, sent, xml, source,"
+                " note) VALUES(?,?,?,?,?,?,?)");
+            insert.Bind(1, a.warningId)
+                .Bind(2, a.sender)
+                .Bind(3, a.identifier)
+                .Bind(4, a.sent)
+                .Bind(5, a.xml)
+                .Bind(6, a.source)
+                .Bind(7, a.note);
+            insert.Step();
+        });
+    }
+
+    std::optional<AlertRecord> AlertOf(std::int64_t warningId) override {
+        return Read<std::optional<AlertRecord>>(
+            [warningId](Database& db) -> std::optional<AlertRecord> {
+                Statement row = db.Prepare(
+                    "SELECT warning_id, sender, identifier, sent, xml, source, note FROM alert"
+                    " WHERE warning_id = ?");
+                row.Bind(1, warningId);
+                if (!row.Step()) return std::nullopt;
+                return AlertRecord{row.Int(0),  row.Text(1), row.Text(2), row.Text(3),
+                                   row.Text(4), row.Text(5), row.Text(6)};
+            });
+    }
+
+    std::vector<AlertRecord> AlertKeys() override {
+        return Read<std::vector<AlertRecord>>([](Database& db) {
+            std::vector<AlertRecord> all;
+            Statement rows = db.Prepare(
+                "SELECT warning_id, sender, identifier, sent, source, note FROM alert"
+                " ORDER BY warning_id");
+            while (rows.Step())
+                all.push_back({rows.Int(0),
+                               rows.Text(1),
+                               rows.Text(2),
+                               rows.Text(3),
+                               {},
+                               rows.Text(4),
+                               rows.Text(5)});
             return all;
         });
     }

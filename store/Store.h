@@ -51,7 +51,11 @@ struct Warning {
     std::int64_t queued = 0;  // seconds since 1970
     std::int64_t started = 0;
     std::int64_t ended = 0;  // 0 while it runs, or when it never ended
-    std::string state;       // "running", "finished", "unfinished"
+    // "running", "finished", "unfinished"; for a warning from outside (an
+    // authority's alert, a warning posted to the gateway) also "review"
+    // (waiting for the operator), "refused" (by the operator), "recorded"
+    // (kept, not played) and "no_terminals".
+    std::string state;
     bool drill = false;
     // Until when terminals that missed it get it when they next register
     // (seconds since 1970); 0: no follow-up.
@@ -66,6 +70,7 @@ struct WarningQuery {
     std::string regionCode;  // reached a terminal whose region code starts so
     std::string word;        // some terminal's latest outcome is this word
     std::string text;        // the content holds this text
+    std::string state;       // the record's state is this one
     std::size_t count = 100;
 };
 
@@ -120,6 +125,21 @@ struct TargetGroup {
     bool operator==(const TargetGroup&) const = default;
 };
 
+// An authority's alert that became a record: the key it is known by (its
+// sender, identifier and sent time, as written), the whole document, where
+// it came from, and what the centre noted of it (references to alerts it
+// never received, why it was not played).
+struct AlertRecord {
+    std::int64_t warningId = 0;
+    std::string sender;
+    std::string identifier;
+    std::string sent;
+    std::string xml;
+    std::string source;  // the client's address, or "inbox:<file>"
+    std::string note;
+    bool operator==(const AlertRecord&) const = default;
+};
+
 // A list kept in one column (tags, a target group's regions): its items
 // separated by ';', each trimmed; empty items are dropped.
 std::string JoinList(const std::vector<std::string>& items);
@@ -154,6 +174,20 @@ class Store {
     virtual std::vector<Warning> FindWarnings(const WarningQuery& query) = 0;
     virtual std::optional<Warning> FindWarning(std::int64_t id) = 0;
     virtual std::vector<Outcome> OutcomesOf(std::int64_t warningId) = 0;
+    // Replaces the record's content, state and drill mark (a warning edited
+    // in review, then sent or refused).
+    virtual void UpdateWarning(const Warning& warning) = 0;
+    // The terminals a warning from outside was meant for, matched before it
+    // was sent (those that never answered are still listed).
+    virtual void SetTargets(std::int64_t warningId, std::vector<std::uint32_t> deviceIds) = 0;
+    virtual std::vector<std::uint32_t> TargetsOf(std::int64_t warningId) = 0;
+    // The alerts behind records, one per record; its key (sender, identifier,
+    // sent) is unique.
+    virtual void AddAlert(AlertRecord alert) = 0;
+    virtual std::optional<AlertRecord> AlertOf(std::int64_t warningId) = 0;
+    // Every alert's key and record, without the documents (the gateway's
+    // index at start).
+    virtual std::vector<AlertRecord> AlertKeys() = 0;
     // Each terminal's latest outcome (by time, then record, then attempt)
     // in the latest `records` records of these kinds, by device ID.
     virtual std::vector<Outcome> LatestOutcomes(const std::vector<int>& kinds,
