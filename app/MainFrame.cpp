@@ -23,6 +23,7 @@
 #include "FleetHealthActions.h"
 #include "FollowUpActions.h"
 #include "FollowUps.h"
+#include "GatewayActions.h"
 #include "GroupJobPanel.h"
 #include "GroupLauncher.h"
 #include "LeftView.h"
@@ -144,7 +145,9 @@ CMainFrame::CMainFrame(Options options, QWidget* parent)
 
 CMainFrame::~CMainFrame() {
     SaveWindowState();
-    // The pump goes with the command view's engine it feeds.
+    // The pump goes with the command view's engine it feeds, and so does
+    // the gateway.
+    gateway_.reset();
     pump_.reset();
     statusTimer_.stop();
     if (running_) DSStopService();
@@ -242,6 +245,7 @@ void CMainFrame::StartService() {
     }
     LogLine(QStringLiteral("服务启动,侦听端口为%1\r\n").arg(settings_.port));
     pump_->Start();
+    if (gateway_) gateway_->Start();
     running_ = true;
     UpdateCommandStates();
     UpdateStatus();
@@ -249,6 +253,7 @@ void CMainFrame::StartService() {
 
 void CMainFrame::StopService() {
     pump_->StopRefresh();
+    if (gateway_) gateway_->Stop();
     DSStopService();
     // A job in progress ends now: nothing more can be written or answered.
     commandView_->Engine().ServiceStopped();

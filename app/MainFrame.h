@@ -42,6 +42,7 @@ class LogRelay;
 class DrillMode;
 class FleetHealthActions;
 class FollowUpActions;
+class GatewayActions;
 class RegistryActions;
 class ServicePump;
 class ServiceSettings;
@@ -92,6 +93,12 @@ class CMainFrame final : public QMainWindow {
             confirmCount;
         // The database of the registry and the record; empty: in memory.
         std::string databasePath;
+        // The HTTP interface, with the service: off unless asked for; its
+        // port (-1: the settings'; 0: any free one) and inbox folder (empty:
+        // none).
+        bool gateway = false;
+        int gatewayPort = -1;
+        std::string inboxFolder;
     };
 
     explicit CMainFrame(Options options, QWidget* parent = nullptr);
@@ -116,6 +123,9 @@ class CMainFrame final : public QMainWindow {
     store::Store& Store() { return *store_; }
     RegistryActions& Registry() { return *registry_; }
     dispatch::RegistryKeeper& Keeper() { return *keeper_; }
+    dispatch::FollowUps& FollowUps() { return *followUps_; }
+    // Null unless the options asked for the HTTP interface.
+    GatewayActions* Gateway() { return gateway_.get(); }
     // The warning record ("预警记录"), the records workspace.
     HistoryView& History();
     // The device list's row menu: read back, query versions, disconnect.
@@ -180,6 +190,7 @@ class CMainFrame final : public QMainWindow {
     std::unique_ptr<dispatch::RegistryKeeper> keeper_;
     std::unique_ptr<RegistryActions> registry_;
     std::unique_ptr<FollowUpActions> followUpActions_;
+    std::unique_ptr<GatewayActions> gateway_;  // null unless asked for
     std::unique_ptr<WindowTitle> title_;
     std::unique_ptr<FleetHealthActions> health_;
     DrillMode* drill_ = nullptr;      // a child of the window

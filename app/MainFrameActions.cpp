@@ -6,6 +6,10 @@
 #include "DrillMode.h"
 #include "FleetHealthActions.h"
 #include "FollowUpActions.h"
+#include "GatewayActions.h"
+#include "GroupJob.h"
+#include "ReviewBar.h"
+#include "WarningWorkspace.h"
 #include "HistoryView.h"
 #include "RegistryActions.h"
 
@@ -130,6 +134,25 @@ void CMainFrame::BuildMenu() {
             &DrillMode::ApplyPrefix);
     connect(devices->addAction(QStringLiteral("待补发预警...")), &QAction::triggered,
             followUpActions_.get(), &FollowUpActions::ShowPending);
+    if (options_.gateway) {
+        gateway_ = std::make_unique<GatewayActions>(
+            *store_, *followUps_, *keeper_, commandView_->Engine(), settings_,
+            [this](const QString& line) { LogLine(line); },
+            GatewayActions::Options{options_.inboxFolder, options_.gatewayPort, options_.now},
+            this);
+        gateway_->SetDrillPrefix(settings_.drillPrefix);
+        connect(followUpActions_.get(), &FollowUpActions::SettingsChanged, gateway_.get(),
+                [this] { gateway_->SetDrillPrefix(settings_.drillPrefix); });
+        connect(system->addAction(QStringLiteral("网关设置...")), &QAction::triggered,
+                gateway_.get(), &GatewayActions::EditSettings);
+        // What comes through it and waits: above the warning form.
+        warning_->SetDesk(&gateway_->Desk(), [this]() -> std::shared_ptr<GroupJob> {
+            if (!gateway_->Send()) return nullptr;
+            return commandView_->Engine().CurrentGroupJob();
+        });
+        connect(gateway_.get(), &GatewayActions::ReviewsChanged, warning_->Reviews(),
+                &ReviewBar::Refresh);
+    }
 }
 
 void CMainFrame::ReportStoreProblem() {

@@ -35,6 +35,11 @@ void CMainFrame::BuildWorkspaces() {
         if (const auto latest = store_->LatestWarnings(1); !latest.empty())
             History().OpenRecord(latest.front().id);
     };
+    hooks.confirmRefuse = [this](std::int64_t id) {
+        return options_.confirm(
+            QStringLiteral("拒绝待审核记录%1?拒绝后不会发送,记录保留。").arg(id),
+            QStringLiteral("审核"));
+    };
     warning_ = new WarningWorkspace(*store_, *keeper_, commandView_->Launcher(), *deviceView_,
                                     settings_, std::move(hooks));
     // Regions to send to: the same tree as the health panel's, with checks.

@@ -1,6 +1,9 @@
 #include "ServiceSettings.h"
 
+#include <QFile>
 #include <QSettings>
+
+#include "GatewayServer.h"
 
 namespace pelmora {
 
@@ -17,6 +20,16 @@ constexpr char kMassConfirmKey[] = "safety/typedCountAbove";
 constexpr char kDrillPrefixKey[] = "drill/prefix";
 constexpr int kLongestDrillPrefix = 20;
 constexpr char kHealthSoundKey[] = "health/sound";
+
+constexpr char kGatewayAddressKey[] = "gateway/address";
+constexpr char kGatewayPortKey[] = "gateway/port";
+constexpr char kGatewayTokenKey[] = "gateway/token";
+constexpr char kGatewayCertificateKey[] = "gateway/certificate";
+constexpr char kGatewayKeyKey[] = "gateway/key";
+constexpr char kGatewayAutoKey[] = "gateway/autoDispatch";
+constexpr char kGatewayTemplateKey[] = "gateway/template";
+constexpr char kGatewayGeocodeKey[] = "gateway/geocodeName";
+constexpr int kLongestGatewayText = 4096;
 
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 65535;
@@ -126,6 +139,69 @@ void ServiceSettings::Load() {
                     .arg(own.value(kHealthSoundKey).toString().left(40));
         }
     }
+    LoadGateway();
+}
+
+void ServiceSettings::LoadGateway() {
+    QSettings& own = Own();
+    gateway = GatewaySettings{};
+    const auto text = [&](const char* key) {
+        return own.value(key).toString().trimmed().left(kLongestGatewayText);
+    };
+    const auto notice = [&](const QString& line) {
+        if (!loadNotice.isEmpty()) loadNotice += QStringLiteral(";");
+        loadNotice += line;
+    };
+    if (own.contains(kGatewayAddressKey) && !text(kGatewayAddressKey).isEmpty())
+        gateway.address = text(kGatewayAddressKey);
+    if (own.contains(kGatewayPortKey)) {
+        bool ok = false;
+        const int value = text(kGatewayPortKey).toInt(&ok);
+        if (ok && value >= kLowestPort && value <= kHighestPort)
+            gateway.port = value;
+        else
+            notice(QStringLiteral("设置中保存的“%1”值“%2”无效(应为%3到%4),改用默认值%5")
+                       .arg(QString::fromLatin1(kGatewayPortKey))
+                       .arg(text(kGatewayPortKey).left(40))
+                       .arg(kLowestPort)
+                       .arg(kHighestPort)
+                       .arg(kDefaultGatewayPort));
+    }
+    gateway.token = text(kGatewayTokenKey);
+    gateway.certificate = text(kGatewayCertificateKey);
+    gateway.key = text(kGatewayKeyKey);
+    gateway.autoDispatch = text(kGatewayAutoKey);
+    gateway.pattern = own.value(kGatewayTemplateKey).toString().left(kLongestGatewayText);
+    gateway.geocodeName = text(kGatewayGeocodeKey);
+    // A token that is too short to be safe is made again, as at first start.
+    if (gateway.token.size() < 32) {
+        gateway.token = QString::fromStdString(gateway::NewToken());
+        StoreGatewaySettings(gateway);
+    }
+}
+
+void ServiceSettings::StoreGatewaySettings(const GatewaySettings& settings) {
+    gateway = settings;
+    QSettings& own = Own();
+    own.setValue(kGatewayAddressKey, settings.address);
+    own.setValue(kGatewayPortKey, settings.port);
+    own.setValue(kGatewayTokenKey, settings.token);
+    own.setValue(kGatewayCertificateKey, settings.certificate);
+    own.setValue(kGatewayKeyKey, settings.key);
+    own.setValue(kGatewayAutoKey, settings.autoDispatch);
+    own.setValue(kGatewayTemplateKey, settings.pattern);
+    own.setValue(kGatewayGeocodeKey, settings.geocodeName);
+    own.sync();
+    Protect();
+}
+
+void ServiceSettings::Protect() {
+    if (Own().format() == QSettings::NativeFormat) {
+#ifdef Q_OS_WIN
+        return;  // the registry, under the user's own key
+#endif
+    }
+    QFile::setPermissions(Own().fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void ServiceSettings::StoreHealthSound(bool on) {

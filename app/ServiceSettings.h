@@ -25,6 +25,20 @@ inline constexpr int kDefaultOfflineAlertMinutes = 30;
 inline constexpr int kDefaultMassConfirmAbove = 20;
 inline const char* const kDefaultDrillPrefix = "【演练】";
 
+// The HTTP interface's settings, kept between runs (keys "gateway/...").
+inline constexpr int kDefaultGatewayPort = 5080;
+inline const char* const kDefaultGatewayAddress = "127.0.0.1";
+struct GatewaySettings {
+    QString address = QString::fromLatin1(kDefaultGatewayAddress);
+    int port = kDefaultGatewayPort;
+    QString token;  // made at first start
+    QString certificate;
+    QString key;
+    QString autoDispatch;  // "Extreme+Immediate+Observed;..."; empty: every alert waits
+    QString pattern;       // the content's template; empty: the default
+    QString geocodeName;   // empty: the default
+};
+
 class ServiceSettings final {
   public:
     // The user's store. On Windows the port lives under the value "Pelmora"
@@ -52,6 +66,9 @@ class ServiceSettings final {
     void StoreRecordSettings(int validity, int offlineAlert);
     void StoreSafetySettings(int massConfirmAbove, const QString& drillPrefix);
     void StoreHealthSound(bool on);
+    // Writes the gateway's settings; the file is then readable by its owner
+    // only, for the token.
+    void StoreGatewaySettings(const GatewaySettings& settings);
 
     // The window's remembered state by name; empty when never stored.
     QByteArray WindowState(const QString& name) const;
@@ -70,11 +87,15 @@ class ServiceSettings final {
     QString drillPrefix = QString::fromUtf8(kDefaultDrillPrefix);
     // Kept between runs: a beep when a change joins the change list ("变化").
     bool healthSound = false;
+    GatewaySettings gateway;
     // What Load refused, for the log; empty when the stored port was used.
     QString loadNotice;
 
   private:
     void MigrateFrom(QSettings& legacy);
+    void LoadGateway();
+    // Owner-only access to the file that holds the token.
+    void Protect();
     // Where everything but the port is kept.
     QSettings& Own() const { return window_ ? *window_ : *store_; }
 

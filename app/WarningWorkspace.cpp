@@ -20,6 +20,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <set>
+
 #include "EngineUi.h"
 #include "GprsDataDlg.h"
 #include "GroupJob.h"
@@ -27,6 +29,7 @@
 #include "GroupLauncher.h"
 #include "Mp3Control.h"
 #include "RegionTreeModel.h"
+#include "ReviewBar.h"
 #include "RegistryKeeper.h"
 #include "ServiceSettings.h"
 #include "Store.h"
@@ -90,6 +93,9 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     auto* form = new QWidget;
     auto* column = new QVBoxLayout(form);
     column->setContentsMargins(6, 4, 6, 4);
+
+    review_ = new ReviewBar(form);
+    column->addWidget(review_, 0);
 
     auto* contentBox = new QGroupBox(QStringLiteral("预警内容"), form);
     auto* contentLayout = new QGridLayout(contentBox);
@@ -225,6 +231,9 @@ WarningWorkspace::WarningWorkspace(store::Store& store, const dispatch::Registry
     connect(tags_, &QLineEdit::textChanged, this, &WarningWorkspace::Recount);
     connect(ticked_, &QCheckBox::toggled, this, &WarningWorkspace::Recount);
     connect(publish_, &QPushButton::clicked, this, &WarningWorkspace::Publish);
+    connect(review_, &ReviewBar::TakeRequested, this, &WarningWorkspace::TakeReview);
+    connect(review_, &ReviewBar::RefuseRequested, this, &WarningWorkspace::RefuseReview);
+    connect(review_, &ReviewBar::LeaveRequested, this, &WarningWorkspace::LeaveReview);
     connect(back, &QPushButton::clicked, this, &WarningWorkspace::BackToCompose);
     connect(record_, &QPushButton::clicked, this, [this] {
         if (hooks_.openRecord) hooks_.openRecord();
@@ -270,6 +279,7 @@ dispatch::TargetChoice WarningWorkspace::Choice() const {
     choice.regions.insert(choice.regions.end(), groupRegions_.begin(), groupRegions_.end());
     choice.tags = store::SplitList(tags_->text().toStdString());
     choice.devices = groupDevices_;
+    choice.devices.insert(choice.devices.end(), reviewTargets_.begin(), reviewTargets_.end());
     if (ticked_->isChecked()) {
         TickedTerminals ticked = CollectTicked(devices_);
         choice.devices.insert(choice.devices.end(), ticked.online.begin(), ticked.online.end());
@@ -344,6 +354,7 @@ bool WarningWorkspace::Publish() {
         Tell(QStringLiteral("请选择发布目标: 区划、标签、目标组或设备列表中勾选的终端"));
         return false;
     }
+    if (const auto review = review_->Taken()) return PublishReviewed(*review, text, targets);
     RecordNote note;
     note.validity = static_cast<std::int64_t>(validity_->value()) * 60;
     launching_ = true;
@@ -351,6 +362,111 @@ bool WarningWorkspace::Publish() {
                                          std::move(text), targets, TargetsText(), note);
     launching_ = false;
     return sent;
+}
+
+bool WarningWorkspace::PublishReviewed(const dispatch::Review& review, const std::string& text,
+                                       const std::vector<std::uint32_t>& targets) {
+    if (mp3_->isChecked()) {
+        Tell(QStringLiteral("审核中的预警播放其内容,不能改为MP3标题"));
+        return false;
+    }
+    TickedTerminals split;
+    for (const std::uint32_t id : targets)
+        (keeper_.Online(id) ? split.online : split.offline).push_back(id);
+    const QString whose = QStringLiteral("%1待审核记录%2的")
+                              .arg(review.drill ? QStringLiteral("演练: ") : QString())
+                              .arg(review.warningId);
+    if (!launcher_.Ask(CommandKind::SendPlayContent, text, split, whose)) return false;
+    const std::string refused =
+        review_->Desk()->Approve(review.warningId, content_->toPlainText().toStdString(), targets);
+    if (!refused.empty()) {
+        Tell(QString::fromStdString(refused));
+        return false;
+    }
+    if (hooks_.log)
+        hooks_.log(QStringLiteral("审核通过, 发布记录%1给%2台终端")
+                       .arg(review.warningId)
+                       .arg(targets.size()));
+    LeaveReview();
+    review_->Refresh();
+    const std::shared_ptr<GroupJob> job = hooks_.sendReviewed ? hooks_.sendReviewed() : nullptr;
+    if (!job) {
+        Tell(QStringLiteral("已确认发布, 当前操作结束后发出"));
+        return true;
+    }
+    launching_ = true;
+    Claim(job);
+    launching_ = false;
+    return true;
+}
+
+void WarningWorkspace::SetDesk(dispatch::WarningDesk* desk,
+                               std::function<std::shared_ptr<GroupJob>()> send) {
+    review_->SetDesk(desk);
+    hooks_.sendReviewed = std::move(send);
+    review_->Refresh();
+}
+
+bool WarningWorkspace::TakeReview(std::int64_t warningId) {
+    if (review_->Desk() == nullptr) return false;
+    for (const dispatch::Review& r : review_->Desk()->Reviews()) {
+        if (r.warningId != warningId) continue;
+        BackToCompose();
+        review_->SetTaken(r);
+        content_->setPlainText(QString::fromStdString(r.content));
+        play_->setChecked(true);
+        // Its own terminals only: the other choices are cleared.
+        if (regionModel_ != nullptr)
+            for (const std::string& code : regionModel_->CheckedCodes())
+                regionModel_->SetChecked(code, false);
+        tags_->clear();
+        groups_->setCurrentIndex(0);
+        ApplyGroup(0);
+        ticked_->setChecked(false);
+        reviewTargets_ = r.targets;
+        MarkReviewRegions();
+        Recount();
+        if (hooks_.log) hooks_.log(QStringLiteral("开始审核记录%1").arg(warningId));
+        return true;
+    }
+    return false;
+}
+
+void WarningWorkspace::MarkReviewRegions() {
+    if (regionModel_ == nullptr || regions_->selectionModel() == nullptr) return;
+    regions_->selectionModel()->clearSelection();
+    std::set<std::string> codes;
+    for (const std::uint32_t id : reviewTargets_)
+        if (const auto it = keeper_.Terminals().find(id); it != keeper_.Terminals().end())
+            codes.insert(it->second.regionCode);
+    QModelIndex first;
+    for (const std::string& code : codes) {
+        const QModelIndex index = regionModel_->IndexOf(code);
+        if (!index.isValid()) continue;
+        if (!first.isValid()) first = index;
+        regions_->selectionModel()->select(index, QItemSelectionModel::Select |
+                                                      QItemSelectionModel::Rows);
+        for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) regions_->expand(up);
+    }
+    if (first.isValid()) regions_->scrollTo(first);
+}
+
+void WarningWorkspace::LeaveReview() {
+    if (!review_->Taken()) return;
+    review_->SetTaken(std::nullopt);
+    reviewTargets_.clear();
+    if (regions_->selectionModel() != nullptr) regions_->selectionModel()->clearSelection();
+    Recount();
+}
+
+bool WarningWorkspace::RefuseReview(std::int64_t warningId) {
+    if (review_->Desk() == nullptr) return false;
+    const bool asked = !hooks_.confirmRefuse || hooks_.confirmRefuse(warningId);
+    if (!asked || !review_->Desk()->Refuse(warningId)) return false;
+    if (hooks_.log) hooks_.log(QStringLiteral("已拒绝待审核记录%1, 未发送").arg(warningId));
+    if (review_->Taken() && review_->Taken()->warningId == warningId) LeaveReview();
+    review_->Refresh();
+    return true;
 }
 
 bool WarningWorkspace::Claim(const std::shared_ptr<GroupJob>& job) {

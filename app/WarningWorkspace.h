@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Targets.h"
+#include "WarningDesk.h"
 
 class QBoxLayout;
 class QCheckBox;
@@ -35,12 +36,14 @@ class Store;
 }
 namespace dispatch {
 class RegistryKeeper;
-}
+class WarningDesk;
+}  // namespace dispatch
 class CGroupJobPanel;
 class GroupJob;
 class GroupLauncher;
 class IDeviceList;
 class RegionTreeModel;
+class ReviewBar;
 class ServiceSettings;
 
 class WarningWorkspace final : public QWidget {
@@ -56,12 +59,26 @@ class WarningWorkspace final : public QWidget {
         std::function<void()> openRecord;
         // Asks for a name (templates, target groups); empty: cancelled.
         std::function<QString(const QString& label, const QString& suggested)> askName;
+        // Sends a reviewed warning the operator confirmed at once: its job,
+        // or null when the engine is busy (it then goes when it can).
+        std::function<std::shared_ptr<GroupJob>()> sendReviewed;
+        // Asks before a waiting warning is refused; true: refuse it.
+        std::function<bool(std::int64_t warningId)> confirmRefuse;
     };
 
     WarningWorkspace(store::Store& store, const dispatch::RegistryKeeper& keeper,
                      GroupLauncher& launcher, const IDeviceList& devices,
                      const ServiceSettings& settings, Hooks hooks, QWidget* parent = nullptr);
     ~WarningWorkspace() override;
+
+    // The warnings waiting for review ("待审核"); null: none come.
+    void SetDesk(dispatch::WarningDesk* desk, std::function<std::shared_ptr<GroupJob>()> send);
+    ReviewBar* Reviews() const { return review_; }
+    // Takes a waiting warning into the form: its content, and its terminals
+    // as the targets, their regions marked on the tree.
+    bool TakeReview(std::int64_t warningId);
+    void LeaveReview();
+    bool RefuseReview(std::int64_t warningId);
 
     // The region tree to choose from, with its check boxes.
     void SetRegionModel(RegionTreeModel* model);
@@ -112,6 +129,9 @@ class WarningWorkspace final : public QWidget {
     bool ShowingOutcomes() const;
 
   private:
+    bool PublishReviewed(const dispatch::Review& review, const std::string& text,
+                         const std::vector<std::uint32_t>& targets);
+    void MarkReviewRegions();
     void LoadTemplates();
     void LoadGroups();
     QString TargetsText() const;
@@ -127,9 +147,11 @@ class WarningWorkspace final : public QWidget {
     std::vector<std::string> groupRegions_;  // those of the chosen target group
     std::vector<std::uint32_t> groupDevices_;
     bool launching_ = false;
+    std::vector<std::uint32_t> reviewTargets_;  // those of the warning in review
 
     QSplitter* split_;
     QStackedWidget* sides_;
+    ReviewBar* review_;
     QComboBox* templates_;
     QPlainTextEdit* content_;
     QLabel* measure_;

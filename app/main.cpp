@@ -63,6 +63,8 @@ int main(int argc, char** argv) {
     pelmora::CMainFrame::Options options;
     options.settings = &settings;
     options.databasePath = pelmora::DataFolder() + "/pelmora.db";
+    options.gateway = true;
+    options.inboxFolder = pelmora::DataFolder() + "/inbox";
     pelmora::CMainFrame frame(options);
     frame.show();
     if (parser.isSet(start)) frame.StartService();

@@ -97,6 +97,20 @@ bool GroupLauncher::LaunchTo(CommandKind kind, std::string jobText,
     return Submit(kind, std::move(jobText), std::move(split), whose, note);
 }
 
+bool GroupLauncher::Ask(CommandKind kind, const std::string& jobText, const TickedTerminals& ticked,
+                        const QString& whose) {
+    const std::size_t total = ticked.online.size() + ticked.offline.size();
+    const QString question = Question(kind, jobText, ticked, whose);
+    // Enter alone must not send to every ticked terminal: No is the default,
+    // and many terminals need their number typed.
+    const bool many = confirmCount_ && countAbove_ && IsMassAction(kind) && total > countAbove_();
+    return many       ? confirmCount_(question, QStringLiteral("群发确认"), total)
+           : confirm_ ? confirm_(question, QStringLiteral("群发确认"))
+                      : QMessageBox::question(nullptr, QStringLiteral("群发确认"), question,
+                                              QMessageBox::Yes | QMessageBox::No,
+                                              QMessageBox::No) == QMessageBox::Yes;
+}
+
 bool GroupLauncher::Submit(CommandKind kind, std::string jobText, TickedTerminals ticked,
                            const QString& whose, const RecordNote& note) {
     const std::size_t total = ticked.online.size() + ticked.offline.size();
@@ -109,17 +123,7 @@ bool GroupLauncher::Submit(CommandKind kind, std::string jobText, TickedTerminal
         return false;
     }
     jobText = engine_.DrillContent(kind, std::move(jobText));
-    const QString question = Question(kind, jobText, ticked, whose);
-    // Enter alone must not send to every ticked terminal: No is the default,
-    // and many terminals need their number typed.
-    const bool many = confirmCount_ && countAbove_ && IsMassAction(kind) && total > countAbove_();
-    const bool yes = many ? confirmCount_(question, QStringLiteral("群发确认"), total)
-                     : confirm_
-                         ? confirm_(question, QStringLiteral("群发确认"))
-                         : QMessageBox::question(nullptr, QStringLiteral("群发确认"), question,
-                                                 QMessageBox::Yes | QMessageBox::No,
-                                                 QMessageBox::No) == QMessageBox::Yes;
-    if (!yes) return false;
+    if (!Ask(kind, jobText, ticked, whose)) return false;
     auto job = std::make_shared<GroupJob>(kind, std::move(jobText), std::move(ticked.online),
                                           std::move(ticked.offline));
     job->SetNote(note);

@@ -67,6 +67,11 @@ class GroupLauncher final {
     bool LaunchTo(CommandKind kind, std::string text, const std::vector<std::uint32_t>& terminals,
                   const QString& whose, const RecordNote& note = {});
 
+    // The question alone (the number typed for many): true when the
+    // operator said yes to sending `jobText` (GBK) to these terminals.
+    bool Ask(CommandKind kind, const std::string& jobText, const TickedTerminals& terminals,
+             const QString& whose);
+
   private:
     bool Submit(CommandKind kind, std::string text, TickedTerminals terminals, const QString& whose,
                 const RecordNote& note = {});

@@ -56,6 +56,9 @@ std::vector<std::uint32_t> RegistryKeeper::Seen(const std::vector<ModemInfo>& on
         told.emplace_back(id, TerminalChange::Offline);
     }
     online_ = std::move(current);
+    if (mirror_ != nullptr)
+        for (const auto& [id, change] : told)
+            mirror_->SetOnline(id, change == TerminalChange::Online);
     if (!changed.empty()) store_.SaveTerminals(std::move(changed));
     store_.AddEvents(std::move(events));
     if (listener_)
@@ -71,6 +74,7 @@ void RegistryKeeper::Power(std::uint32_t deviceId, bool battery, std::int64_t no
     t.powerChanged = now;
     store_.SaveTerminals({t});
     store_.AddEvents({{now, deviceId, "power", battery ? "备电" : "主电"}});
+    if (mirror_ != nullptr) mirror_->SetPower(deviceId, power);
     if (listener_) listener_(deviceId, TerminalChange::Power, now);
 }
 
@@ -79,6 +83,21 @@ void RegistryKeeper::Firmware(std::uint32_t deviceId, const std::string& version
     if (t.firmware == versions) return;
     t.firmware = versions;
     store_.SaveTerminals({t});
+}
+
+void RegistryKeeper::SetMirror(RegistryMirror* mirror) {
+    mirror_ = mirror;
+    if (mirror_ == nullptr) return;
+    mirror_->AllOffline();
+    for (const auto& [id, login] : online_) mirror_->SetOnline(id, true);
+    published_ = revision_ + 1;  // never published
+    PublishMirror();
+}
+
+void RegistryKeeper::PublishMirror() {
+    if (mirror_ == nullptr || published_ == revision_) return;
+    mirror_->Publish(terminals_);
+    published_ = revision_;
 }
 
 store::Terminal& RegistryKeeper::Entry(std::uint32_t deviceId) {

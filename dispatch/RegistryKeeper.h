@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Dovrik.h"
+#include "RegistryMirror.h"
 #include "Store.h"
 
 namespace pelmora::dispatch {
@@ -55,6 +56,11 @@ class RegistryKeeper {
     using ChangeListener =
         std::function<void(std::uint32_t deviceId, TerminalChange change, std::int64_t now)>;
     void SetChangeListener(ChangeListener listener) { listener_ = std::move(listener); }
+    // The copy other threads read (may be null): told of every online and
+    // power change at once; the terminals themselves are copied by
+    // PublishMirror, when they changed since the last copy.
+    void SetMirror(RegistryMirror* mirror);
+    void PublishMirror();
 
     // The terminals registered now; `now` in seconds since 1970. Returns
     // those that registered since the last call (a new connection).
@@ -96,6 +102,8 @@ class RegistryKeeper {
     std::unordered_map<std::uint32_t, std::uint32_t> online_;
     std::uint64_t revision_ = 0;
     ChangeListener listener_;
+    RegistryMirror* mirror_ = nullptr;
+    std::uint64_t published_ = 0;  // the revision the mirror holds
 };
 
 }  // namespace pelmora::dispatch

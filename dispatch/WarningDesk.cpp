@@ -169,12 +169,17 @@ std::vector<Review> WarningDesk::Reviews() const {
     return all;
 }
 
-std::string WarningDesk::Approve(std::int64_t warningId, const std::string& content) {
+std::string WarningDesk::Approve(std::int64_t warningId, const std::string& content,
+                                 std::optional<std::vector<std::uint32_t>> targets) {
     {
         std::lock_guard guard(lock_);
         const auto it = reviews_.find(warningId);
         if (it == reviews_.end()) return "该预警已不在待审核中";
-        const Review& review = it->second;
+        Review& review = it->second;
+        if (targets && *targets != review.targets) {
+            review.targets = std::move(*targets);
+            store_.SetTargets(warningId, review.targets);
+        }
         if (review.targets.empty()) return "没有目标终端";
         store::Warning record = NewRecord(content, operator_, review.received);
         record.id = warningId;

@@ -100,7 +100,9 @@ class WarningDesk {
     // The operator sends a reviewed warning, with its content as edited
     // (UTF-8). Empty when done; otherwise why not (no longer waiting,
     // text GBK cannot carry).
-    std::string Approve(std::int64_t warningId, const std::string& content);
+    // `targets`, when given, replace those matched.
+    std::string Approve(std::int64_t warningId, const std::string& content,
+                        std::optional<std::vector<std::uint32_t>> targets = std::nullopt);
     // The operator refuses it: kept as "refused", nothing sent.
     bool Refuse(std::int64_t warningId);
 

@@ -69,6 +69,9 @@ class WindowTest : public ::testing::Test {
             captions_ << caption;
         };
         options.confirm = [](const QString&, const QString&) { return true; };
+        options.gateway = gateway_;
+        options.gatewayPort = 0;
+        options.inboxFolder = dir_.filePath("inbox").toStdString();
         options.confirmCount = [this](const QString& text, const QString&, std::size_t count) {
             counted_ << QStringLiteral("%1: %2").arg(count).arg(text);
             return typedCountAnswer_;
@@ -115,6 +118,7 @@ class WindowTest : public ::testing::Test {
     }
 
     int framePolls_ = 200;  // a silent terminal: one second
+    bool gateway_ = false;  // the HTTP interface, on any free port
     QTemporaryDir dir_;
     std::unique_ptr<ServiceSettings> settings_;
     std::unique_ptr<CMainFrame> frame_;
