@@ -102,7 +102,9 @@ struct CapParse {
 // a DOCTYPE is refused. Draft alerts are read (the caller refuses them).
 CapParse ParseCap(std::string_view xml);
 
-// A CAP date and time ("2026-12-10T08:30:00+08:00") as seconds since 1970.
+// A CAP date and time ("2026-12-10T08:30:00+08:00"; "-00:00" for UTC) as
+// seconds since 1970. Only that form is taken: no "Z" (CAP allows no letter
+// for the zone), no fractions of a second, no offset beyond 14 hours.
 std::optional<std::int64_t> ParseCapTime(std::string_view text);
 
 // The info to use: the first whose language is zh-CN (any case), otherwise
