@@ -242,6 +242,9 @@ class Reader {
         return false;
     }
     std::string_view Local(pugi::xml_node node) const;
+    std::size_t TextLimit(pugi::xml_node element) const {
+        return Local(element) == "polygon" ? kCapMaxPolygonText : kCapMaxText;
+    }
     std::string PathOf(pugi::xml_node node) const;
     bool CheckBounds(pugi::xml_node root);
     bool CheckRoot(const pugi::xml_document& document);
@@ -306,10 +309,12 @@ bool Reader::CheckBounds(pugi::xml_node root) {
         if (node.type() == pugi::node_element && depth > kCapMaxDepth)
             return Fail(PathOf(node),
                         "nested deeper than " + std::to_string(kCapMaxDepth) + " elements");
-        if ((node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) &&
-            std::char_traits<char>::length(node.value()) > kCapMaxText)
-            return Fail(PathOf(node.parent()),
-                        "longer than " + std::to_string(kCapMaxText) + " bytes");
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+            const std::size_t limit = TextLimit(node.parent());
+            if (std::char_traits<char>::length(node.value()) > limit)
+                return Fail(PathOf(node.parent()),
+                            "longer than " + std::to_string(limit) + " bytes");
+        }
         if (node.type() == pugi::node_element && node.first_child()) {
             node = node.first_child();
             ++depth;
@@ -358,8 +363,8 @@ std::size_t Reader::Count(pugi::xml_node parent, std::string_view name) const {
 bool Reader::Text(pugi::xml_node element, const std::string& path, std::string* out) {
     std::string text = ElementText(element);
     // The bounds walk saw each run; several runs together may still be long.
-    if (text.size() > kCapMaxText)
-        return Fail(path, "longer than " + std::to_string(kCapMaxText) + " bytes");
+    const std::size_t limit = TextLimit(element);
+    if (text.size() > limit) return Fail(path, "longer than " + std::to_string(limit) + " bytes");
     // Character references may still make what UTF-8 cannot hold.
     std::size_t at = 0;
     if (CheckText(text, &at) != TextFault::kNone) return Fail(path, "not UTF-8 text");

@@ -15,8 +15,10 @@ namespace pelmora::gateway {
 
 // Bounds on what an alert may hold; beyond them it is refused.
 inline constexpr std::size_t kCapMaxBytes = 1024 * 1024;  // the whole document
-inline constexpr std::size_t kCapMaxText = 16 * 1024;     // one element's text
-inline constexpr std::size_t kCapMaxDepth = 16;           // element nesting
+inline constexpr std::size_t kCapMaxText = 16 * 1024;     // one element's text, but:
+// a polygon's, whose 1,000 pairs of 6 decimals already take some 21 KiB.
+inline constexpr std::size_t kCapMaxPolygonText = 64 * 1024;
+inline constexpr std::size_t kCapMaxDepth = 16;  // element nesting
 inline constexpr std::size_t kCapMaxInfos = 32;
 inline constexpr std::size_t kCapMaxAreas = 256;           // in one info
 inline constexpr std::size_t kCapMaxGeocodes = 4096;       // in one area

@@ -103,6 +103,16 @@ TEST(Cap, RealShapedAlertIsReadWhole) {
     EXPECT_EQ(info->areas[1].polygons[0][2], (CapPoint{30.60, 114.30}));
     EXPECT_EQ(info->areas[1].circles, (std::vector<CapCircle>{{{30.55, 114.25}, 5.5}}));
 
+    // The most points a polygon may have, to six decimals: some 21 KiB of text.
+    std::string ring;
+    for (int i = 0; i < 999; ++i) ring += "30.123456,114." + std::to_string(100'000 + i) + " ";
+    ring += "30.123456,114.100000";
+    const CapParse largest = ParseCap(Replaced(
+        kAlert, "30.50,114.20 30.60,114.20\n               30.60,114.30 30.50,114.30 30.50,114.20",
+        ring));
+    ASSERT_TRUE(largest.alert) << largest.error;
+    EXPECT_EQ(largest.alert->infos[1].areas[1].polygons[0].size(), kCapMaxPolygonPoints);
+
     // The same alert under a namespace prefix reads the same.
     std::string prefixed = Replaced(kAlert, "<alert xmlns=", "<cap:alert xmlns:cap=");
     prefixed = Replaced(prefixed, "</alert>", "</cap:alert>");
