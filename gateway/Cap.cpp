@@ -367,7 +367,7 @@ bool Reader::Text(pugi::xml_node element, const std::string& path, std::string* 
     if (text.size() > limit) return Fail(path, "longer than " + std::to_string(limit) + " bytes");
     // Character references may still make what UTF-8 cannot hold.
     std::size_t at = 0;
-    if (CheckText(text, &at) != TextFault::kNone) return Fail(path, "not UTF-8 text");
+    if (CheckText(text, &at) != TextFault::kNone) return Fail(path, "not valid UTF-8 text");
     *out = std::move(text);
     return true;
 }
