@@ -9,7 +9,9 @@ std::vector<std::uint32_t> ResolveTargets(
     const TargetChoice& choice) {
     std::vector<std::uint32_t> out(choice.devices);
     if (!choice.regions.empty() || !choice.tags.empty()) {
-        for (const auto& [id, terminal] : registry) {
+        for (const auto& [id, entry] : registry) {
+            // clang before 16 lets no lambda capture a structured binding.
+            const store::Terminal& terminal = entry;
             const bool inRegion = std::any_of(
                 choice.regions.begin(), choice.regions.end(), [&](const std::string& code) {
                     // "": the terminals without a region.

@@ -15,8 +15,10 @@ namespace pelmora::gateway {
 
 // Bounds on what an alert may hold; beyond them it is refused.
 inline constexpr std::size_t kCapMaxBytes = 1024 * 1024;  // the whole document
-inline constexpr std::size_t kCapMaxText = 16 * 1024;     // one element's text
-inline constexpr std::size_t kCapMaxDepth = 16;           // element nesting
+inline constexpr std::size_t kCapMaxText = 16 * 1024;     // one element's text, but:
+// a polygon's, whose 1,000 pairs of 6 decimals already take some 21 KiB.
+inline constexpr std::size_t kCapMaxPolygonText = 64 * 1024;
+inline constexpr std::size_t kCapMaxDepth = 16;  // element nesting
 inline constexpr std::size_t kCapMaxInfos = 32;
 inline constexpr std::size_t kCapMaxAreas = 256;           // in one info
 inline constexpr std::size_t kCapMaxGeocodes = 4096;       // in one area
@@ -102,7 +104,9 @@ struct CapParse {
 // a DOCTYPE is refused. Draft alerts are read (the caller refuses them).
 CapParse ParseCap(std::string_view xml);
 
-// A CAP date and time ("2026-12-10T08:30:00+08:00") as seconds since 1970.
+// A CAP date and time ("2026-12-10T08:30:00+08:00"; "-00:00" for UTC) as
+// seconds since 1970. Only that form is taken: no "Z" (CAP allows no letter
+// for the zone), no fractions of a second, no offset beyond 14 hours.
 std::optional<std::int64_t> ParseCapTime(std::string_view text);
 
 // The info to use: the first whose language is zh-CN (any case), otherwise

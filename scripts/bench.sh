@@ -63,6 +63,8 @@ run "Group jobs" "play content < 1024 bytes to 1,000 terminals < 3 s, to 10,000 
     "$bin/bench_group"
 run "Group job from the window" "10,000 terminals: the window thread never stalls over 50 ms" \
     "$bin/bench_group_window"
+run "Area matching" "one alert of a 1,000-point polygon and 20 region codes against 100,000 terminals <= 50 ms" \
+    "$bin/bench_area_match"
 run "Window" "start-up < 1 s; refresh of 10,000 terminals <= 50 ms; 50,000 messages drained at >= 20,000/s with no tick over 50 ms; no tick over 50 ms while 1,000 terminals send" \
     "$bin/bench_gui"
 run "Window over a large registry" "100,000 registered terminals: window shown < 1 s, list filled < 2 s after" \

@@ -14,7 +14,7 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -eq 0 ]; then
     exit 2
 fi
 
-all_targets=(fuzz_link fuzz_receive fuzz_settings_report fuzz_frames fuzz_number_list)
+all_targets=(fuzz_link fuzz_receive fuzz_settings_report fuzz_frames fuzz_number_list fuzz_cap)
 shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
