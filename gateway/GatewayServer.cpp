@@ -455,6 +455,7 @@ std::string GatewayServer::Start(const GatewayOptions& options) {
     Stop();
     Impl& d = *impl_;
     d.options = options;
+    d.port = 0;
     d.failures.clear();
     SetToken(options.token);
     if (options.port < 0 || options.port > 65535)
@@ -531,6 +532,7 @@ void GatewayServer::Stop() {
     if (d.thread.joinable()) d.thread.join();  // also waits for requests in flight
     d.server.reset();
     d.running = false;
+    d.port = 0;
 }
 
 bool GatewayServer::Running() const {

@@ -61,10 +61,11 @@ class GatewayServer {
     // running server is stopped first. Start and Stop are called from one
     // thread.
     std::string Start(const GatewayOptions& options);
-    // Waits for the requests in flight; a slowed answer is cut short.
+    // Waits for the requests in flight (a client that stalls, at most the
+    // read timeout of 10 s); a slowed answer is cut short.
     void Stop();
     bool Running() const;
-    int Port() const;  // the port it listens on
+    int Port() const;  // the port it listens on; 0 when it does not
     // The token may change while it runs (renewed in the settings).
     void SetToken(const std::string& token);
 

@@ -62,6 +62,12 @@ void Inbox::Write(const std::string& line) {
     }
 }
 
+void Inbox::FolderError(const std::string& error) {
+    // Logged once, not on every scan while it lasts.
+    if (error != folderError_) Write(kPrefix + error);
+    folderError_ = error;
+}
+
 int Inbox::Scan() {
     std::error_code ec;
     for (const fs::path& dir : {folder_, folder_ / "done", folder_ / "rejected"}) {
@@ -69,13 +75,10 @@ int Inbox::Scan() {
         if (!ec && !fs::is_directory(dir, ec))
             ec = std::make_error_code(std::errc::not_a_directory);
         if (ec) {
-            const std::string error = LogText(dir.string()) + "：" + ec.message();
-            if (error != folderError_) Write(kPrefix + std::string("无法使用文件夹 ") + error);
-            folderError_ = error;
+            FolderError("无法使用文件夹 " + LogText(dir.string()) + "：" + ec.message());
             return 0;
         }
     }
-    folderError_.clear();
 
     struct File {
         std::string name;
@@ -92,9 +95,10 @@ int Inbox::Scan() {
         files.push_back({std::move(name), it->path()});
     }
     if (ec) {
-        Write(kPrefix + std::string("无法列出文件夹：") + ec.message());
+        FolderError("无法列出文件夹 " + LogText(folder_.string()) + "：" + ec.message());
         return 0;
     }
+    folderError_.clear();
     std::sort(files.begin(), files.end(),
               [](const File& a, const File& b) { return a.name < b.name; });
 

@@ -40,6 +40,7 @@ class Inbox {
                      const std::filesystem::path& dir, const std::string* reason,
                      std::string& movedAs);
     void Write(const std::string& line);
+    void FolderError(const std::string& error);
 
     std::filesystem::path folder_;
     IGatewayHandler& handler_;
@@ -48,7 +49,7 @@ class Inbox {
     // Files that could not be moved, by name with their time of change:
     // left where they are and not posted again until they change.
     std::map<std::string, std::filesystem::file_time_type> stuck_;
-    std::string folderError_;  // the last one logged
+    std::string folderError_;  // the last trouble with the folder, logged once
 };
 
 }  // namespace pelmora::gateway

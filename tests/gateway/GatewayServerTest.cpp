@@ -277,7 +277,8 @@ TEST_F(GatewayServerTest, StartsAgainAfterStopAndTellsWhenThePortIsTaken) {
 
     server_.Stop();
     EXPECT_FALSE(server_.Running());
-    EXPECT_FALSE(Client().Get("/api/v1/terminals"));
+    EXPECT_EQ(server_.Port(), 0);
+    EXPECT_FALSE(httplib::Client("127.0.0.1", port).Get("/api/v1/terminals"));
     Start(same);  // the same port once more
     EXPECT_EQ(server_.Port(), port);
     EXPECT_EQ(Outcome(Client().Get("/api/v1/terminals")).first, 200);
