@@ -40,10 +40,12 @@ struct GatewayOptions {
     std::string certificate;  // paths; HTTPS when both are set
     std::string key;
     std::size_t maxBody = 1024 * 1024;
-    // Failed tokens from one address beyond this many in a minute are
-    // answered only after `failedDelay`.
+    // Failed tokens from one address beyond this many within
+    // `failedWindow` are answered only after `failedDelay`. A good token
+    // from the address starts its count again.
     int failedFree = 5;
     std::chrono::milliseconds failedDelay{1000};
+    std::chrono::seconds failedWindow{60};
 };
 
 class GatewayServer {
@@ -55,11 +57,15 @@ class GatewayServer {
     GatewayServer& operator=(const GatewayServer&) = delete;
 
     // Listens and serves on its own threads; empty when it does, otherwise
-    // why not (the address is taken, the certificate cannot be read).
+    // why not (the address is taken, the certificate cannot be read). A
+    // running server is stopped first. Start and Stop are called from one
+    // thread.
     std::string Start(const GatewayOptions& options);
+    // Waits for the requests in flight (a client that stalls, at most the
+    // read timeout of 10 s); a slowed answer is cut short.
     void Stop();
     bool Running() const;
-    int Port() const;  // the port it listens on
+    int Port() const;  // the port it listens on; 0 when it does not
     // The token may change while it runs (renewed in the settings).
     void SetToken(const std::string& token);
 
