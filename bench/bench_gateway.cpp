@@ -67,8 +67,8 @@ int TerminalsChild(bench::ChildProcess& parent) {
 
 // Terminal i is in region 4201 + three digits of i / 10: ten to a village.
 std::string Region(std::size_t i) {
-    char code[16];
-    std::snprintf(code, sizeof code, "4201%03zu", i / 10);
+    char code[32];
+    std::snprintf(code, sizeof code, "4201%03u", static_cast<unsigned>(i / 10 % 1000));
     return code;
 }
 
@@ -235,8 +235,8 @@ int main(int argc, char** argv) {
             for (std::size_t k = (c + 1) % kClients; k < kAlerts; k += kClients)
                 mine.insert(mine.begin(), k);
             for (const std::size_t k : mine) {
-                char code[16];
-                std::snprintf(code, sizeof code, "4201%03zu", k);
+                char code[32];
+                std::snprintf(code, sizeof code, "4201%03u", static_cast<unsigned>(k % 1000));
                 auto answer = client.Post("/api/v1/alerts", Cap("V-" + std::to_string(k), code),
                                           "application/cap+xml");
                 std::lock_guard guard(answersLock);
