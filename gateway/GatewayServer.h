@@ -39,7 +39,7 @@ struct GatewayOptions {
     std::string token;
     std::string certificate;  // paths; HTTPS when both are set
     std::string key;
-    std::size_t maxBody = 1024 * 1024;
+    std::size_t maxBody = 1024 * 1024;  // a larger body is answered 413
     // Failed tokens from one address beyond this many within
     // `failedWindow` are answered only after `failedDelay`. A good token
     // from the address starts its count again.

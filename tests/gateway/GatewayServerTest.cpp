@@ -1,11 +1,14 @@
 // The HTTP interface over loopback: its routes and JSON answers, the token
 // and the slowing of failed ones, the body bound, the log, HTTPS, its port,
 // and many clients at once.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -158,7 +161,7 @@ TEST_F(GatewayServerTest, TokensAreCheckedAndRepeatedFailuresSlowed) {
     EXPECT_FALSE(server_.Running());
 }
 
-TEST_F(GatewayServerTest, BodiesOverTheBoundAreRefusedUnread) {
+TEST_F(GatewayServerTest, BodiesOverTheBoundNeverReachTheCentre) {
     GatewayOptions o = Options();
     o.maxBody = 1000;
     Start(o);
@@ -184,29 +187,72 @@ TEST_F(GatewayServerTest, BodiesOverTheBoundAreRefusedUnread) {
     EXPECT_EQ(handler_.Count(), 1u);
 }
 
-TEST_F(GatewayServerTest, LogsEachRequestOnOneLineWithoutTheToken) {
+// What a raw request gets back, read until the server closes.
+std::string Raw(int port, const std::string& request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval bound{30, 0};  // a server that never answers fails the test
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, n);
+    }
+    ::close(fd);
+    return answer;
+}
+
+TEST_F(GatewayServerTest, LogsEveryRequestOnOneLineWithoutTheToken) {
     Start(Options());
     Client().Post("/api/v1/alerts", kXml, "application/cap+xml");
     Client("wrong-token").Get("/api/v1/terminals");
     Client().Get("/api/v1/warnings/%0a%1b%ff");
     Client().Post("/api/v1/alerts", kXml, "text/plain");
+
+    // What no client library sends gets a JSON answer too.
+    const std::string auth = std::string("Authorization: Bearer ") + kToken + "\r\n";
+    EXPECT_NE(Raw(server_.Port(), "GARBAGE\r\n\r\n").find("{\"error\":\"bad request\"}"),
+              std::string::npos);
+    EXPECT_NE(Raw(server_.Port(), "GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n")
+                  .find("{\"error\":\"uri too long\"}"),
+              std::string::npos);
+    // A path too long for the library's patterns, with a body.
+    EXPECT_NE(Raw(server_.Port(), "POST /" + std::string(8000, 'b') + " HTTP/1.1\r\n" + auth +
+                                      "Content-Length: 3\r\n\r\nabc")
+                  .find("{\"error\":\"not found\"}"),
+              std::string::npos);
+    // No length and no chunks: no body, not a wait for one.
+    EXPECT_NE(Raw(server_.Port(), "POST /api/v1/alerts HTTP/1.1\r\n" + auth +
+                                      "Content-Type: application/xml\r\n\r\n")
+                  .find("HTTP/1.1 202"),
+              std::string::npos);
     server_.Stop();
 
-    // Each is written once its answer is out, so not always in order.
-    std::vector<std::string> lines = log_.Lines();
-    std::sort(lines.begin(), lines.end());
-    std::vector<std::string> expected{
-        "网关: 127.0.0.1 POST /api/v1/alerts → 202",
-        "网关: 127.0.0.1 GET /api/v1/terminals → 401 unauthorized",
-        "网关: 127.0.0.1 GET /api/v1/warnings/\\x0a\\x1b\\xff → 404 not found",
-        "网关: 127.0.0.1 POST /api/v1/alerts → 415 Content-Type must be application/cap+xml or "
-        "application/xml"};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(lines, expected);
+    // Each line is written once its answer is out, so not always in order.
+    const std::vector<std::string> lines = log_.Lines();
+    EXPECT_EQ(lines.size(), 8u);
+    for (const auto& [line, times] : std::vector<std::pair<std::string, int>>{
+             {"网关: 127.0.0.1 POST /api/v1/alerts → 202", 2},
+             {"网关: 127.0.0.1 GET /api/v1/terminals → 401 unauthorized", 1},
+             {"网关: 127.0.0.1 GET /api/v1/warnings/\\x0a\\x1b\\xff → 404 not found", 1},
+             {"网关: 127.0.0.1 POST /api/v1/alerts → 415 Content-Type must be "
+              "application/cap+xml or application/xml",
+              1}})
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), times) << line;
+    EXPECT_EQ(log_.Containing("网关: ? "), 2u);  // no address before the request is read
     for (const std::string& line : lines) {
         EXPECT_EQ(line.find(kToken), std::string::npos);
         EXPECT_EQ(line.find("wrong-token"), std::string::npos);
+        EXPECT_LT(line.size(), 400u);
     }
+    ASSERT_EQ(handler_.Count(), 2u);
+    EXPECT_EQ(handler_.Calls()[1].body, "");
 }
 
 // A key and a self-signed certificate for "localhost", as PEM files.
