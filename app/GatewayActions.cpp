@@ -100,6 +100,7 @@ void GatewayActions::SetDrillPrefix(const QString& prefix) {
 void GatewayActions::Start() {
     if (server_->Running()) return;
     ApplySettings();
+    keeper_.PublishMirror();
     const GatewaySettings& g = settings_.gateway;
     gateway::GatewayOptions options;
     options.address = g.address.toStdString();

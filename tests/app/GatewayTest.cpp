@@ -172,10 +172,10 @@ TEST_F(GatewayTest, EachTerminalGetsWhatItsAreaSaysOnceAndStatusesAndMessageType
     EXPECT_NE(record["xml"].get<std::string>().find("<identifier>W-1"), std::string::npos);
     std::map<std::string, std::string> outcomes;
     for (const json& t : record["terminals"]) outcomes[t["device_id"]] = t["outcome"];
-    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{{"00A00001", "成功"},
-                                                            {"00A00002", "离线"},
-                                                            {"00A00003", "成功"},
-                                                            {"00A00004", "成功"}}));
+    EXPECT_EQ(outcomes, (std::map<std::string, std::string>{{"00a00001", "成功"},
+                                                            {"00a00002", "离线"},
+                                                            {"00a00003", "成功"},
+                                                            {"00a00004", "成功"}}));
     EXPECT_EQ(frame_->Gateway()->Desk().FindAlert("whqxt@example.cn", "W-1", first.sent), warning);
 
     // A drill: sent with the drill text in front, and recorded as one.
@@ -296,7 +296,7 @@ TEST_F(GatewayTest, BadTokensBadXmlAndDraftsSendNothingAndTheInboxSortsItsFiles)
     // A plain warning, for systems that do not speak CAP: it waits.
     auto [plain, plainAnswer] = Post(
         "/api/v1/warnings",
-        R"({"content":"停水通知","targets":{"regions":["420102"],"devices":["00A00004"]},"validity_s":600})",
+        R"({"content":"停水通知","targets":{"regions":["420102"],"devices":["00a00004"]},"validity_s":600})",
         "application/json");
     EXPECT_EQ(plain, 202);
     EXPECT_EQ(plainAnswer["state"], "review");
@@ -305,7 +305,7 @@ TEST_F(GatewayTest, BadTokensBadXmlAndDraftsSendNothingAndTheInboxSortsItsFiles)
     // The registry for map systems.
     const json terminals = Get("/api/v1/terminals");
     ASSERT_EQ(terminals.size(), 5u);
-    EXPECT_EQ(terminals[0]["device_id"], "00A00001");
+    EXPECT_EQ(terminals[0]["device_id"], "00a00001");
     EXPECT_TRUE(terminals[0]["online"].get<bool>());
     EXPECT_FALSE(terminals[1]["online"].get<bool>());
     EXPECT_EQ(terminals[2]["latitude"], 30.55);
