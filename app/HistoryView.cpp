@@ -102,6 +102,11 @@ QString StateText(const std::string& state) {
     if (state == "running") return QStringLiteral("进行中");
     if (state == "finished") return QStringLiteral("完成");
     if (state == "unfinished") return QStringLiteral("未完成");
+    // Warnings from outside: waiting, refused, kept only, or for nobody.
+    if (state == "review") return QStringLiteral("待审核");
+    if (state == "refused") return QStringLiteral("已拒绝");
+    if (state == "recorded") return QStringLiteral("只记录");
+    if (state == "no_terminals") return QStringLiteral("无匹配终端");
     return QString::fromStdString(state);
 }
 
