@@ -48,11 +48,9 @@ GatewayActions::GatewayActions(store::Store& store, dispatch::FollowUps& followU
                                                     options_.now)) {
     desk_->Load();
     keeper_.SetMirror(mirror_.get());
-    const auto logUtf8 = [this](const std::string& line) {
-        log_(QString::fromStdString(line));
-    };
-    intake_ = std::make_unique<gateway::AlertIntake>(*desk_, *mirror_, store_, logUtf8,
-                                                     options_.now);
+    const auto logUtf8 = [this](const std::string& line) { log_(QString::fromStdString(line)); };
+    intake_ =
+        std::make_unique<gateway::AlertIntake>(*desk_, *mirror_, store_, logUtf8, options_.now);
     server_ = std::make_unique<gateway::GatewayServer>(*intake_, logUtf8);
     if (!options_.inboxFolder.empty())
         inbox_ = std::make_unique<gateway::Inbox>(options_.inboxFolder, *intake_, logUtf8);
@@ -194,9 +192,9 @@ void GatewayActions::EditSettings() {
         std::string error;
         gateway::AutoDispatch::Parse(automatic->text().trimmed().toStdString(), &error);
         if (!error.empty()) {
-            QMessageBox::warning(&dialog, QStringLiteral("网关设置"),
-                                 QStringLiteral("自动发布条件无效: %1")
-                                     .arg(QString::fromStdString(error)));
+            QMessageBox::warning(
+                &dialog, QStringLiteral("网关设置"),
+                QStringLiteral("自动发布条件无效: %1").arg(QString::fromStdString(error)));
             return;
         }
         if (address->text().trimmed().isEmpty()) {

@@ -8,10 +8,10 @@
 #include "FollowUpActions.h"
 #include "GatewayActions.h"
 #include "GroupJob.h"
-#include "ReviewBar.h"
-#include "WarningWorkspace.h"
 #include "HistoryView.h"
 #include "RegistryActions.h"
+#include "ReviewBar.h"
+#include "WarningWorkspace.h"
 
 #include <QAction>
 #include <QDockWidget>

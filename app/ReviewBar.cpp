@@ -84,9 +84,8 @@ void ReviewBar::Refresh() {
         list_->setCurrentIndex(at);
     title_->setText(QStringLiteral("待审核 %1 条").arg(reviews_.size()));
     // The one in the form may have been sent or refused elsewhere.
-    if (taken_ && std::none_of(reviews_.begin(), reviews_.end(), [this](const auto& r) {
-            return r.warningId == taken_->warningId;
-        }))
+    if (taken_ && std::none_of(reviews_.begin(), reviews_.end(),
+                               [this](const auto& r) { return r.warningId == taken_->warningId; }))
         emit LeaveRequested();
     setVisible(!reviews_.empty() || taken_.has_value());
 }

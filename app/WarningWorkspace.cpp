@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +21,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <set>
 
 #include "EngineUi.h"
@@ -29,8 +31,8 @@
 #include "GroupLauncher.h"
 #include "Mp3Control.h"
 #include "RegionTreeModel.h"
-#include "ReviewBar.h"
 #include "RegistryKeeper.h"
+#include "ReviewBar.h"
 #include "ServiceSettings.h"
 #include "Store.h"
 
@@ -413,6 +415,7 @@ bool WarningWorkspace::TakeReview(std::int64_t warningId) {
         if (r.warningId != warningId) continue;
         BackToCompose();
         review_->SetTaken(r);
+        templates_->setCurrentIndex(0);
         content_->setPlainText(QString::fromStdString(r.content));
         play_->setChecked(true);
         // Its own terminals only: the other choices are cleared.
@@ -424,6 +427,13 @@ bool WarningWorkspace::TakeReview(std::int64_t warningId) {
         ApplyGroup(0);
         ticked_->setChecked(false);
         reviewTargets_ = r.targets;
+        // Its validity is the alert's own.
+        const std::int64_t left =
+            r.expires > 0 ? (r.expires - QDateTime::currentSecsSinceEpoch()) : 0;
+        validity_->setValue(
+            static_cast<int>(std::clamp<std::int64_t>((left + 59) / 60, 0, validity_->maximum())));
+        validity_->setEnabled(false);
+        mp3_->setEnabled(false);
         MarkReviewRegions();
         Recount();
         if (hooks_.log) hooks_.log(QStringLiteral("开始审核记录%1").arg(warningId));
@@ -444,8 +454,8 @@ void WarningWorkspace::MarkReviewRegions() {
         const QModelIndex index = regionModel_->IndexOf(code);
         if (!index.isValid()) continue;
         if (!first.isValid()) first = index;
-        regions_->selectionModel()->select(index, QItemSelectionModel::Select |
-                                                      QItemSelectionModel::Rows);
+        regions_->selectionModel()->select(index,
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
         for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) regions_->expand(up);
     }
     if (first.isValid()) regions_->scrollTo(first);
@@ -455,6 +465,9 @@ void WarningWorkspace::LeaveReview() {
     if (!review_->Taken()) return;
     review_->SetTaken(std::nullopt);
     reviewTargets_.clear();
+    validity_->setEnabled(true);
+    validity_->setValue(settings_.validityMinutes);
+    mp3_->setEnabled(true);
     if (regions_->selectionModel() != nullptr) regions_->selectionModel()->clearSelection();
     Recount();
 }

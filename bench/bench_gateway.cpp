@@ -191,9 +191,8 @@ int main(int argc, char** argv) {
         client.set_bearer_token_auth(options.token);
         const std::size_t before = jobs.size();
         const auto start = Clock::now();
-        auto answer =
-            client.Post("/api/v1/alerts", Cap("ALL-" + std::to_string(run), "4201"),
-                        "application/cap+xml");
+        auto answer = client.Post("/api/v1/alerts", Cap("ALL-" + std::to_string(run), "4201"),
+                                  "application/cap+xml");
         if (!answer || answer->status != 202) {
             ++failures;
             break;
@@ -267,7 +266,8 @@ int main(int argc, char** argv) {
         it = range.second;
     }
     std::map<long long, int> jobsPerWarning;
-    for (std::size_t j = jobsBefore; j < jobs.size(); ++j) ++jobsPerWarning[jobs[j]->Note().warningId];
+    for (std::size_t j = jobsBefore; j < jobs.size(); ++j)
+        ++jobsPerWarning[jobs[j]->Note().warningId];
     int twice = 0;
     for (const auto& [warning, count] : jobsPerWarning) twice += count > 1 ? 1 : 0;
     int succeeded = 0;

@@ -32,6 +32,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <httplib.h>
 #include <asio/ip/tcp.hpp>
 
 #include <chrono>
@@ -50,6 +51,7 @@
 #include "DeviceView.h"
 #include "Dovrik.h"
 #include "FleetHealthActions.h"
+#include "GatewayActions.h"
 #include "GprsDataDlg.h"
 #include "GroupJobPanel.h"
 #include "HistoryView.h"
@@ -64,11 +66,13 @@
 #include "RegionTreeModel.h"
 #include "RegistryActions.h"
 #include "ReportCtrl.h"
+#include "ReviewBar.h"
 #include "ServiceSettings.h"
 #include "SystemControlDlg.h"
 #include "TabSheet.h"
 #include "TerminalSimulator.h"
 #include "UpgradeControl.h"
+#include "WarningDesk.h"
 #include "WarningWorkspace.h"
 #include "Workspaces.h"
 
@@ -136,6 +140,9 @@ class GuideShots {
                                       std::size_t count) {
             return ConfirmCount(text, caption, count);
         };
+        // The HTTP interface on a free port, for the review's picture.
+        options.gateway = true;
+        options.gatewayPort = 0;
         frame_ = std::make_unique<CMainFrame>(options);
         frame_->show();
         frame_->resize(windowSize_);
@@ -438,6 +445,37 @@ class GuideShots {
         space.BackToCompose();
     }
 
+    // 14: an authority's alert for the district posted to the interface,
+    // taken into the form for review; then refused, so the pictures after it
+    // show the form alone.
+    void AlertReview() {
+        pelmora::WarningWorkspace& space = frame_->Warning();
+        frame_->Spaces().Show(pelmora::Workspaces::kWarning);
+        httplib::Client client("127.0.0.1", frame_->Gateway()->Port());
+        client.set_bearer_token_auth(settings_->gateway.token.toStdString());
+        QFile example(QStringLiteral(PELMORA_SOURCE_DIR "/examples/alert.xml"));
+        if (!example.open(QIODevice::ReadOnly)) throw StepFailed("examples/alert.xml is missing");
+        std::string xml = example.readAll().toStdString();
+        // The example's county is the guide's district; Severe waits for review.
+        const auto swap = [&](const std::string& from, const std::string& to) {
+            if (const auto at = xml.find(from); at != std::string::npos)
+                xml.replace(at, from.size(), to);
+        };
+        swap("<value>420102</value>", "<value>520113</value>");
+        swap("<severity>Extreme</severity>", "<severity>Severe</severity>");
+        const auto answer = client.Post("/api/v1/alerts", xml, "application/cap+xml");
+        if (!answer || answer->status != 202)
+            throw StepFailed("the alert was not taken: " + (answer ? answer->body : "no answer"));
+        Wait("the alert in review", [&] { return space.Reviews()->List()->count() == 1; });
+        const std::int64_t id = space.Reviews()->List()->currentData().toLongLong();
+        if (!space.TakeReview(id)) throw StepFailed("the alert could not be taken into the form");
+        Settle(300ms);
+        WindowPicture("14-alert-review.png");
+        frame_->Gateway()->Desk().Refuse(id);
+        space.LeaveReview();
+        space.Reviews()->Refresh();
+    }
+
     // The window once in each workspace, as `base`-<workspace>.png.
     void WorkspacePictures(const QString& base) {
         const std::pair<pelmora::Workspaces::Kind, const char*> spaces[] = {
@@ -686,6 +724,7 @@ int main(int argc, char** argv) {
         shots.LogPane();
         shots.RegistryAndRecord();
         shots.WarningConsole();
+        shots.AlertReview();
         shots.ThrowIfFailed();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "guide-shots: %s\n", error.what());
