@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QDockWidget>
@@ -463,6 +464,12 @@ class GuideShots {
         };
         swap("<value>420102</value>", "<value>520113</value>");
         swap("<severity>Extreme</severity>", "<severity>Severe</severity>");
+        swap("2099-12-31T20:00:00+08:00",
+             QDateTime::currentDateTime()
+                 .addSecs(6 * 3600)
+                 .toOffsetFromUtc(8 * 3600)
+                 .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss+08:00"))
+                 .toStdString());
         const auto answer = client.Post("/api/v1/alerts", xml, "application/cap+xml");
         if (!answer || answer->status != 202)
             throw StepFailed("the alert was not taken: " + (answer ? answer->body : "no answer"));
