@@ -293,6 +293,14 @@ TEST_F(GatewayTest, BadTokensBadXmlAndDraftsSendNothingAndTheInboxSortsItsFiles)
     EXPECT_EQ(Frames(), 0u);
     EXPECT_TRUE(Log().contains(QStringLiteral("网关拒绝")));
 
+    // The token's file is its owner's alone, also after other settings are written.
+    settings_->StorePort(settings_->port);
+    settings_->Sync();
+    const QFileDevice::Permissions others =
+        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+        QFileDevice::WriteOther;
+    EXPECT_FALSE(QFile::permissions(dir_.filePath("settings.ini")) & others);
+
     // A plain warning, for systems that do not speak CAP: it waits.
     auto [plain, plainAnswer] = Post(
         "/api/v1/warnings",
