@@ -71,6 +71,7 @@ GatewayActions::GatewayActions(store::Store& store, dispatch::FollowUps& followU
 
 GatewayActions::~GatewayActions() {
     timer_.stop();
+    StopInbox();
     server_->Stop();
     desk_->SetListener({});
     keeper_.SetMirror(nullptr);
@@ -111,6 +112,7 @@ void GatewayActions::Start() {
         log_(QStringLiteral("网关未能启动: %1").arg(QString::fromStdString(problem)));
         return;
     }
+    StartInbox();
     log_(QStringLiteral("网关启动, %1://%2:%3/api/v1/")
              .arg(options.certificate.empty() || options.key.empty() ? QStringLiteral("http")
                                                                      : QStringLiteral("https"))
@@ -120,6 +122,7 @@ void GatewayActions::Start() {
 
 void GatewayActions::Stop() {
     if (!server_->Running()) return;
+    StopInbox();
     server_->Stop();
     log_(QStringLiteral("网关已停止"));
 }
@@ -138,9 +141,33 @@ bool GatewayActions::Send() {
 
 void GatewayActions::Tick() {
     keeper_.PublishMirror();
-    if (server_->Running() && inbox_) inbox_->Scan();
     // A warning the engine could not take (busy) goes at the next tick.
     if (desk_->Ready() != 0) Send();
+}
+
+void GatewayActions::StartInbox() {
+    if (!inbox_ || inboxThread_.joinable()) return;
+    inboxStop_ = false;
+    inboxThread_ = std::thread([this] {
+        std::unique_lock guard(inboxLock_);
+        while (!inboxStop_) {
+            guard.unlock();
+            inbox_->Scan();
+            guard.lock();
+            inboxWake_.wait_for(guard, std::chrono::milliseconds(kTickMs),
+                                [this] { return inboxStop_; });
+        }
+    });
+}
+
+void GatewayActions::StopInbox() {
+    if (!inboxThread_.joinable()) return;
+    {
+        std::lock_guard guard(inboxLock_);
+        inboxStop_ = true;
+    }
+    inboxWake_.notify_all();
+    inboxThread_.join();
 }
 
 void GatewayActions::EditSettings() {

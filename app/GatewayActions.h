@@ -8,10 +8,13 @@
 #include <QString>
 #include <QTimer>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 class QWidget;
 
@@ -70,6 +73,10 @@ class GatewayActions final : public QObject {
   private:
     void ApplySettings();
     void Tick();
+    // The inbox is read on a thread of its own while the interface runs:
+    // taking a file waits for its record to be written.
+    void StartInbox();
+    void StopInbox();
 
     store::Store& store_;
     dispatch::RegistryKeeper& keeper_;
@@ -84,6 +91,10 @@ class GatewayActions final : public QObject {
     std::unique_ptr<gateway::GatewayServer> server_;
     std::unique_ptr<gateway::Inbox> inbox_;
     QTimer timer_;
+    std::thread inboxThread_;
+    std::mutex inboxLock_;
+    std::condition_variable inboxWake_;
+    bool inboxStop_ = false;  // guarded by inboxLock_
 };
 
 }  // namespace pelmora
