@@ -192,6 +192,14 @@ TEST_F(GatewayTest, EachTerminalGetsWhatItsAreaSaysOnceAndStatusesAndMessageType
         Get("/api/v1/warnings/" + std::to_string(drillAnswer["warning"].get<int>()))["drill"]
             .get<bool>());
 
+    Alert test = Named("W-2T");
+    test.status = "Test";
+    test.area = kCircle;
+    test.headline = "测试";
+    EXPECT_EQ(Post("/api/v1/alerts", Xml(test)).second["state"], "dispatched");
+    ASSERT_TRUE(Pump([&] { return Got(kInCircle, "【演练】【武汉市气象台】测试。") == 1; }));
+    WaitIdle();
+
     // Kept, never played: a system message, an expired alert, a cancel.
     const std::size_t sent = Frames();
     Alert system = Named("W-3");
@@ -296,9 +304,8 @@ TEST_F(GatewayTest, BadTokensBadXmlAndDraftsSendNothingAndTheInboxSortsItsFiles)
     // The token's file is its owner's alone, also after other settings are written.
     settings_->StorePort(settings_->port);
     settings_->Sync();
-    const QFileDevice::Permissions others =
-        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-        QFileDevice::WriteOther;
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ReadOther | QFileDevice::WriteOther;
     EXPECT_FALSE(QFile::permissions(dir_.filePath("settings.ini")) & others);
 
     // A plain warning, for systems that do not speak CAP: it waits.
