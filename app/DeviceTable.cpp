@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QStyle>
 
+#include "GridLines.h"
 #include "ReportCtrl.h"
 
 namespace pelmora {
@@ -311,19 +312,7 @@ void CDeviceTable::drawRow(QPainter* painter, const QStyleOptionViewItem& option
                            const QModelIndex& index) const {
     QTreeView::drawRow(painter, option, index);
     if (!gridLines_) return;
-    QStyleOptionViewItem gridOption = option;
-    const auto colour =
-        static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &gridOption, this));
-    painter->save();
-    painter->setPen(QColor::fromRgba(colour));
-    const QRect& rect = option.rect;
-    painter->drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
-    for (int section = 0; section < header_->count(); ++section) {
-        if (header_->isSectionHidden(section)) continue;
-        const int x = header_->sectionViewportPosition(section) + header_->sectionSize(section) - 1;
-        painter->drawLine(x, rect.top(), x, rect.bottom());
-    }
-    painter->restore();
+    DrawRowGridLines(*painter, option, *header_, *this);
 }
 
 }  // namespace pelmora

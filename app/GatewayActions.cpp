@@ -140,7 +140,8 @@ bool GatewayActions::Send() {
 }
 
 void GatewayActions::Tick() {
-    keeper_.PublishMirror();
+    // The copy the server's threads read is kept only while they may read it.
+    if (server_->Running()) keeper_.PublishMirror();
     // A warning the engine could not take (busy) goes at the next tick.
     if (desk_->Ready() != 0) Send();
 }

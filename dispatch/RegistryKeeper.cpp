@@ -90,8 +90,7 @@ void RegistryKeeper::SetMirror(RegistryMirror* mirror) {
     if (mirror_ == nullptr) return;
     mirror_->AllOffline();
     for (const auto& [id, login] : online_) mirror_->SetOnline(id, true);
-    published_ = revision_ + 1;  // never published
-    PublishMirror();
+    published_.reset();  // never published: the first PublishMirror copies
 }
 
 void RegistryKeeper::PublishMirror() {

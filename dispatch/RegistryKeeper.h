@@ -58,7 +58,7 @@ class RegistryKeeper {
     void SetChangeListener(ChangeListener listener) { listener_ = std::move(listener); }
     // The copy other threads read (may be null): told of every online and
     // power change at once; the terminals themselves are copied by
-    // PublishMirror, when they changed since the last copy.
+    // PublishMirror (the first call, then when they changed since the last).
     void SetMirror(RegistryMirror* mirror);
     void PublishMirror();
 
@@ -103,7 +103,7 @@ class RegistryKeeper {
     std::uint64_t revision_ = 0;
     ChangeListener listener_;
     RegistryMirror* mirror_ = nullptr;
-    std::uint64_t published_ = 0;  // the revision the mirror holds
+    std::optional<std::uint64_t> published_;  // the revision the mirror holds
 };
 
 }  // namespace pelmora::dispatch

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <ranges>
 #include <string_view>
 
 namespace pelmora::gateway {
@@ -48,6 +49,25 @@ Edge TestEdge(const CapPoint& p, const CapPoint& a, const CapPoint& b) {
     return Edge::kMiss;
 }
 
+// The even-odd test over the edges that start at `starts` (edge i runs from
+// point i to point i + 1); on an edge counts as inside.
+template <class Starts>
+bool EvenOdd(const CapPoint& p, const std::vector<CapPoint>& points, const Starts& starts) {
+    bool inside = false;
+    for (const auto i : starts) {
+        switch (TestEdge(p, points[i], points[i + 1])) {
+            case Edge::kOn:
+                return true;
+            case Edge::kCross:
+                inside = !inside;
+                break;
+            case Edge::kMiss:
+                break;
+        }
+    }
+    return inside;
+}
+
 // A polygon ready for many points: its box, and for each latitude band the
 // edges that reach into it. An edge outside a point's band can neither hold
 // the point nor cross its ray, so the answer is the one InPolygon gives.
@@ -76,20 +96,7 @@ class PreparedPolygon {
     }
 
     bool Holds(const CapPoint& p) const {
-        if (!box_.Holds(p)) return false;
-        bool inside = false;
-        for (const std::uint32_t i : bands_[Band(p.latitude)]) {
-            switch (TestEdge(p, points_[i], points_[i + 1])) {
-                case Edge::kOn:
-                    return true;
-                case Edge::kCross:
-                    inside = !inside;
-                    break;
-                case Edge::kMiss:
-                    break;
-            }
-        }
-        return inside;
+        return box_.Holds(p) && EvenOdd(p, points_, bands_[Band(p.latitude)]);
     }
 
   private:
@@ -134,19 +141,8 @@ bool Valid(const store::Terminal& terminal) {
 }  // namespace
 
 bool InPolygon(const CapPoint& point, const std::vector<CapPoint>& polygon) {
-    bool inside = false;
-    for (std::size_t i = 0; i + 1 < polygon.size(); ++i) {
-        switch (TestEdge(point, polygon[i], polygon[i + 1])) {
-            case Edge::kOn:
-                return true;
-            case Edge::kCross:
-                inside = !inside;
-                break;
-            case Edge::kMiss:
-                break;
-        }
-    }
-    return inside;
+    if (polygon.size() < 2) return false;
+    return EvenOdd(point, polygon, std::views::iota(std::size_t{0}, polygon.size() - 1));
 }
 
 bool InCircle(const CapPoint& point, const CapCircle& circle) {

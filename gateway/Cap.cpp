@@ -26,17 +26,6 @@ constexpr std::array<std::string_view, 12> kCategories = {
     "Health", "Env", "Transport", "Infra",    "CBRNE",  "Other"};
 constexpr std::array<std::string_view, 9> kResponseTypes = {
     "Shelter", "Evacuate", "Prepare", "Execute", "Avoid", "Monitor", "Assess", "AllClear", "None"};
-constexpr std::array<std::string_view, 5> kUrgencies = {"Immediate", "Expected", "Future", "Past",
-                                                        "Unknown"};
-constexpr std::array<std::string_view, 5> kSeverities = {"Extreme", "Severe", "Moderate", "Minor",
-                                                         "Unknown"};
-constexpr std::array<std::string_view, 5> kCertainties = {"Observed", "Likely", "Possible",
-                                                          "Unlikely", "Unknown"};
-
-template <std::size_t N>
-bool OneOf(std::string_view value, const std::array<std::string_view, N>& values) {
-    return std::find(values.begin(), values.end(), value) != values.end();
-}
 
 bool IsXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -508,10 +497,10 @@ bool Reader::ReadInfo(pugi::xml_node node, const std::string& path, CapInfo* inf
     if (info->categories.empty()) return Fail(path + "/category", "missing");
     std::int64_t onsetAt = 0;
     if (!Single(node, "event", path + "/event", true, &info->event) ||
-        !Enumerated(node, "urgency", path + "/urgency", kUrgencies, "urgency", &info->urgency) ||
-        !Enumerated(node, "severity", path + "/severity", kSeverities, "severity",
+        !Enumerated(node, "urgency", path + "/urgency", kCapUrgencies, "urgency", &info->urgency) ||
+        !Enumerated(node, "severity", path + "/severity", kCapSeverities, "severity",
                     &info->severity) ||
-        !Enumerated(node, "certainty", path + "/certainty", kCertainties, "certainty",
+        !Enumerated(node, "certainty", path + "/certainty", kCapCertainties, "certainty",
                     &info->certainty) ||
         !Time(node, "effective", path + "/effective", &info->effective, &info->effectiveAt) ||
         !Time(node, "onset", path + "/onset", &info->onset, &onsetAt) ||

@@ -4,6 +4,8 @@
 // Plain C++; no Qt.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,6 +27,19 @@ inline constexpr std::size_t kCapMaxGeocodes = 4096;       // in one area
 inline constexpr std::size_t kCapMaxPolygonPoints = 1000;  // in one polygon
 inline constexpr std::size_t kCapMaxShapes = 256;          // polygons plus circles in one area
 inline constexpr std::size_t kCapMaxReferences = 256;
+
+// The standard's words for an info's urgency, severity and certainty.
+inline constexpr std::array<std::string_view, 5> kCapUrgencies = {"Immediate", "Expected", "Future",
+                                                                  "Past", "Unknown"};
+inline constexpr std::array<std::string_view, 5> kCapSeverities = {"Extreme", "Severe", "Moderate",
+                                                                   "Minor", "Unknown"};
+inline constexpr std::array<std::string_view, 5> kCapCertainties = {
+    "Observed", "Likely", "Possible", "Unlikely", "Unknown"};
+
+template <std::size_t N>
+bool OneOf(std::string_view value, const std::array<std::string_view, N>& values) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
 
 struct CapPoint {
     double latitude = 0;   // -90 to 90

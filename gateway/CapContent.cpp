@@ -29,17 +29,6 @@ const std::string* Field(std::string_view name, const CapInfo& info, const std::
     return nullptr;
 }
 
-constexpr std::array<std::string_view, 5> kSeverities = {"Extreme", "Severe", "Moderate", "Minor",
-                                                         "Unknown"};
-constexpr std::array<std::string_view, 5> kUrgencies = {"Immediate", "Expected", "Future", "Past",
-                                                        "Unknown"};
-constexpr std::array<std::string_view, 5> kCertainties = {"Observed", "Likely", "Possible",
-                                                          "Unlikely", "Unknown"};
-
-bool Known(std::string_view word, const std::array<std::string_view, 5>& words) {
-    return std::find(words.begin(), words.end(), word) != words.end();
-}
-
 }  // namespace
 
 std::string FillTemplate(const std::string& pattern, const CapInfo& info) {
@@ -97,11 +86,11 @@ AutoDispatch AutoDispatch::Parse(const std::string& text, std::string* error) {
         std::string why;
         if (pluses != 2)
             why = "three words joined by + are needed: severity+urgency+certainty";
-        else if (!Known(words[0], kSeverities))
+        else if (!OneOf(words[0], kCapSeverities))
             why = "\"" + std::string(words[0]) + "\" is not a CAP severity";
-        else if (!Known(words[1], kUrgencies))
+        else if (!OneOf(words[1], kCapUrgencies))
             why = "\"" + std::string(words[1]) + "\" is not a CAP urgency";
-        else if (!Known(words[2], kCertainties))
+        else if (!OneOf(words[2], kCapCertainties))
             why = "\"" + std::string(words[2]) + "\" is not a CAP certainty";
         if (!why.empty()) {
             if (error != nullptr) *error = "\"" + std::string(item) + "\": " + why;

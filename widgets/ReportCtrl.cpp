@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "GridLines.h"
+
 namespace pelmora {
 
 namespace {
@@ -319,19 +321,7 @@ void CReportCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const {
     QTreeWidget::drawRow(painter, option, index);
     if (!gridLines_) return;
-    QStyleOptionViewItem gridOption = option;
-    const auto colour =
-        static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &gridOption, this));
-    painter->save();
-    painter->setPen(QColor::fromRgba(colour));
-    const QRect& rect = option.rect;
-    painter->drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
-    for (int section = 0; section < header_->count(); ++section) {
-        if (header_->isSectionHidden(section)) continue;
-        const int x = header_->sectionViewportPosition(section) + header_->sectionSize(section) - 1;
-        painter->drawLine(x, rect.top(), x, rect.bottom());
-    }
-    painter->restore();
+    DrawRowGridLines(*painter, option, *header_, *this);
 }
 
 CReportCtrl::Row* CReportCtrl::RowAt(int row) const {
